@@ -1,0 +1,18 @@
+# Host build: the portable parts as a library for tests, fuzzers, benchmarks
+# and the builder.
+add_library(sfxcore STATIC ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_posix.cpp)
+target_include_directories(sfxcore PUBLIC ${SFX_SRC})
+target_compile_options(sfxcore PRIVATE -O2 -fexec-charset=CP949 -Wall -Wextra -Wno-unused-parameter)
+
+if(SFX_TESTS)
+  add_subdirectory(tests/host)
+endif()
+if(SFX_FUZZ AND EXISTS ${CMAKE_SOURCE_DIR}/fuzz/CMakeLists.txt)
+  add_subdirectory(fuzz)
+endif()
+if(SFX_BENCH AND EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
+  add_subdirectory(tools)
+endif()

@@ -1,0 +1,61 @@
+# The stub: no C runtime start-up, no exceptions or RTTI, sections collected
+# and stripped, Korean texts compiled to code page 949.  Its image must fit
+# in 0x9800 bytes; scripts/pad_stub.py pads it to exactly that and fails
+# when it is larger or carries a local-header signature.
+set(SFX_WIN_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -fno-unwind-tables -ffunction-sections -fdata-sections -fexec-charset=CP949
+    -fno-stack-protector -fno-ident -Wall -Wextra -Wno-unused-parameter)
+set(SFX_WIN_LIBS kernel32 user32 gdi32 shell32 comctl32 mpr)
+
+file(GLOB SFX_UI_SOURCES CONFIGURE_DEPENDS ${SFX_SRC}/ui/*.cpp ${SFX_SRC}/extract/*.cpp)
+
+# Everything but the entry point, so the Windows test programs run the very
+# code of the stub.
+add_library(sfxwin STATIC ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_win32.cpp ${SFX_UI_SOURCES})
+target_compile_options(sfxwin PRIVATE ${SFX_WIN_FLAGS})
+target_include_directories(sfxwin PUBLIC ${SFX_SRC})
+
+set(SFX_RC ${SFX_SRC}/resources/sfx.rc)
+file(GLOB SFX_RC_PARTS CONFIGURE_DEPENDS ${SFX_SRC}/resources/*.rc ${SFX_SRC}/resources/*.h
+     ${SFX_SRC}/resources/sfx.ico ${SFX_SRC}/resources/sfx.manifest)
+set_source_files_properties(${SFX_RC} PROPERTIES OBJECT_DEPENDS "${SFX_RC_PARTS}")
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${SFX_SRC}/resources -c 65001")
+add_library(sfxres OBJECT ${SFX_RC})
+
+add_executable(sfx_image WIN32 ${SFX_SRC}/program/Sfx.cpp $<TARGET_OBJECTS:sfxres>)
+target_compile_options(sfx_image PRIVATE ${SFX_WIN_FLAGS})
+target_link_libraries(sfx_image PRIVATE sfxwin)
+target_link_options(sfx_image PRIVATE -nostdlib -s -Wl,--gc-sections -Wl,-e,_SfxStart@0
+    -Wl,--exclude-all-symbols)
+# memcpy and memset, which the compiler may call, come from msvcrt.dll, one
+# of Windows' own; libgcc supplies the stack probe.
+target_link_libraries(sfx_image PRIVATE ${SFX_WIN_LIBS} msvcrt gcc)
+set_target_properties(sfx_image PROPERTIES OUTPUT_NAME sfx_image)
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/sfx.exe
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/pad_stub.py
+            $<TARGET_FILE:sfx_image> ${CMAKE_BINARY_DIR}/sfx.exe
+    DEPENDS sfx_image ${CMAKE_SOURCE_DIR}/scripts/pad_stub.py
+    COMMENT "Padding the stub to 0x9800 bytes")
+add_custom_target(sfx ALL DEPENDS ${CMAKE_BINARY_DIR}/sfx.exe)
+
+# Windows test programs, run under Wine by scripts/wine-run.sh.
+function(sfx_win_test name)
+  # The stub's resources come along, so the prompts and dialogs that the
+  # tests drive are the real templates.
+  add_executable(${name} ${ARGN} $<TARGET_OBJECTS:sfxres>)
+  target_compile_options(${name} PRIVATE -O1 -fexec-charset=CP949 -Wall)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/win ${SFX_SRC})
+  target_link_libraries(${name} PRIVATE sfxwin ${SFX_WIN_LIBS})
+  target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
+  add_test(NAME win.${name} COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh $<TARGET_FILE:${name}>
+           WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+endfunction()
+
+if(SFX_TESTS)
+  add_subdirectory(tests/win)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
+  add_subdirectory(tools)
+endif()

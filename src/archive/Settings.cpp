@@ -1,0 +1,77 @@
+// The settings block: "QBW", a 16-bit block length, two flag bytes, four
+// text lengths and the texts (caption, folder, parameters, run file), all at
+// ImageSize in the program's own file.  A file without the magic is valid
+// and keeps every default.
+//
+// A block cut off by the end of the file reads its missing fields as 0 and
+// its texts cut where the file ends: every read below is bounded by what
+// the file gave, never by what the block claims.
+#include "Settings.h"
+
+#include "../common/FileIO.h"
+#include "../common/SFXmisc.h"
+
+// Reads n bytes; what the file cannot supply reads as zero bytes.  Returns
+// the number of bytes really read.
+static int32_t ReadOrZero(void *buffer, uint32_t n)
+{
+    uint8_t *p = (uint8_t *)buffer;
+    int32_t got = n ? FileRead(ArchiveFile, p, n) : 0;
+    if (got < 0)
+        got = 0;
+    for (uint32_t i = (uint32_t)got; i < n; i++)
+        p[i] = 0;
+    return got;
+}
+
+// A text of the given length into a buffer of 261 bytes (255 at most fit).
+static void ReadText(char *buffer, uint8_t length)
+{
+    int32_t got = ReadOrZero(buffer, length);
+    buffer[got] = 0;
+}
+
+void ReadSettings()
+{
+    ArchiveStart = ImageSize;
+    InitialOverwriteButton = 503;
+    SeekArchive(ImageSize);
+    uint8_t magic[3];
+    if (LastSeekPosition == -1 || FileRead(ArchiveFile, magic, 3) != 3 || magic[0] != 'Q' ||
+        magic[1] != 'B' || magic[2] != 'W')
+        return;
+
+    uint8_t fixed[8];   // block length (2), flags 1, flags 2, four lengths
+    ReadOrZero(fixed, sizeof fixed);
+    ArchiveStart += fixed[0] | (fixed[1] << 8);
+
+    uint8_t flags1 = fixed[2], flags2 = fixed[3];
+    ShowRunOption = (flags1 & 0x01) != 0;
+    FixedOverwrite = (flags1 & 0x04) != 0;
+    RunOpensFile = (flags2 & 0x01) != 0;
+    DefaultToTemp = (flags2 & 0x02) != 0;
+    SortEntries = (flags2 & 0x04) != 0;
+    switch (flags1 & 0x18) {
+    case 0x08: InitialOverwriteButton = 501; break;
+    case 0x10: InitialOverwriteButton = 502; break;
+    }
+
+    uint8_t captionLength = fixed[4], folderLength = fixed[5];
+    uint8_t parametersLength = fixed[6], runFileLength = fixed[7];
+    HasCaption = captionLength > 0;
+    HasDefaultFolder = folderLength > 0 && !DefaultToTemp;
+    RunWithParameters = parametersLength > 0 && !RunOpensFile;
+    HasRunFile = runFileLength > 0 && (RunOpensFile || RunWithParameters);
+
+    ReadText(CaptionText, captionLength);
+    ReadText(DefaultFolder, folderLength);
+    ReadText(RunParameters, parametersLength);
+    ReadText(RunFile, runFileLength);
+
+    if (DefaultToTemp) {
+        // A path too long for the buffer comes back as the size it needs,
+        // with nothing written: that is no folder either.
+        uint32_t n = TempFolder(DefaultFolder, 260);
+        HasDefaultFolder = n != 0 && n < 260;
+    }
+}

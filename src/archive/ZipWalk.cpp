@@ -1,0 +1,64 @@
+// The walk over the local headers (APPNOTE 4.3.7).  The central directory is
+// never read: the walk ends at the first record that is no entry and no data
+// descriptor.
+#include "ZipWalk.h"
+
+#include "../common/FileIO.h"
+#include "../common/Memory.h"
+#include "../common/SFXmisc.h"
+
+// Formed at run time so that the stub's image never holds the signature's
+// bytes: the only occurrences in a self-extracting file are the archive's own
+// local headers.  volatile keeps the compiler from folding it into a constant.
+static volatile uint32_t LocalSignatureBase = 0x04034B51;
+
+bool ReadNextHeader()
+{
+    const uint32_t localSignature = LocalSignatureBase - 1;
+    for (;;) {
+        LocalHeader.Signature = 0;
+        FileRead(ArchiveFile, &LocalHeader, sizeof LocalHeader);
+        uint32_t s = LocalHeader.Signature;
+        if (s == localSignature || s == 0x50000000) {
+            RemainingInput = (int32_t)LocalHeader.CompressedSize;
+            return true;
+        }
+        RemainingInput = 0;
+        if (s != 0x08074B50 || LastSeekPosition == -1)
+            return false;
+        // A data descriptor: step over its 16 bytes (signature, CRC, sizes)
+        // and read on.  A loop rather than the recursion it stands for, so
+        // that a long run of descriptors cannot exhaust the stack.
+        SeekArchive(LastSeekPosition + 16);
+        if (LastSeekPosition == -1)
+            return false;
+    }
+}
+
+void ReadEntryName(char *nameBuffer, Text &name)
+{
+    uint32_t n = LocalHeader.NameLength;
+    char *buffer = n <= NameBufferSize ? nameBuffer : (char *)GetMem(n);
+    int32_t got = FileRead(ArchiveFile, buffer, n);
+    FixedTextToString(name, buffer, got > 0 ? (uint32_t)got : 0);
+    if (buffer != nameBuffer)
+        FreeMem(buffer);
+}
+
+bool AdvanceToNextHeader(int32_t headerPosition)
+{
+    // 64-bit sum: a compressed size of 2 GiB or more would wrap a 32-bit
+    // offset backwards and make the walk loop.  The walk only moves forward.
+    int64_t next = (int64_t)headerPosition + 30 + LocalHeader.NameLength +
+                   LocalHeader.ExtraLength + LocalHeader.CompressedSize;
+    if (headerPosition < 0 || next > 0x7FFFFFFF) {
+        RemainingInput = 0;
+        return false;
+    }
+    SeekArchive((int32_t)next);
+    if (LastSeekPosition == -1) {
+        RemainingInput = 0;
+        return false;
+    }
+    return ReadNextHeader();
+}

@@ -1,0 +1,23 @@
+// The walk over the payload archive's local headers.
+#ifndef SFX_ZIPWALK_H
+#define SFX_ZIPWALK_H
+
+#include "../common/SFXgbls.h"
+
+// Reads the record at the current position of ArchiveFile into LocalHeader.
+// True for an entry (RemainingInput := compressed size); false when the walk
+// is over (RemainingInput := 0).  Steps over data descriptors itself.
+bool ReadNextHeader();
+
+// Reads the current entry's name (LocalHeader.NameLength bytes at the
+// current position) and cuts it at the first zero byte.  nameBuffer holds
+// NameBufferSize bytes; a longer name is read whole into a buffer that fits.
+void ReadEntryName(char *nameBuffer, Text &name);
+
+// Seeks to the record after the current entry (header position + 30 + name
+// + extra field + compressed size, whatever the entry's work read) and reads
+// it.  False, like the end of the archive, when that position would not lie
+// after the header within the first 2 GiB.
+bool AdvanceToNextHeader(int32_t headerPosition);
+
+#endif

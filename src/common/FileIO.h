@@ -1,0 +1,43 @@
+// The thin layer through which every portable routine reaches files and
+// folders.  The stub links FileIO_win32.cpp (plain Win32 calls with the
+// arguments the program has always used); host builds link FileIO_posix.cpp,
+// which exists only so the portable parts can run under tests, fuzzers and
+// benchmarks on Linux.
+#ifndef SFX_FILEIO_H
+#define SFX_FILEIO_H
+
+#include "SfxTypes.h"
+
+// The value of a file that is not open (INVALID_HANDLE_VALUE on Windows).
+extern SfxFile const NoFile;
+
+// Opens an existing file for reading, shared with other readers.
+SfxFile FileOpenRead(const char *path);
+// Creates or truncates a file for writing (normal attributes).
+SfxFile FileCreate(const char *path);
+// Reads up to n bytes at the current position; the count read, 0 at the end
+// of the file or on error.
+int32_t FileRead(SfxFile f, void *buffer, uint32_t n);
+// Writes n bytes; the count the system reports written (0 on error).
+int32_t FileWrite(SfxFile f, const void *buffer, uint32_t n);
+// Absolute seek from the beginning of the file; the new position or -1.
+int32_t FileSeek(SfxFile f, int32_t offset);
+// Closes the file; false when the system reports a failure.
+bool FileClose(SfxFile f);
+
+// FindFirstFileA semantics: true when the pattern (which may hold the
+// wildcards * and ?) names at least one file-system entry.  When name is not
+// null, the first entry's name as stored (long form, stored case) is copied
+// into it, at most size - 1 bytes and a terminator.
+bool PathFind(const char *pattern, char *name = 0, uint32_t size = 0);
+// True when the drive root (such as "D:\\") exists, even when it holds no
+// entry at all (FindFirstFileA finds nothing in an empty root).
+bool DriveRootExists(const char *root);
+// CreateDirectoryA without security attributes; the result is not used by
+// the program (callers test with PathFind afterwards).
+bool FolderCreate(const char *path);
+// GetTempPathA: the temporary folder with a trailing backslash; its length,
+// 0 on failure.
+uint32_t TempFolder(char *buffer, uint32_t size);
+
+#endif

@@ -1,0 +1,142 @@
+// POSIX side of the file layer, for host builds only (tests, fuzzers,
+// benchmarks).  Paths are taken as the stub would pass them; a backslash is
+// read as '/', and the only wildcard pattern the program builds, a folder
+// followed by "*.*", is answered by listing the folder.
+#include "FileIO.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+SfxFile const NoFile = (SfxFile)(intptr_t)-1;
+
+static SfxFile FromFd(int fd) { return fd < 0 ? NoFile : (SfxFile)(intptr_t)fd; }
+static int ToFd(SfxFile f) { return (int)(intptr_t)f; }
+
+static void HostPath(const char *path, char *out, size_t size)
+{
+    size_t i = 0;
+    for (; path[i] && i + 1 < size; i++)
+        out[i] = path[i] == '\\' ? '/' : path[i];
+    out[i] = 0;
+}
+
+SfxFile FileOpenRead(const char *path)
+{
+    char p[4096];
+    HostPath(path, p, sizeof p);
+    return FromFd(open(p, O_RDONLY));
+}
+
+SfxFile FileCreate(const char *path)
+{
+    char p[4096];
+    HostPath(path, p, sizeof p);
+    return FromFd(open(p, O_WRONLY | O_CREAT | O_TRUNC, 0644));
+}
+
+int32_t FileRead(SfxFile f, void *buffer, uint32_t n)
+{
+    uint32_t got = 0;
+    while (got < n) {
+        ssize_t r = read(ToFd(f), (char *)buffer + got, n - got);
+        if (r <= 0)
+            break;
+        got += (uint32_t)r;
+    }
+    return (int32_t)got;
+}
+
+int32_t FileWrite(SfxFile f, const void *buffer, uint32_t n)
+{
+    uint32_t put = 0;
+    while (put < n) {
+        ssize_t r = write(ToFd(f), (const char *)buffer + put, n - put);
+        if (r <= 0)
+            break;
+        put += (uint32_t)r;
+    }
+    return (int32_t)put;
+}
+
+int32_t FileSeek(SfxFile f, int32_t offset)
+{
+    if (offset < 0)
+        return -1;
+    off_t r = lseek(ToFd(f), offset, SEEK_SET);
+    return r < 0 || r > 0x7FFFFFFF ? -1 : (int32_t)r;
+}
+
+bool FileClose(SfxFile f)
+{
+    return close(ToFd(f)) == 0;
+}
+
+bool PathFind(const char *pattern, char *name, uint32_t size)
+{
+    char p[4096];
+    HostPath(pattern, p, sizeof p);
+    size_t n = strlen(p);
+    if (n == 0)
+        return false;
+    if (n >= 4 && strcmp(p + n - 4, "/*.*") == 0) {
+        p[n - 4] = 0;
+        DIR *d = opendir(p[0] ? p : "/");
+        if (!d)
+            return false;
+        bool any = false;
+        while (struct dirent *e = readdir(d)) {
+            any = true;   // like Windows, "." counts
+            if (name && size) {
+                strncpy(name, e->d_name, size - 1);
+                name[size - 1] = 0;
+            }
+            break;
+        }
+        closedir(d);
+        return any;
+    }
+    struct stat st;
+    if (stat(p, &st) != 0)
+        return false;
+    if (name && size) {
+        const char *base = strrchr(p, '/');
+        base = base ? base + 1 : p;
+        strncpy(name, base, size - 1);
+        name[size - 1] = 0;
+    }
+    return true;
+}
+
+bool DriveRootExists(const char *root)
+{
+    char p[4096];
+    HostPath(root, p, sizeof p);
+    struct stat st;
+    return stat(p, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FolderCreate(const char *path)
+{
+    char p[4096];
+    HostPath(path, p, sizeof p);
+    return mkdir(p, 0755) == 0;
+}
+
+uint32_t TempFolder(char *buffer, uint32_t size)
+{
+    const char *t = getenv("TMPDIR");
+    if (!t || !*t)
+        t = "/tmp";
+    size_t n = strlen(t);
+    if (n + 2 > size)
+        return (uint32_t)(n + 2);
+    memcpy(buffer, t, n);
+    if (buffer[n - 1] != '/')
+        buffer[n++] = '/';
+    buffer[n] = 0;
+    return (uint32_t)n;
+}

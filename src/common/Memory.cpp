@@ -1,0 +1,56 @@
+// The one allocation routine.  Everything the program allocates goes through
+// here, so running out of memory ends the process the same way wherever it
+// happens: the runtime's report and exit code 203.
+#include "Memory.h"
+
+#ifdef _WIN32
+
+// "Runtime error     at 00000000": the error number right-aligned in the
+// three places before "at", the failing code address in hexadecimal over
+// the zeros.
+static void __attribute__((noreturn)) RunError(uint32_t code, uintptr_t address)
+{
+    char text[] = "Runtime error     at 00000000";
+    for (int i = 16; i >= 14 && code; i--, code /= 10)
+        text[i] = (char)('0' + code % 10);
+    for (int i = 28; i >= 21; i--, address >>= 4)
+        text[i] = "0123456789ABCDEF"[address & 15];
+    MessageBoxA(NULL, text, "Error", MB_OK);
+    ExitProcess(203);
+}
+
+void *GetMem(uint32_t size)
+{
+    void *p = HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
+    if (!p)
+        RunError(203, (uintptr_t)__builtin_return_address(0));
+    return p;
+}
+
+void FreeMem(void *block)
+{
+    if (block)
+        HeapFree(GetProcessHeap(), 0, block);
+}
+
+#else
+
+#include <stdio.h>
+#include <stdlib.h>
+
+void *GetMem(uint32_t size)
+{
+    void *p = malloc(size ? size : 1);
+    if (!p) {
+        fprintf(stderr, "Runtime error 203 at %p\n", __builtin_return_address(0));
+        exit(203);
+    }
+    return p;
+}
+
+void FreeMem(void *block)
+{
+    free(block);
+}
+
+#endif

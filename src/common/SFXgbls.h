@@ -1,0 +1,107 @@
+// Process-wide state of the extractor.  One instance of each, alive from
+// module initialisation (InitGlobals) to finalisation (DoneGlobals).  All of
+// it is used by one thread and admits one extraction run at a time.
+#ifndef SFX_GBLS_H
+#define SFX_GBLS_H
+
+#include "SfxTypes.h"
+
+// ---------------------------------------------------------------------------
+// Counted texts: names and messages built at run time.  Data is owned,
+// zero-terminated, and null while the text is empty and never set.
+
+struct Text {
+    char *Data;
+    uint32_t Length;
+};
+
+// ---------------------------------------------------------------------------
+// The ZIP local file header exactly as it lies in the file (APPNOTE 4.3.7).
+
+#pragma pack(push, 1)
+struct LocalFileHeader {
+    uint32_t Signature;
+    uint16_t VersionNeeded;
+    uint16_t Flags;             // bit 0 encrypted, bit 3 check byte from time
+    uint16_t Method;            // 0 stored, 8 deflated
+    uint16_t ModTime;
+    uint16_t ModDate;
+    uint32_t Crc32;
+    uint32_t CompressedSize;
+    uint32_t UncompressedSize;
+    uint16_t NameLength;
+    uint16_t ExtraLength;
+};
+#pragma pack(pop)
+static_assert(sizeof(LocalFileHeader) == 30, "local header is 30 bytes");
+
+// ---------------------------------------------------------------------------
+// Sizes of the fixed text buffers.
+
+enum {
+    TextBufferSize = 261,        // settings texts and BrowseFolder
+    TargetFolderChars = 255,     // what the folder field may hand over
+    // Room for the 255 characters, the backslash that the run after
+    // extraction appends, and a terminator, with slack.
+    TargetFolderSize = 260,
+    PasswordBufferSize = 80,
+    NameBufferSize = 258,
+};
+
+enum { OverwriteAll = 0, OverwriteNever = 1, OverwriteAsk = 2 };
+
+// ---------------------------------------------------------------------------
+// Archive and decoding state.
+
+extern SfxFile ArchiveFile;
+extern int32_t ArchiveStart;
+extern int32_t LastSeekPosition;    // -1 after a failed seek
+extern LocalFileHeader LocalHeader;
+extern int32_t RemainingInput;
+extern SfxFile OutputFile;
+extern uint32_t *CrcTable;          // 256 entries in a 1028-byte block
+extern uint32_t RunningCrc;
+extern uint32_t EncryptionKeys[3];
+
+// ---------------------------------------------------------------------------
+// Extraction state shared by the driver, the dialogs and the prompts.
+
+extern char TargetFolder[TargetFolderSize];
+extern uint8_t OverwritePolicy;
+extern uint8_t OverwriteAnswer;
+extern Text ExistingName;
+extern Text Password;
+extern char PasswordBuffer[PasswordBufferSize];
+extern int32_t PasswordLength;
+extern int32_t ListSearchIndex;
+extern uint8_t ExtractSucceeded;
+extern SfxWindow MainDialogWindow;
+extern char *BrowseFolder;          // TextBufferSize bytes
+// Set while an extraction run is in progress, so that commands reaching the
+// main dialog through the pumped message or an unowned prompt cannot start
+// a second run (or close the dialog) over the same state.
+extern bool RunInProgress;
+
+// ---------------------------------------------------------------------------
+// Run-time settings, filled once by ReadSettings.
+
+extern int32_t InitialOverwriteButton;
+extern bool ShowRunOption;
+extern bool FixedOverwrite;
+extern bool RunOpensFile;
+extern bool DefaultToTemp;
+extern bool SortEntries;
+extern bool HasCaption;
+extern bool HasDefaultFolder;
+extern bool RunWithParameters;
+extern bool HasRunFile;
+extern char *CaptionText;           // TextBufferSize bytes each
+extern char *DefaultFolder;
+extern char *RunParameters;
+extern char *RunFile;
+
+// Module initialisation and finalisation: the five text buffers.
+void InitGlobals();
+void DoneGlobals();
+
+#endif

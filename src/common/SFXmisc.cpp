@@ -1,0 +1,221 @@
+#include "SFXmisc.h"
+
+#include "FileIO.h"
+#include "Memory.h"
+#include "../decode/CrcCrypt.h"
+
+void SeekArchive(int32_t offset)
+{
+    LastSeekPosition = FileSeek(ArchiveFile, offset);
+}
+
+uint32_t TextLength(const char *text)
+{
+    uint32_t n = 0;
+    if (text)
+        while (text[n])
+            n++;
+    return n;
+}
+
+int32_t SmallerOf(int32_t a, int32_t b)
+{
+    return a <= b ? a : b;
+}
+
+static bool IsSeparator(char c)
+{
+    return c == '\\' || c == '/' || c == ':';
+}
+
+void TextFree(Text &text)
+{
+    FreeMem(text.Data);
+    text.Data = 0;
+    text.Length = 0;
+}
+
+void FixedTextToString(Text &out, const void *source, uint32_t count)
+{
+    const char *s = (const char *)source;
+    uint32_t n = 0;
+    while (n < count && s[n])
+        n++;
+    char *d = (char *)GetMem(n + 1);
+    for (uint32_t i = 0; i < n; i++)
+        d[i] = s[i];
+    d[n] = 0;
+    TextFree(out);
+    out.Data = d;
+    out.Length = n;
+}
+
+void TextAssign(Text &out, const char *text)
+{
+    FixedTextToString(out, text, TextLength(text));
+}
+
+void FileNamePart(const char *text, Text &out)
+{
+    uint32_t n = TextLength(text), start = 0;
+    for (uint32_t i = 0; i < n; i++)
+        if (IsSeparator(text[i]))
+            start = i + 1;
+    FixedTextToString(out, text + start, SmallerOf(n - start, 255));
+}
+
+void FolderPart(const char *text, Text &out)
+{
+    uint32_t n = TextLength(text);
+    if (n == 3 && (text[0] == ':' || text[1] == ':' || text[2] == ':')) {
+        FixedTextToString(out, text, 3);
+        return;
+    }
+    uint32_t p = 0;   // position counted from 1 of the last separator
+    for (uint32_t i = 0; i < n; i++)
+        if (IsSeparator(text[i]))
+            p = i + 1;
+    if (p && text[p - 1] != ':' && !(p == 3 && text[1] == ':'))
+        p--;
+    FixedTextToString(out, text, p);
+}
+
+char *SlashesToBackslashes(char *text)
+{
+    // The count wraps like the byte-sized length it always was: every byte
+    // of a text of up to 255 characters and its terminator.
+    uint32_t n = (TextLength(text) + 1) & 255;
+    if (n == 0)
+        n = 256;
+    for (uint32_t i = 0; i < n; i++)
+        if (text[i] == '/')
+            text[i] = '\\';
+    return text;
+}
+
+static bool IsDriveRoot(const char *text, uint32_t n)
+{
+    return n == 3 && text[1] == ':' && text[2] == '\\';
+}
+
+bool PathExists(char *text)
+{
+    uint32_t n = TextLength(text);
+    if (n == 0)
+        return false;
+    if (text[n - 1] != '\\') {
+        SlashesToBackslashes(text);
+        return PathFind(text);
+    }
+    // An empty drive root holds no entry at all, yet it exists: extracting
+    // into it or browsing it must not fail for that.
+    if (IsDriveRoot(text, n) && DriveRootExists(text))
+        return true;
+    // The pattern gets a buffer that fits it, however long the text.
+    char small[255];
+    char *pattern = n + 4 <= sizeof small ? small : (char *)GetMem(n + 4);
+    for (uint32_t i = 0; i < n; i++)
+        pattern[i] = text[i];
+    pattern[n] = '*';
+    pattern[n + 1] = '.';
+    pattern[n + 2] = '*';
+    pattern[n + 3] = 0;
+    bool found = PathFind(SlashesToBackslashes(pattern));
+    if (pattern != small)
+        FreeMem(pattern);
+    return found;
+}
+
+void EnsureFolder(const char *text)
+{
+    Text path = {0, 0};
+    TextAssign(path, text);
+    if (path.Length && path.Data[path.Length - 1] == '\\')
+        path.Data[--path.Length] = 0;
+    if (path.Length >= 3 && !PathExists(path.Data)) {
+        Text parent = {0, 0};
+        FolderPart(path.Data, parent);
+        // A folder part is normally shorter than its text; a three-character
+        // text with a colon (such as "a:b") is its own folder part and would
+        // recurse for ever.
+        if (parent.Length < path.Length)
+            EnsureFolder(parent.Data);
+        TextFree(parent);
+        FolderCreate(path.Data);
+    }
+    TextFree(path);
+}
+
+char *AppendBackslash(char *text)
+{
+    uint32_t n = TextLength(text);
+    if (n == 0 || text[n - 1] != '\\') {
+        text[n] = '\\';
+        text[n + 1] = 0;
+    }
+    return text;
+}
+
+char *StripBackslash(char *text)
+{
+    uint32_t n = TextLength(text);
+    if (n && text[n - 1] == '\\')
+        text[n - 1] = 0;
+    return text;
+}
+
+void UpdateCrcOverBlock(const uint8_t *bytes, int32_t count, uint32_t &crc)
+{
+    uint32_t c = crc;
+    for (int32_t i = 0; i < count; i++)
+        c = UpdateCrc(bytes[i], c);
+    crc = c;
+}
+
+void CopyStoredEntry()
+{
+    // A negative budget (an encrypted entry shorter than its 12-byte header,
+    // or a size of 2 GiB or more) means no data at all.
+    if (RemainingInput <= 0) {
+        RemainingInput = 0;
+        return;
+    }
+    int32_t size = SmallerOf(RemainingInput, 32768);
+    uint8_t *buffer = (uint8_t *)GetMem((uint32_t)size + 2);
+    bool encrypted = (LocalHeader.Flags & 1) != 0;
+    while (RemainingInput > 0) {
+        int32_t got = FileRead(ArchiveFile, buffer, (uint32_t)SmallerOf(RemainingInput, 32768));
+        if (got <= 0) {
+            RemainingInput = 0;
+            break;
+        }
+        RemainingInput -= got;
+        if (encrypted)
+            DecryptBlock(buffer, got);
+        int32_t put = FileWrite(OutputFile, buffer, (uint32_t)got);
+        UpdateCrcOverBlock(buffer, put, RunningCrc);
+    }
+    FreeMem(buffer);
+}
+
+#ifdef _WIN32
+
+void CentreWindow(SfxWindow window)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    int x = (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2;
+    int y = (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
+    SetWindowPos(window, NULL, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+bool EntryIsSelected(SfxWindow list, const char *name)
+{
+    LRESULT i = SendMessageA(list, LB_FINDSTRINGEXACT, (WPARAM)ListSearchIndex, (LPARAM)name);
+    ListSearchIndex = i == LB_ERR ? -1 : (int32_t)i;
+    if (ListSearchIndex < 0)
+        return false;
+    return SendMessageA(list, LB_GETSEL, (WPARAM)ListSearchIndex, 0) > 0;
+}
+
+#endif

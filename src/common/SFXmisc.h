@@ -1,0 +1,61 @@
+// Shared routines: file position of the archive, text and path operations,
+// the entry-list tally, the CRC over a block and the stored-entry copy.
+//
+// Texts are byte strings in the ANSI code page (949 on the target systems).
+// No routine here looks at double-byte characters: every byte 0x5C, '/' or
+// ':' counts as that separator wherever it stands, as the system's own path
+// parser does for code page 949 names.
+#ifndef SFX_MISC_H
+#define SFX_MISC_H
+
+#include "SFXgbls.h"
+
+// Absolute seek of ArchiveFile; LastSeekPosition := new position or -1.
+void SeekArchive(int32_t offset);
+
+uint32_t TextLength(const char *text);
+int32_t SmallerOf(int32_t a, int32_t b);
+
+// Counted texts.  FixedTextToString copies count bytes and cuts the text at
+// the first zero byte; the result is always zero-terminated.
+void FixedTextToString(Text &out, const void *source, uint32_t count);
+void TextAssign(Text &out, const char *text);
+void TextFree(Text &text);
+
+// The text after the last '\', '/' or ':' (at most 255 characters); empty
+// for a text that ends with a separator (a folder entry).
+void FileNamePart(const char *text, Text &out);
+// The text before the last separator; a drive root such as C:\ keeps it.
+void FolderPart(const char *text, Text &out);
+
+char *SlashesToBackslashes(char *text);
+// True when a file or folder of that name exists; for a text ending in '\'
+// when that folder holds any entry, or is an existing drive root.  A text
+// without a trailing backslash has its '/' turned into '\' in place.
+bool PathExists(char *text);
+// Creates every missing folder of the path, outermost first.  Never fails:
+// callers test the result with PathExists.
+void EnsureFolder(const char *text);
+// Appends '\' unless the text ends with one; the buffer needs a spare byte.
+char *AppendBackslash(char *text);
+// Removes one trailing '\'.
+char *StripBackslash(char *text);
+
+// crc := UpdateCrc of every byte, first to last; count <= 0 changes nothing.
+void UpdateCrcOverBlock(const uint8_t *bytes, int32_t count, uint32_t &crc);
+
+// The decoder of stored (method 0) entries: RemainingInput bytes from the
+// current position of ArchiveFile to OutputFile, decrypted when bit 0 of
+// LocalHeader.Flags is set, RunningCrc over the bytes reported written.
+void CopyStoredEntry();
+
+#ifdef _WIN32
+// Centres a window on the primary screen.
+void CentreWindow(SfxWindow window);
+// The list item after ListSearchIndex (wrapping) whose whole text equals the
+// name without regard to case; ListSearchIndex := its index or -1.  True
+// when it is selected.
+bool EntryIsSelected(SfxWindow list, const char *name);
+#endif
+
+#endif

@@ -1,0 +1,25 @@
+// Basic types shared by every module of the stub and by the host builds of
+// its portable parts.  The stub is 32-bit Windows; the portable parts are
+// also compiled for the Linux host so they can be unit-tested, fuzzed and
+// benchmarked there.
+#ifndef SFX_TYPES_H
+#define SFX_TYPES_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+typedef HWND SfxWindow;
+#else
+struct SfxWindowTag;
+typedef SfxWindowTag *SfxWindow;
+#endif
+
+// A file handle of the thin file layer (FileIO.h).  Opaque everywhere.
+typedef void *SfxFile;
+
+#endif

@@ -1,0 +1,5 @@
+#include "SFXinflt.h"
+
+void Inflate()
+{
+}

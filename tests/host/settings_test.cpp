@@ -1,0 +1,163 @@
+// The settings reader over made-up self-extracting files.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "archive/Settings.h"
+#include "common/FileIO.h"
+#include "support/TempFile.h"
+
+namespace {
+
+typedef std::vector<unsigned char> Bytes;
+
+// The block as the builder writes it: magic, length, flags, four lengths,
+// texts, then `extra` bytes that only the block length accounts for.
+Bytes Block(uint8_t f1, uint8_t f2, const std::string &caption, const std::string &folder,
+            const std::string &params, const std::string &run, size_t extra = 0)
+{
+    Bytes b = {'Q', 'B', 'W', 0, 0, f1, f2, (uint8_t)caption.size(), (uint8_t)folder.size(),
+               (uint8_t)params.size(), (uint8_t)run.size()};
+    for (const std::string *s : {&caption, &folder, &params, &run})
+        b.insert(b.end(), s->begin(), s->end());
+    b.insert(b.end(), extra, 0xEE);
+    b[3] = (uint8_t)(b.size() & 0xFF);
+    b[4] = (uint8_t)(b.size() >> 8);
+    return b;
+}
+
+class SettingsBlock : public ::testing::Test {
+protected:
+    void SetUp() override { InitGlobals(); }
+    void TearDown() override
+    {
+        if (ArchiveFile != NoFile)
+            FileClose(ArchiveFile);
+        DoneGlobals();
+    }
+    // Stub image (0x9800 bytes), then the given tail.
+    void Read(const Bytes &tail)
+    {
+        Bytes file(ImageSize, 0x90);
+        file.insert(file.end(), tail.begin(), tail.end());
+        ArchiveFile = FileOpenRead(scratch_.Write("sfx.exe", file).c_str());
+        ASSERT_NE(ArchiveFile, NoFile);
+        // Every setting starts from a state the reader must overwrite.
+        ShowRunOption = FixedOverwrite = RunOpensFile = DefaultToTemp = SortEntries = false;
+        HasCaption = HasDefaultFolder = RunWithParameters = HasRunFile = false;
+        ReadSettings();
+    }
+    ScratchFolder scratch_;
+};
+
+TEST_F(SettingsBlock, NoBlockKeepsEveryDefault)
+{
+    Read({'P', 'K', 3, 4});
+    EXPECT_EQ(ArchiveStart, ImageSize);
+    EXPECT_EQ(InitialOverwriteButton, 503);
+    EXPECT_FALSE(HasCaption || HasDefaultFolder || RunWithParameters || HasRunFile);
+    EXPECT_FALSE(ShowRunOption || FixedOverwrite || RunOpensFile || SortEntries);
+}
+
+TEST_F(SettingsBlock, FileEndingInsideTheMagicOrLowerCaseMagicIsNoBlock)
+{
+    Read({'Q', 'B'});
+    EXPECT_EQ(ArchiveStart, ImageSize);
+    Bytes b = Block(0x08, 0, "c", "", "", "");
+    b[0] = 'q', b[1] = 'b', b[2] = 'w';
+    Read(b);
+    EXPECT_EQ(ArchiveStart, ImageSize);
+    EXPECT_EQ(InitialOverwriteButton, 503);
+    EXPECT_FALSE(HasCaption);
+}
+
+TEST_F(SettingsBlock, ElevenBytesWithZeroLengthsSetOnlyFlags)
+{
+    Read(Block(0x01 | 0x04 | 0x10, 0x04, "", "", "", ""));
+    EXPECT_EQ(ArchiveStart, ImageSize + 11);
+    EXPECT_TRUE(ShowRunOption);
+    EXPECT_TRUE(FixedOverwrite);
+    EXPECT_TRUE(SortEntries);
+    EXPECT_EQ(InitialOverwriteButton, 502);
+    EXPECT_FALSE(HasCaption || HasDefaultFolder || RunWithParameters || HasRunFile);
+    EXPECT_STREQ(CaptionText, "");
+}
+
+TEST_F(SettingsBlock, OverwriteChoiceFromFlagBits)
+{
+    Read(Block(0x08, 0, "", "", "", ""));
+    EXPECT_EQ(InitialOverwriteButton, 501);
+    Read(Block(0x18, 0, "", "", "", ""));
+    EXPECT_EQ(InitialOverwriteButton, 503);
+    Read(Block(0x00, 0, "", "", "", ""));
+    EXPECT_EQ(InitialOverwriteButton, 503);
+}
+
+TEST_F(SettingsBlock, TextsInBlockOrderAndRunFlags)
+{
+    Read(Block(0, 0, "My caption", "C:\\Out", "/s", "setup.exe"));
+    EXPECT_STREQ(CaptionText, "My caption");
+    EXPECT_STREQ(DefaultFolder, "C:\\Out");
+    EXPECT_STREQ(RunParameters, "/s");
+    EXPECT_STREQ(RunFile, "setup.exe");
+    EXPECT_TRUE(HasCaption && HasDefaultFolder && RunWithParameters && HasRunFile);
+
+    // Parameters with RunOpensFile: no parameters are used.
+    Read(Block(0, 0x01, "", "", "/s", "readme.txt"));
+    EXPECT_FALSE(RunWithParameters);
+    EXPECT_TRUE(HasRunFile);
+    // A run file alone, without RunOpensFile or parameters: nothing runs.
+    Read(Block(0, 0, "", "", "", "setup.exe"));
+    EXPECT_FALSE(HasRunFile);
+}
+
+TEST_F(SettingsBlock, TempFolderReplacesTheFolderTextWhichIsStillRead)
+{
+    setenv("TMPDIR", "/tmp/sfx-temp", 1);
+    Read(Block(0, 0x02, "", "D:\\ignored", "", "run.bat"));
+    unsetenv("TMPDIR");
+    EXPECT_TRUE(HasDefaultFolder);
+    EXPECT_STREQ(DefaultFolder, "/tmp/sfx-temp/");
+    // The texts after the folder text are found at the right place.
+    EXPECT_STREQ(RunFile, "run.bat");
+}
+
+TEST_F(SettingsBlock, BlockLengthBeyondItsFieldsPlacesTheArchive)
+{
+    Bytes b = Block(0, 0, "cap", "", "", "", 100);
+    Read(b);
+    EXPECT_EQ(ArchiveStart, ImageSize + (int32_t)b.size());
+    EXPECT_STREQ(CaptionText, "cap");
+}
+
+TEST_F(SettingsBlock, TruncatedBlockReadsMissingFieldsAsZeroAndCutsTexts)
+{
+    // Cut after flags 1: the lengths read as zero.
+    Bytes b = Block(0x05, 0x04, "caption", "folder", "", "");
+    Read(Bytes(b.begin(), b.begin() + 6));
+    EXPECT_TRUE(ShowRunOption);
+    EXPECT_FALSE(SortEntries);
+    EXPECT_FALSE(HasCaption);
+    EXPECT_EQ(ArchiveStart, ImageSize + (int32_t)b.size());
+
+    // Cut inside the caption: the text ends where the file ends.
+    Read(Bytes(b.begin(), b.begin() + 11 + 3));
+    EXPECT_TRUE(HasCaption);
+    EXPECT_STREQ(CaptionText, "cap");
+    EXPECT_STREQ(DefaultFolder, "");
+
+    // Cut inside the block length itself.
+    Read(Bytes(b.begin(), b.begin() + 4));
+    EXPECT_EQ(ArchiveStart, ImageSize + (b[3]));
+}
+
+TEST_F(SettingsBlock, LongestTextsFitTheirBuffers)
+{
+    std::string t(255, 'x');
+    Read(Block(0, 0, t, t, t, t));
+    EXPECT_EQ(std::string(CaptionText), t);
+    EXPECT_EQ(std::string(RunFile), t);
+}
+
+} // namespace

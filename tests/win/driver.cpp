@@ -1,0 +1,182 @@
+#include "driver.h"
+
+#include <stdio.h>
+
+namespace drv {
+
+namespace {
+struct Search {
+    DWORD processId;
+    DWORD threadId;
+    const char *caption;
+    int controlId;
+    HWND found;
+};
+
+BOOL CALLBACK Visit(HWND w, LPARAM lp)
+{
+    Search *s = (Search *)lp;
+    DWORD pid = 0;
+    DWORD tid = GetWindowThreadProcessId(w, &pid);
+    if (s->processId && pid != s->processId)
+        return TRUE;
+    if (s->threadId && tid != s->threadId)
+        return TRUE;
+    if (!IsWindowVisible(w))
+        return TRUE;
+    char cls[64];
+    GetClassNameA(w, cls, sizeof cls);
+    if (strcmp(cls, "#32770") != 0)
+        return TRUE;
+    if (s->caption && WindowText(w) != s->caption)
+        return TRUE;
+    if (s->controlId && !GetDlgItem(w, s->controlId))
+        return TRUE;
+    s->found = w;
+    return FALSE;
+}
+
+HWND Wait(Search s, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        s.found = NULL;
+        EnumWindows(Visit, (LPARAM)&s);
+        if (s.found)
+            return s.found;
+        if (GetTickCount() - start > timeoutMs)
+            return NULL;
+        Sleep(50);
+    }
+}
+} // namespace
+
+HWND WaitDialog(DWORD processId, const char *caption, DWORD timeoutMs)
+{
+    return Wait(Search{processId, 0, caption, 0, NULL}, timeoutMs);
+}
+
+HWND WaitThreadDialog(DWORD threadId, const char *caption, DWORD timeoutMs)
+{
+    return Wait(Search{0, threadId, caption, 0, NULL}, timeoutMs);
+}
+
+HWND WaitDialogWithControl(DWORD processId, int controlId, DWORD timeoutMs)
+{
+    return Wait(Search{processId, 0, 0, controlId, NULL}, timeoutMs);
+}
+
+std::string WindowText(HWND w)
+{
+    char buf[4096];
+    buf[0] = 0;
+    // WM_GETTEXT works across processes for the standard controls.
+    SendMessageA(w, WM_GETTEXT, sizeof buf, (LPARAM)buf);
+    return buf;
+}
+
+std::string ControlText(HWND dialog, int id)
+{
+    HWND c = GetDlgItem(dialog, id);
+    return c ? WindowText(c) : std::string();
+}
+
+std::string MessageBoxText(HWND box)
+{
+    return ControlText(box, 0xFFFF);
+}
+
+void Press(HWND dialog, int id)
+{
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
+}
+
+void DismissBox(HWND box)
+{
+    Press(box, IDOK);
+}
+
+Process Start(const std::string &commandLine, const std::string &folder)
+{
+    STARTUPINFOA si;
+    PROCESS_INFORMATION pi;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    std::string cmd = commandLine;
+    Process p = {NULL, 0};
+    if (CreateProcessA(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL,
+                       folder.empty() ? NULL : folder.c_str(), &si, &pi)) {
+        CloseHandle(pi.hThread);
+        p.handle = pi.hProcess;
+        p.id = pi.dwProcessId;
+    }
+    return p;
+}
+
+int WaitExit(Process &p, DWORD timeoutMs)
+{
+    if (!p.handle)
+        return -1;
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(p.handle, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(p.handle, 99);
+        WaitForSingleObject(p.handle, 5000);
+        code = (DWORD)-1;
+    } else {
+        GetExitCodeProcess(p.handle, &code);
+    }
+    CloseHandle(p.handle);
+    p.handle = NULL;
+    return (int)code;
+}
+
+std::string ReadFileText(const std::string &path)
+{
+    std::string s;
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return s;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        s.append(buf, n);
+    fclose(f);
+    return s;
+}
+
+bool WriteFileBytes(const std::string &path, const std::string &bytes)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return fclose(f) == 0 && ok;
+}
+
+bool FileExists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveTree(const std::string &path)
+{
+    WIN32_FIND_DATAA d;
+    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &d);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (!strcmp(d.cFileName, ".") || !strcmp(d.cFileName, ".."))
+                continue;
+            std::string p = path + "\\" + d.cFileName;
+            if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(p);
+            else {
+                SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(p.c_str());
+            }
+        } while (FindNextFileA(h, &d));
+        FindClose(h);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+} // namespace drv

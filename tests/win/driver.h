@@ -1,0 +1,50 @@
+// Drives real windows of another thread or process through window messages:
+// start a program, find its top-level dialogs and message boxes, read and
+// set controls, press buttons, wait for the exit code.
+#ifndef DRIVER_H
+#define DRIVER_H
+
+#include <windows.h>
+#include <string>
+
+namespace drv {
+
+// Top-level, visible window of the process whose class is "#32770" (dialogs
+// and message boxes) and, when caption is not null, whose caption is exactly
+// that text.  Waits up to timeoutMs; null when none appeared.
+HWND WaitDialog(DWORD processId, const char *caption, DWORD timeoutMs = 10000);
+// The same for windows of one thread of this process.
+HWND WaitThreadDialog(DWORD threadId, const char *caption, DWORD timeoutMs = 10000);
+// A dialog of the process that has a child control with this id.
+HWND WaitDialogWithControl(DWORD processId, int controlId, DWORD timeoutMs = 10000);
+
+std::string WindowText(HWND w);
+std::string ControlText(HWND dialog, int id);
+// The text of a message box (its static control 0xFFFF).
+std::string MessageBoxText(HWND box);
+
+// Presses a button by id (WM_COMMAND with BN_CLICKED, posted).
+void Press(HWND dialog, int id);
+// Dismisses a message box with its OK button.
+void DismissBox(HWND box);
+
+struct Process {
+    HANDLE handle;
+    DWORD id;
+};
+// Starts a program (command line) in a working folder; handle null on failure.
+Process Start(const std::string &commandLine, const std::string &folder = std::string());
+// Waits for the exit; returns the exit code, or -1 on timeout (the process is
+// then terminated).
+int WaitExit(Process &p, DWORD timeoutMs = 15000);
+
+// Files
+std::string ReadFileText(const std::string &path);
+bool WriteFileBytes(const std::string &path, const std::string &bytes);
+bool FileExists(const std::string &path);
+// Removes a folder tree (test scratch space only).
+void RemoveTree(const std::string &path);
+
+} // namespace drv
+
+#endif

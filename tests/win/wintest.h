@@ -1,0 +1,56 @@
+// A small test harness for the Windows test programs that run under Wine.
+// Each program is a list of TEST_CASE functions; CHECK records a failure and
+// goes on.  The program prints "N passed, M failed" and exits non-zero on
+// any failure, so CTest and the summary of ./run test read it alike.
+#ifndef WINTEST_H
+#define WINTEST_H
+
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+
+struct WinTestCase {
+    const char *name;
+    void (*fn)();
+    WinTestCase *next;
+};
+extern WinTestCase *WinTestFirst;
+extern int WinTestFailures;
+
+struct WinTestRegister {
+    WinTestRegister(WinTestCase *c)
+    {
+        WinTestCase **p = &WinTestFirst;
+        while (*p)
+            p = &(*p)->next;
+        *p = c;
+    }
+};
+
+#define TEST_CASE(name)                                                     \
+    static void name();                                                     \
+    static WinTestCase name##_case = {#name, name, 0};                      \
+    static WinTestRegister name##_reg(&name##_case);                        \
+    static void name()
+
+#define CHECK(cond)                                                         \
+    do {                                                                    \
+        if (!(cond)) {                                                      \
+            printf("  %s:%d: CHECK failed: %s\n", __FILE__, __LINE__, #cond); \
+            WinTestFailures++;                                              \
+        }                                                                   \
+    } while (0)
+
+#define CHECK_STR(a, b)                                                     \
+    do {                                                                    \
+        const char *a_ = (a), *b_ = (b);                                    \
+        if (strcmp(a_, b_) != 0) {                                          \
+            printf("  %s:%d: \"%s\" != \"%s\"\n", __FILE__, __LINE__, a_, b_); \
+            WinTestFailures++;                                              \
+        }                                                                   \
+    } while (0)
+
+// Defined once per program by including wintest_main.h in one file.
+int WinTestRunAll(const char *only);
+
+#endif

@@ -1,0 +1,41 @@
+// Builds ZIP archives and whole self-extracting files in memory for the
+// Windows tests: stored or deflated entries (zlib), traditional encryption,
+// data descriptors, any compression method number, and the settings block
+// in front.  The archive's offsets count from the start of the whole file.
+#ifndef ZIPMAKER_H
+#define ZIPMAKER_H
+
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+namespace zm {
+
+struct Entry {
+    std::string name;           // bytes as stored (code page 949)
+    std::string data;           // uncompressed content
+    uint16_t method = 8;        // 0 stored, 8 deflated, anything else is stored raw
+    std::string password;       // non-empty: traditional encryption
+    bool descriptor = false;    // set flag bit 3 and write a data descriptor
+    bool badCrc = false;        // store a wrong CRC-32
+    uint16_t time = 0x6000, date = 0x5A21;
+};
+
+struct Settings {
+    bool present = true;
+    uint8_t flags1 = 0, flags2 = 0;
+    std::string caption, folder, parameters, runFile;
+};
+
+uint32_t Crc32(const std::string &data);
+// The ZIP archive alone, its offsets counted from `base`.
+std::string Archive(const std::vector<Entry> &entries, uint32_t base);
+// The settings block.
+std::string Block(const Settings &s);
+// stub bytes (padded image) + block + archive.
+std::string SelfExtractor(const std::string &stub, const Settings &s,
+                          const std::vector<Entry> &entries);
+
+} // namespace zm
+
+#endif
