@@ -1,0 +1,5 @@
+#include "Extract.h"
+
+void ExtractEntries(SfxWindow dialog, int listId, bool listing)
+{
+}

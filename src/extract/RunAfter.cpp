@@ -1,0 +1,5 @@
+#include "Extract.h"
+
+void RunAfterExtraction(int checkState)
+{
+}

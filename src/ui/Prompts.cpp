@@ -1,0 +1,9 @@
+#include "Prompts.h"
+
+void AskFileExists()
+{
+}
+
+void AskPassword()
+{
+}
