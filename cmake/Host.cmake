@@ -2,7 +2,7 @@
 # and the builder.
 add_library(sfxcore STATIC ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_posix.cpp)
 target_include_directories(sfxcore PUBLIC ${SFX_SRC})
-target_compile_options(sfxcore PRIVATE -O2 -fexec-charset=CP949 -Wall -Wextra -Wno-unused-parameter)
+target_compile_options(sfxcore PRIVATE -O2 $<$<CXX_COMPILER_ID:GNU>:-fexec-charset=CP949> -Wall -Wextra -Wno-unused-parameter)
 
 if(SFX_TESTS)
   add_subdirectory(tests/host)
