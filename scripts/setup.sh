@@ -8,7 +8,7 @@ need_root() { if [ "$(id -u)" != 0 ]; then echo "setup: run as root (or install 
 pkgs=(
   cmake make g++ clang libclang-rt-14-dev lld
   g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 libz-mingw-w64-dev
-  wine wine32:i386 xvfb xauth x11-apps imagemagick fonts-nanum
+  wine wine32:i386 fonts-wine xvfb xauth x11-apps imagemagick fonts-nanum
   zip unzip p7zip-full python3 locales
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libdeflate-dev
   valgrind osslsigncode default-jdk-headless
