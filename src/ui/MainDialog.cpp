@@ -1,15 +1,182 @@
+// The main dialog: the program's only window of its own.  It fills and reads
+// the controls and keeps TargetFolder and OverwritePolicy for the driver; the
+// listing, the extraction and its reports all happen in ExtractEntries.
 #include "MainDialog.h"
 
+#include "../common/Memory.h"
+#include "../common/SFXmisc.h"
+#include "../extract/Extract.h"
 #include "../resources/resource.h"
+#include "FolderDialogs.h"
+
+#include <string.h>
+
+static HWND Item(HWND dialog, int id)
+{
+    return GetDlgItem(dialog, id);
+}
+
+static int EntryListId()
+{
+    return SortEntries ? IDC_LIST_SORTED : IDC_LIST_UNSORTED;
+}
+
+static void SelectWholeList(HWND dialog)
+{
+    SendMessageA(Item(dialog, EntryListId()), LB_SETSEL, TRUE, -1);
+}
+
+// The folder field holds at most 255 characters for the driver.
+static void ReadFolderField(HWND dialog)
+{
+    GetDlgItemTextA(dialog, IDC_FOLDER, TargetFolder, TargetFolderChars + 1);
+}
+
+static void TakeCurrentFolder()
+{
+    // With a longer current folder the call writes nothing; the buffer
+    // must still hold a text.
+    if (GetCurrentDirectoryA(TargetFolderChars + 1, TargetFolder) > TargetFolderChars)
+        TargetFolder[0] = 0;
+}
+
+static char *Append(char *to, const char *text)
+{
+    while (*text)
+        *to++ = *text++;
+    return to;
+}
+
+// 'run "<parameters' name> <run file's name>" after extraction'.  Both
+// names are at most 255 characters, so the text fits the buffer whatever
+// the settings block holds.
+static void SetRunCaption(HWND box)
+{
+    char caption[5 + 255 + 1 + 255 + 1 + 17 + 1];
+    Text name = {0, 0};
+    char *p = Append(caption, "run \"");
+    FileNamePart(RunParameters, name);
+    p = Append(p, name.Data);
+    *p++ = ' ';
+    FileNamePart(RunFile, name);
+    p = Append(p, name.Data);
+    p = Append(p, "\" after extraction");
+    *p = 0;
+    TextFree(name);
+    SetWindowTextA(box, caption);
+}
+
+static void InitDialog(HWND dialog)
+{
+    HINSTANCE self = GetModuleHandleA(NULL);
+    SetClassLongA(dialog, GCL_HICON, (LONG)(LONG_PTR)LoadIconA(self, "MnIcon"));
+    HWND folder = Item(dialog, IDC_FOLDER);
+    SetFocus(folder);
+
+    if (HasDefaultFolder) {
+        uint32_t n = 0;
+        for (; n < TargetFolderChars && DefaultFolder[n]; n++)
+            TargetFolder[n] = DefaultFolder[n];
+        TargetFolder[n] = 0;
+    } else {
+        TakeCurrentFolder();
+    }
+
+    HWND run = Item(dialog, IDC_RUN);
+    if (!RunWithParameters && !RunOpensFile) {
+        ShowWindow(run, SW_HIDE);
+    } else {
+        SetRunCaption(run);
+        SendMessageA(run, BM_SETCHECK, BST_CHECKED, 0);
+        // Hidden but checked: the configured run cannot be switched off.
+        if (!ShowRunOption)
+            ShowWindow(run, SW_HIDE);
+    }
+
+    SendMessageA(folder, WM_SETTEXT, 0, (LPARAM)TargetFolder);
+    SendMessageA(folder, EM_SETSEL, 0, 0x7FFF);
+
+    SendMessageA(Item(dialog, InitialOverwriteButton), BM_SETCHECK, BST_CHECKED, 0);
+    OverwritePolicy = (uint8_t)(InitialOverwriteButton - IDC_OVERWRITE_ALL);
+    if (FixedOverwrite) {
+        DestroyWindow(Item(dialog, IDC_OVERWRITE_ALL));
+        DestroyWindow(Item(dialog, IDC_OVERWRITE_NEVER));
+        DestroyWindow(Item(dialog, IDC_OVERWRITE_ASK));
+        DestroyWindow(Item(dialog, IDC_OVERWRITE_GROUP));
+    }
+
+    if (HasCaption)
+        SetWindowTextA(dialog, CaptionText);
+    CentreWindow(dialog);
+
+    ExtractEntries(dialog, EntryListId(), true);
+    ShowWindow(Item(dialog, EntryListId()), SW_SHOW);
+    SelectWholeList(dialog);
+    MainDialogWindow = dialog;
+}
+
+static void Browse(HWND dialog)
+{
+    ReadFolderField(dialog);
+    memcpy(BrowseFolder, TargetFolder, TargetFolderChars + 1);
+    if (DialogBoxParamA(GetModuleHandleA(NULL), "DLGSEL", dialog, DlgSelProc, 0) == 1) {
+        memcpy(TargetFolder, BrowseFolder, TargetFolderChars + 1);
+        // The folder dialog may hand back up to 260 characters; the field
+        // and the driver take 255, and the copy must stay a text.
+        TargetFolder[TargetFolderChars] = 0;
+        SetDlgItemTextA(dialog, IDC_FOLDER, TargetFolder);
+    }
+}
+
+static void Extract(HWND dialog)
+{
+    // Every run extracts every entry, whatever the user deselected.
+    SelectWholeList(dialog);
+    ReadFolderField(dialog);
+    StripBackslash(TargetFolder);
+    if (!TargetFolder[0]) {
+        TakeCurrentFolder();
+        SetDlgItemTextA(dialog, IDC_FOLDER, TargetFolder);
+    }
+    ExtractEntries(dialog, EntryListId(), false);
+    if (ExtractSucceeded) {
+        // BM_GETCHECK answers for a hidden box too.
+        RunAfterExtraction((int)SendMessageA(Item(dialog, IDC_RUN), BM_GETCHECK, 0, 0));
+        EndDialog(dialog, 1);
+    }
+}
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
-        MainDialogWindow = dialog;
+        InitDialog(dialog);
         return 0;
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDCANCEL) {
+        switch (LOWORD(wParam)) {
+        case IDC_OVERWRITE_ALL:
+            OverwritePolicy = OverwriteAll;
+            break;
+        case IDC_OVERWRITE_NEVER:
+            OverwritePolicy = OverwriteNever;
+            break;
+        case IDC_OVERWRITE_ASK:
+            OverwritePolicy = OverwriteAsk;
+            break;
+        // The driver pumps messages and its prompts have no owner, so these
+        // can arrive in the middle of a run: a nested run, a new folder or
+        // a closed dialog would pull the shared state from under it.
+        case IDC_BROWSE:
+            if (!RunInProgress)
+                Browse(dialog);
+            break;
+        case IDOK:
+            if (!RunInProgress)
+                Extract(dialog);
+            break;
+        case IDCANCEL:
+            if (RunInProgress)
+                break;
             EndDialog(dialog, 2);
             return 1;
         }
