@@ -1,5 +1,303 @@
+// The extraction driver.  One routine serves both runs: the listing run puts
+// every entry name in the entry list; the extraction run walks the archive
+// again and uses the list's selection as its tally, deselecting each item
+// whose entry is done (extracted with a matching CRC-32, a folder entry, or
+// left alone by the overwrite policy).  What is still selected at the end is
+// what failed, ready for another try.
 #include "Extract.h"
+
+#include "../archive/ZipWalk.h"
+#include "../common/FileIO.h"
+#include "../common/Memory.h"
+#include "../common/SFXmisc.h"
+#include "../decode/CrcCrypt.h"
+#include "../decode/SFXinflt.h"
+#include "../resources/resource.h"
+#include "../ui/Prompts.h"
+
+static void ShowMessage(const char *text, const char *caption)
+{
+    MessageBoxA(NULL, text, caption, MB_OK);
+}
+
+static void Deselect(SfxWindow list)
+{
+    SendMessageA(list, LB_SETSEL, FALSE, (LPARAM)ListSearchIndex);
+}
+
+static bool IsSlash(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+// Names that would land outside the target folder.  Windows drops trailing
+// dots and spaces from a path component, so ".. " and "..." reach the parent
+// as surely as ".." does; a ':' names a drive or an alternate data stream;
+// a leading separator names a root or a UNC share.
+static bool IsUnsafeName(const char *name)
+{
+    if (IsSlash(name[0]))
+        return true;
+    uint32_t dots = 0;
+    bool onlyDots = true;
+    for (const char *p = name;; p++) {
+        char c = *p;
+        if (c == ':')
+            return true;
+        if (c == 0 || IsSlash(c)) {
+            if (onlyDots && dots >= 2)
+                return true;
+            if (c == 0)
+                return false;
+            dots = 0;
+            onlyDots = true;
+        } else if (c == '.') {
+            dots++;
+        } else if (c != ' ') {
+            onlyDots = false;
+        }
+    }
+}
+
+// The target path: TargetFolder without one trailing '\', a '\', the entry
+// name with every '/' turned into '\'.  Allocated to fit whatever the folder
+// and the name hold; a path too long for the file system then fails where
+// the file is created, with that step's message.
+static char *BuildTargetPath(const Text &name)
+{
+    uint32_t folder = TextLength(TargetFolder);
+    if (folder >= TargetFolderSize)
+        folder = TargetFolderSize - 1;
+    if (folder && TargetFolder[folder - 1] == '\\')
+        folder--;
+    char *path = (char *)GetMem(folder + name.Length + 2);
+    memcpy(path, TargetFolder, folder);
+    path[folder] = '\\';
+    char *d = path + folder + 1;
+    for (uint32_t i = 0; i < name.Length; i++)
+        d[i] = name.Data[i] == '/' ? '\\' : name.Data[i];
+    d[name.Length] = 0;
+    return path;
+}
+
+static void SetStatus(SfxWindow dialog, const char *text)
+{
+    SendDlgItemMessageA(dialog, IDC_STATUS, WM_SETTEXT, 0, (LPARAM)text);
+}
+
+static void ShowExtracting(SfxWindow dialog, const char *path)
+{
+    static const char prefix[] = "Extracting: ";
+    uint32_t n = TextLength(path);
+    char *text = (char *)GetMem(sizeof prefix + n);
+    memcpy(text, prefix, sizeof prefix - 1);
+    memcpy(text + sizeof prefix - 1, path, n + 1);
+    SetStatus(dialog, text);
+    FreeMem(text);
+}
+
+// The main dialog stays live during a run: one pending message is handled
+// before each file, so the window repaints and the status line shows.
+static void PumpOneMessage()
+{
+    MSG msg;
+    if (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+// The password stage of an encrypted entry.  The header is read once; each
+// try decrypts the untouched copy in the buffer's second half.  The
+// remembered password is tried first, then at most three answers of the
+// prompt, each of which becomes the remembered password.
+static bool PasswordFits()
+{
+    uint8_t header[24];
+    memset(header, 0, sizeof header);
+    FileRead(ArchiveFile, header + 12, 12);
+    uint32_t modTime = LocalHeader.ModTime | (uint32_t)LocalHeader.ModDate << 16;
+    bool fits = false;
+    if (Password.Length)
+        fits = CheckEncryptionHeader(header, 12, LocalHeader.Flags, Password, modTime,
+                                     LocalHeader.Crc32);
+    for (int prompts = 0; !fits && prompts < 3; prompts++) {
+        AskPassword();
+        FixedTextToString(Password, PasswordBuffer, (uint32_t)SmallerOf(PasswordLength, PasswordBufferSize - 1));
+        fits = CheckEncryptionHeader(header, 12, LocalHeader.Flags, Password, modTime,
+                                     LocalHeader.Crc32);
+    }
+    return fits;
+}
+
+// What became of one entry of an extraction run.
+enum EntryResult {
+    EntryNext,      // go on with the walk
+    EntryStopWalk,  // end the walk; the run-end report follows
+    EntryEndRun,    // end the run at once, without the report
+};
+
+static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &name, bool &proceed)
+{
+    if (!EntryIsSelected(list, name.Data))
+        return EntryNext;
+    if (IsUnsafeName(name.Data)) {
+        ShowMessage(name.Data, "잘못된 파일이름.");
+        // The item stays selected, so the run reports it as left over.
+        proceed = true;
+        return EntryNext;
+    }
+    Text fileName = {0, 0};
+    FileNamePart(name.Data, fileName);
+    bool folderEntry = fileName.Length == 0;
+    TextFree(fileName);
+    if (folderEntry) {
+        Deselect(list);
+        return EntryNext;
+    }
+
+    proceed = (LocalHeader.Flags & 1) == 0 || PasswordFits();
+    if (!proceed)
+        return EntryStopWalk;
+
+    EntryResult result = EntryNext;
+    char *path = BuildTargetPath(name);
+    if (PathExists(path)) {
+        bool overwrite = true;
+        if (OverwritePolicy == OverwriteNever) {
+            overwrite = false;
+        } else if (OverwritePolicy == OverwriteAsk) {
+            FileNamePart(path, ExistingName);
+            AskFileExists();
+            overwrite = OverwriteAnswer != 0;
+        }
+        if (!overwrite) {
+            Deselect(list);
+            goto done;
+        }
+    } else {
+        Text folder = {0, 0};
+        FolderPart(path, folder);
+        EnsureFolder(folder.Data);
+        bool made = PathExists(folder.Data);
+        if (!made)
+            ShowMessage(folder.Data, "디렉토리의 에러...");
+        TextFree(folder);
+        if (!made) {
+            result = EntryStopWalk;
+            goto done;
+        }
+    }
+
+    // An entry that cannot be decoded must not cost an existing file its
+    // contents: the method is judged before the output file is created.
+    if (LocalHeader.Method != 0 && LocalHeader.Method != 8) {
+        ShowMessage("알수없는 압축파일", "압축해제 에러...");
+        result = EntryEndRun;
+        goto done;
+    }
+
+    OutputFile = FileCreate(path);
+    if (OutputFile == NoFile) {
+        ShowMessage(path, "파일을 열 수 없음...");
+        goto done;
+    }
+    ShowExtracting(dialog, path);
+    PumpOneMessage();
+    {
+        RunningCrc = 0xFFFFFFFF;
+        // The compressed size counts the 12-byte encryption header, already
+        // read.  A size below that, or one of 2 GiB or more (negative here),
+        // leaves no data at all.
+        int32_t remaining = (int32_t)LocalHeader.CompressedSize;
+        if (LocalHeader.Flags & 1)
+            remaining = remaining < 12 ? 0 : remaining - 12;
+        RemainingInput = remaining < 0 ? 0 : remaining;
+        if (LocalHeader.Method == 0)
+            CopyStoredEntry();
+        else
+            Inflate();
+        if ((RunningCrc ^ 0xFFFFFFFF) == LocalHeader.Crc32)
+            Deselect(list);
+    }
+    if (!FileClose(OutputFile))
+        ShowMessage(path, "파일을 닫을 수 없음...");
+    OutputFile = NoFile;
+done:
+    FreeMem(path);
+    return result;
+}
+
+static void ReportRun(SfxWindow dialog, SfxWindow list, bool listing, bool proceed)
+{
+    if (listing) {
+        if (SendMessageA(list, LB_GETCOUNT, 0, 0) <= 0)
+            ShowMessage("압축파일의 헤더를 읽지못함", "에러...");
+        return;
+    }
+    if (!proceed)
+        return;
+    if (SendMessageA(list, LB_GETSELCOUNT, 0, 0) == 0) {
+        ShowMessage("모든 파일의 압축을 해제함.", "압축해제완료");
+        ExtractSucceeded = 1;
+    } else {
+        ShowMessage("선택된 파일의 압축을 해제하지 못함.", "압축해제에러");
+        SetStatus(dialog, "The selected file(s) couldn't get extracted");
+        ExtractSucceeded = 0;
+    }
+}
 
 void ExtractEntries(SfxWindow dialog, int listId, bool listing)
 {
+    // The prompts have no owner and one message is pumped before each file,
+    // so a command of the main dialog can call in here during a run.  The
+    // shared state admits one run at a time: a second one is refused.
+    if (RunInProgress)
+        return;
+    RunInProgress = true;
+    ExtractSucceeded = 0;
+    bool proceed = false;
+    SfxWindow list = GetDlgItem(dialog, listId);
+
+    SeekArchive(ArchiveStart);
+    if (LastSeekPosition == -1) {
+        ShowMessage("압축파일 읽기에러.", "압축파일내의 에러...");
+        RunInProgress = false;
+        return;
+    }
+    char *nameBuffer = (char *)GetMem(NameBufferSize);
+    Text name = {0, 0};
+    ListSearchIndex = -1;
+    if (listing)
+        SendMessageA(list, LB_RESETCONTENT, 0, 0);
+
+    bool report = true;
+    bool more = ReadNextHeader();
+    while (more) {
+        int32_t headerPosition = LastSeekPosition;
+        ReadEntryName(nameBuffer, name);
+        if (name.Length == 0) {
+            ShowMessage("잘못된 파일이름.", "압축파일내의 에러...");
+            report = false;
+            break;
+        }
+        if (listing) {
+            SendMessageA(list, LB_ADDSTRING, 0, (LPARAM)name.Data);
+        } else {
+            // The encryption header or the data starts after the extra field.
+            SeekArchive((int32_t)((uint32_t)headerPosition + 30 + LocalHeader.NameLength +
+                                  LocalHeader.ExtraLength));
+            EntryResult r = ExtractEntry(dialog, list, name, proceed);
+            if (r == EntryEndRun)
+                report = false;
+            if (r != EntryNext)
+                break;
+        }
+        more = AdvanceToNextHeader(headerPosition);
+    }
+    if (report)
+        ReportRun(dialog, list, listing, proceed);
+    TextFree(name);
+    FreeMem(nameBuffer);
+    RunInProgress = false;
 }

@@ -1,9 +1,80 @@
+// The file-exists and password prompts.  Both are unowned, so the main
+// dialog stays usable while they are shown; they compute nothing and hand
+// their answers to the driver through shared state.
 #include "Prompts.h"
+
+#include "../common/SFXmisc.h"
+#include "../resources/resource.h"
+
+static void SetRadio(int id, WPARAM state)
+{
+    // Check-state messages, not clicks: the main dialog's own command
+    // handling must not run; the policy is set here.
+    SendDlgItemMessageA(MainDialogWindow, id, BM_SETCHECK, state, 0);
+}
+
+INT_PTR CALLBACK FileExistProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        static const char question[] = "...가(은) 이미 존재합니다, 겹쳐쓸까요?";
+        // ExistingName is a file-name part: at most 255 characters.
+        char text[256 + sizeof question];
+        uint32_t n = ExistingName.Length < 256 ? ExistingName.Length : 255;
+        memcpy(text, ExistingName.Data, n);
+        memcpy(text + n, question, sizeof question);
+        CentreWindow(dialog);
+        SetDlgItemTextA(dialog, IDC_PROMPT_TEXT, text);
+        return 0;
+    }
+    case WM_COMMAND: {
+        int id = LOWORD(wParam);
+        if (id != IDOK && id != IDCANCEL)
+            return 0;
+        bool yes = id == IDOK;
+        if (SendDlgItemMessageA(dialog, IDC_DONT_ASK, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+            SetRadio(IDC_OVERWRITE_ASK, BST_UNCHECKED);
+            SetRadio(yes ? IDC_OVERWRITE_ALL : IDC_OVERWRITE_NEVER, BST_CHECKED);
+            OverwritePolicy = yes ? OverwriteAll : OverwriteNever;
+            OverwriteAnswer = yes;
+        } else if (OverwritePolicy != OverwriteAll) {
+            // With the policy turned to "overwrite all" in the main dialog
+            // while this prompt was open, the answer keeps its last value.
+            OverwriteAnswer = yes;
+        }
+        EndDialog(dialog, id);
+        return 1;
+    }
+    }
+    return 0;
+}
+
+INT_PTR CALLBACK PasswdProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        CentreWindow(dialog);
+        SetFocus(GetDlgItem(dialog, IDC_PROMPT_TEXT));
+        break;
+    case WM_COMMAND:
+        // Only OK (or Enter) leaves: Esc, command 2, is ignored.
+        if (LOWORD(wParam) == IDOK) {
+            PasswordLength = GetDlgItemTextA(dialog, IDC_PROMPT_TEXT, PasswordBuffer,
+                                             PasswordBufferSize);
+            PasswordBuffer[PasswordLength] = 0;
+            EndDialog(dialog, 1);
+        }
+        break;
+    }
+    return 0;
+}
 
 void AskFileExists()
 {
+    DialogBoxParamA(GetModuleHandleA(NULL), "FileExist", NULL, FileExistProc, 0);
 }
 
 void AskPassword()
 {
+    DialogBoxParamA(GetModuleHandleA(NULL), "PASSWD", NULL, PasswdProc, 0);
 }
