@@ -17,7 +17,11 @@ bool ReadNextHeader()
     const uint32_t localSignature = LocalSignatureBase - 1;
     for (;;) {
         LocalHeader.Signature = 0;
-        FileRead(ArchiveFile, &LocalHeader, sizeof LocalHeader);
+        // A header cut short by the end of the file is no header, even when
+        // its signature made it in: the fields after it would be the last
+        // entry's, and the walk would list that entry a second time.
+        if (FileRead(ArchiveFile, &LocalHeader, sizeof LocalHeader) != (int32_t)sizeof LocalHeader)
+            LocalHeader.Signature = 0;
         uint32_t s = LocalHeader.Signature;
         if (s == localSignature || s == 0x50000000) {
             RemainingInput = (int32_t)LocalHeader.CompressedSize;
@@ -29,6 +33,8 @@ bool ReadNextHeader()
         // A data descriptor: step over its 16 bytes (signature, CRC, sizes)
         // and read on.  A loop rather than the recursion it stands for, so
         // that a long run of descriptors cannot exhaust the stack.
+        if (LastSeekPosition > 0x7FFFFFFF - 16)
+            return false;
         SeekArchive(LastSeekPosition + 16);
         if (LastSeekPosition == -1)
             return false;
@@ -43,6 +49,13 @@ void ReadEntryName(char *nameBuffer, Text &name)
     FixedTextToString(name, buffer, got > 0 ? (uint32_t)got : 0);
     if (buffer != nameBuffer)
         FreeMem(buffer);
+}
+
+void SeekEntryData(int32_t headerPosition)
+{
+    // A position past 2 GiB fails like any other seek (LastSeekPosition -1).
+    int64_t data = (int64_t)headerPosition + 30 + LocalHeader.NameLength + LocalHeader.ExtraLength;
+    SeekArchive(data > 0x7FFFFFFF ? -1 : (int32_t)data);
 }
 
 bool AdvanceToNextHeader(int32_t headerPosition)

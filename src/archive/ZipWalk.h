@@ -14,6 +14,10 @@ bool ReadNextHeader();
 // NameBufferSize bytes; a longer name is read whole into a buffer that fits.
 void ReadEntryName(char *nameBuffer, Text &name);
 
+// Skips the extra field: seeks to the byte after the current entry's name
+// and extra field, where its encryption header or data begins.
+void SeekEntryData(int32_t headerPosition);
+
 // Seeks to the record after the current entry (header position + 30 + name
 // + extra field + compressed size, whatever the entry's work read) and reads
 // it.  False, like the end of the archive, when that position would not lie
