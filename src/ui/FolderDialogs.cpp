@@ -1,10 +1,209 @@
+// The folder dialogs lean on the system's own directory listing
+// (DlgDirListA): it fills the list with sub-folders, the parent entry and
+// the drives, enters the folder and names it in the static control.  The
+// static's text is then the one truth about what is listed: BrowseFolder is
+// re-read from it after every listing, so OK always returns the folder the
+// user sees, never the item that merely happens to be selected.
 #include "FolderDialogs.h"
+#include "PathUtils.h"
+#include "../common/Memory.h"
+#include "../common/SFXmisc.h"
+#include "../resources/resource.h"
+
+#include <shellapi.h>
+#include <winnetwk.h>
+#include <string.h>
+
+int32_t SmallIconSize;
+HIMAGELIST SystemImageList;
+
+enum {
+    ListedKinds = DDL_DIRECTORY | DDL_DRIVES | DDL_EXCLUSIVE,
+    // What DlgDirSelectExA and the current-folder query may write.
+    SelectChars = 256,
+    // The folder icon of the system image list, for the parent entry.
+    ParentIcon = 3,
+};
+
+// The shell's display name (when display is not null, MAX_PATH bytes) and
+// small-icon index of a path; keeps the system image list's handle.
+static int ShellItemInfo(const char *path, char *display)
+{
+    SHFILEINFOA info;
+    info.iIcon = 0;
+    info.szDisplayName[0] = 0;
+    HIMAGELIST list = (HIMAGELIST)SHGetFileInfoA(
+        path, 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_DISPLAYNAME | SHGFI_SMALLICON);
+    // A failed query answers 0; the handle from an earlier one stays good.
+    if (list)
+        SystemImageList = list;
+    if (display)
+        memcpy(display, info.szDisplayName, MAX_PATH);
+    return info.iIcon;
+}
+
+static void FillFolderList(HWND dialog)
+{
+    if (!DlgDirListA(dialog, BrowseFolder, IDC_SEL_LIST, IDC_SEL_PATH, ListedKinds)) {
+        // A drive without a medium or a folder gone since it was listed: the
+        // static still names the folder listed before, and listing that again
+        // keeps the list, the current folder and BrowseFolder in agreement.
+        GetDlgItemTextA(dialog, IDC_SEL_PATH, BrowseFolder, TextBufferSize - 1);
+        if (!BrowseFolder[0])
+            GetCurrentDirectoryA(SelectChars, BrowseFolder);
+        DlgDirListA(dialog, AppendBackslash(BrowseFolder), IDC_SEL_LIST, IDC_SEL_PATH, ListedKinds);
+    }
+    HWND path = GetDlgItem(dialog, IDC_SEL_PATH);
+    SendMessageA(path, WM_GETTEXT, TextBufferSize - 1, (LPARAM)BrowseFolder);
+    ExpandLongPath(BrowseFolder);
+    SendMessageA(path, WM_SETTEXT, 0, (LPARAM)BrowseFolder);
+
+    // The list is sorted, which puts drives before the parent entry.
+    HWND list = GetDlgItem(dialog, IDC_SEL_LIST);
+    static const char parent[] = "[..]";
+    LRESULT at = SendMessageA(list, LB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)parent);
+    if (at != LB_ERR) {
+        SendMessageA(list, LB_DELETESTRING, at, 0);
+        SendMessageA(list, LB_INSERTSTRING, 0, (LPARAM)parent);
+    }
+    SetFocus(list);
+    SendMessageA(list, LB_SETCURSEL, 0, 0);
+}
+
+// Items are "[name]", "[..]" or "[-x-]"; each is drawn with the shell's
+// icon and name for what it stands for.
+static void DrawFolderItem(const DRAWITEMSTRUCT *item)
+{
+    if (item->CtlID != IDC_SEL_LIST || (int)item->itemID < 0)
+        return;
+    char text[TextBufferSize];
+    text[0] = 0;
+    SendMessageA(item->hwndItem, LB_GETTEXT, item->itemID, (LPARAM)text);
+    uint32_t n = TextLength(text);
+    if (n < 2)
+        return;
+    char *name = text + 1;
+    text[n - 1] = 0;
+    n -= 2;
+    bool drive = n == 3 && name[0] == '-' && name[2] == '-';
+    if (drive) {
+        name[0] = name[1];
+        name[1] = ':';
+        name[2] = '\\';
+    }
+    bool parentEntry = !drive && n == 2 && name[0] == '.' && name[1] == '.';
+
+    HDC dc = item->hDC;
+    int back = COLOR_WINDOW, fore = COLOR_WINDOWTEXT;
+    if (item->itemState & ODS_FOCUS) {
+        back = COLOR_HIGHLIGHT;
+        fore = COLOR_HIGHLIGHTTEXT;
+    }
+    SetTextColor(dc, GetSysColor(fore));
+    SetBkColor(dc, GetSysColor(back));
+    FillRect(dc, &item->rcItem, (HBRUSH)(INT_PTR)(back + 1));
+
+    int icon = ParentIcon;
+    int indent = 0;
+    const char *shown = name;
+    char display[MAX_PATH];
+    if (!parentEntry) {
+        icon = ShellItemInfo(name, display);
+        // Without a display name (the shell does not know the path) the
+        // item's own text still tells what it is.
+        if (display[0])
+            shown = display;
+        if (!drive)
+            indent = SmallIconSize / 2;
+    }
+    int x = item->rcItem.left + indent;
+    ImageList_Draw(SystemImageList, icon, dc, x + 3, item->rcItem.top + 1, ILD_TRANSPARENT);
+    TextOutA(dc, x + SmallIconSize + 8, item->rcItem.top + 2, shown, TextLength(shown));
+}
+
+INT_PTR CALLBACK DlgNewProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        AppendBackslash(BrowseFolder);
+        CentreWindow(dialog);
+        SetDlgItemTextA(dialog, IDC_NEW_PATH, BrowseFolder);
+        SetFocus(GetDlgItem(dialog, IDC_NEW_NAME));
+        return 0;
+    }
+    if (message != WM_COMMAND)
+        return 0;
+    switch (LOWORD(wParam)) {
+    case IDOK: {
+        char *name = (char *)GetMem(TextBufferSize);
+        GetDlgItemTextA(dialog, IDC_NEW_NAME, name, TextBufferSize - 1);
+        if (name[0]) {
+            if (CreateAndEnterFolder(BrowseFolder, name)) {
+                // The next listing reads the real path back from the system;
+                // a path too long to hand over keeps the folder listed now.
+                uint32_t n = TextLength(BrowseFolder);
+                uint32_t added = TextLength(name);
+                if (n + added + 1 < 256)
+                    memcpy(BrowseFolder + n, name, added + 1);
+                EndDialog(dialog, 1);
+            } else {
+                MessageBoxA(dialog, "디렉토리를 만들 수 없습니다.", "에러", MB_OK | MB_ICONSTOP);
+            }
+        }
+        FreeMem(name);
+        return 1;
+    }
+    case IDCANCEL:
+        EndDialog(dialog, 2);
+        return 1;
+    }
+    return 0;
+}
 
 INT_PTR CALLBACK DlgSelProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_INITDIALOG) {
-        EndDialog(dialog, 2);
+    switch (message) {
+    case WM_INITDIALOG:
+        if (!PathExists(AppendBackslash(BrowseFolder)))
+            GetCurrentDirectoryA(SelectChars, BrowseFolder);
+        SmallIconSize = GetSystemMetrics(SM_CYSMICON);
+        SendDlgItemMessageA(dialog, IDC_SEL_LIST, LB_SETITEMHEIGHT, 0, SmallIconSize + 2);
+        CentreWindow(dialog);
+        // The parent entry's icon comes from the image list alone, and it
+        // may be the first item drawn: fetch the list's handle now.
+        ShellItemInfo(BrowseFolder, 0);
+        FillFolderList(dialog);
+        return 0;
+    case WM_DRAWITEM:
+        DrawFolderItem((const DRAWITEMSTRUCT *)lParam);
         return 1;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_SEL_LIST:
+            if (HIWORD(wParam) == LBN_DBLCLK) {
+                DlgDirSelectExA(dialog, BrowseFolder, SelectChars, IDC_SEL_LIST);
+                AppendBackslash(BrowseFolder);
+                FillFolderList(dialog);
+            } else if (HIWORD(wParam) == LBN_SETFOCUS || HIWORD(wParam) == LBN_KILLFOCUS) {
+                // Only the item with the focus is highlighted.
+                InvalidateRect((HWND)lParam, NULL, TRUE);
+            }
+            return 1;
+        case IDC_SEL_NETWORK:
+            if (WNetConnectionDialog(dialog, RESOURCETYPE_DISK) == NO_ERROR)
+                FillFolderList(dialog);
+            return 1;
+        case IDC_SEL_NEW:
+            if (DialogBoxParamA(GetModuleHandleA(NULL), "DLGNEW", dialog, DlgNewProc, 0) == 1)
+                FillFolderList(dialog);
+            return 1;
+        case IDOK:
+            AppendBackslash(BrowseFolder);
+            EndDialog(dialog, 1);
+            return 1;
+        case IDCANCEL:
+            EndDialog(dialog, 2);
+            return 1;
+        }
     }
     return 0;
 }

@@ -1,0 +1,75 @@
+// The listing shows the current folder as the system hands it out, which
+// may be in 8.3 aliases or in lower case (Wine lower-cases it).  Looking up
+// each growing prefix of the path gives every component's stored name, so
+// what the user sees and gets back is the folder's real long form.
+#include "PathUtils.h"
+#include "../common/FileIO.h"
+#include "../common/Memory.h"
+#include "../common/SFXmisc.h"
+
+#include <string.h>
+
+enum { ExpandedChars = 255 };
+
+void ExpandLongPath(char *buffer)
+{
+    uint32_t n = TextLength(buffer);
+    if (n < 4)
+        return;
+    // The input with its trailing backslash gets a copy of its own: a full
+    // 260-character buffer has no room for one more byte, and the prefixes
+    // are cut in it while the result grows in another.
+    char input[TextBufferSize + 1];
+    memcpy(input, buffer, n);
+    if (input[n - 1] != '\\')
+        input[n++] = '\\';
+    input[n] = 0;
+
+    char result[ExpandedChars + 1];
+    uint32_t length = 3;
+    memcpy(result, input, 3);
+    char name[TextBufferSize];
+    uint32_t start = 3;     // first character of the current component
+    for (uint32_t i = 3; i < n && length < ExpandedChars; i++) {
+        if (input[i] != '\\')
+            continue;
+        input[i] = 0;
+        const char *part = name;
+        if (!PathFind(input, name, sizeof name))
+            part = input + start;   // not found: the component as given
+        input[i] = '\\';
+        for (; *part && length < ExpandedChars; part++)
+            result[length++] = *part;
+        if (length < ExpandedChars)
+            result[length++] = '\\';
+        start = i + 1;
+    }
+    memcpy(buffer, result, length);
+    buffer[length] = 0;
+}
+
+bool CreateAndEnterFolder(const char *base, const char *name)
+{
+    for (const char *p = name; *p; p++)
+        if (*p == ':')
+            return false;
+    while (*name == '\\')
+        name++;
+    if (!*name)
+        return false;
+
+    uint32_t baseLength = TextLength(base);
+    uint32_t nameLength = TextLength(name);
+    char *path = (char *)GetMem(baseLength + nameLength + 2);
+    memcpy(path, base, baseLength);
+    memcpy(path + baseLength, name, nameLength + 1);
+    EnsureFolder(path);
+    // The same buffer tests the name relative to the current folder; a
+    // trailing backslash typed by the user is not doubled.
+    memcpy(path, name, nameLength + 1);
+    bool made = PathExists(AppendBackslash(path));
+    if (made)
+        SetCurrentDirectoryA(name);
+    FreeMem(path);
+    return made;
+}
