@@ -1,0 +1,367 @@
+// CRC-32 and the traditional ZIP encryption, checked against zlib and
+// against archives written by Info-ZIP's zip (a real peer, run at test time).
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive/ZipWalk.h"
+#include "common/FileIO.h"
+#include "common/SFXmisc.h"
+#include "decode/CrcCrypt.h"
+#include "support/SfxArchive.h"
+
+namespace {
+
+uint32_t Reflect(uint32_t v, int bits)
+{
+    uint32_t r = 0;
+    for (int i = 0; i < bits; i++)
+        if (v & (1u << i))
+            r |= 1u << (bits - 1 - i);
+    return r;
+}
+
+Bytes RandomBytes(size_t n, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    Bytes b(n);
+    for (auto &c : b)
+        c = (unsigned char)rng();
+    return b;
+}
+
+uint32_t OurCrc(const Bytes &b)
+{
+    uint32_t crc = 0xFFFFFFFF;
+    UpdateCrcOverBlock(b.data(), (int32_t)b.size(), crc);
+    return crc ^ 0xFFFFFFFF;
+}
+
+// The encryption side of the traditional scheme, for headers the tests make
+// themselves: c = p ^ DecryptByte, then the keys take the plain byte.
+Bytes Encrypt(const std::string &password, const Bytes &plain)
+{
+    InitKeys(password.data(), (uint32_t)password.size());
+    Bytes out;
+    for (unsigned char p : plain) {
+        out.push_back(p ^ DecryptByte());
+        UpdateKeys(p);
+    }
+    return out;
+}
+
+Text TextOf(const std::string &s)
+{
+    Text t = {0, 0};
+    if (!s.empty())
+        FixedTextToString(t, s.data(), (uint32_t)s.size());
+    return t;
+}
+
+bool Check(uint8_t *buffer, uint16_t flags, const std::string &password, uint32_t modTime, uint32_t crc)
+{
+    Text t = TextOf(password);
+    bool ok = CheckEncryptionHeader(buffer, 12, flags, t, modTime, crc);
+    TextFree(t);
+    return ok;
+}
+
+class CrcTest : public ::testing::Test {
+protected:
+    void SetUp() override { EnsureCrcTable(); }
+};
+
+// --- The table and the register ------------------------------------------------
+
+class CrcTableTest : public CrcTest {};
+
+TEST_F(CrcTableTest, RebuiltFromTheUnreflectedPolynomial)
+{
+    // The same remainder computed the textbook way: most significant bit
+    // first with 0x04C11DB7 on the bit-reversed byte, reversed back.
+    for (uint32_t n = 0; n < 256; n++) {
+        uint32_t c = Reflect(n, 8) << 24;
+        for (int k = 0; k < 8; k++)
+            c = c & 0x80000000u ? (c << 1) ^ 0x04C11DB7u : c << 1;
+        ASSERT_EQ(CrcTable[n], Reflect(c, 32)) << n;
+    }
+    const z_crc_t *zlib = get_crc_table();
+    for (int n = 0; n < 256; n++)
+        ASSERT_EQ(CrcTable[n], (uint32_t)zlib[n]) << n;
+}
+
+TEST_F(CrcTableTest, MatchesZlibOverRandomData)
+{
+    for (size_t n : {0u, 1u, 3u, 4u, 255u, 4096u, 100003u}) {
+        Bytes b = RandomBytes(n, (uint32_t)n);
+        EXPECT_EQ(OurCrc(b), Crc32Of(b)) << n;
+    }
+    EXPECT_EQ(OurCrc(ToBytes("123456789")), 0xCBF43926u);
+}
+
+TEST_F(CrcTableTest, TwoPiecesGiveTheCrcOfTheWhole)
+{
+    Bytes b = RandomBytes(5000, 7);
+    for (size_t split : {0u, 1u, 17u, 2500u, 4999u, 5000u}) {
+        uint32_t crc = 0xFFFFFFFF;
+        UpdateCrcOverBlock(b.data(), (int32_t)split, crc);
+        UpdateCrcOverBlock(b.data() + split, (int32_t)(b.size() - split), crc);
+        EXPECT_EQ(crc ^ 0xFFFFFFFF, Crc32Of(b)) << split;
+    }
+}
+
+TEST_F(CrcTableTest, CountOfZeroOrLessChangesNothing)
+{
+    Bytes b = RandomBytes(16, 1);
+    for (int32_t n : {0, -1, -16, INT32_MIN}) {
+        uint32_t crc = 0x12345678;
+        UpdateCrcOverBlock(b.data(), n, crc);
+        EXPECT_EQ(crc, 0x12345678u) << n;
+    }
+}
+
+// --- The traditional encryption, on made-up headers ---------------------------------
+
+class TraditionalCrypto : public CrcTest {};
+
+TEST_F(TraditionalCrypto, DecryptingInPortionsEqualsDecryptingAtOnce)
+{
+    Bytes plain = RandomBytes(70000, 3);
+    Bytes cipher = Encrypt("portions", plain);
+    std::mt19937 rng(11);
+    for (int round = 0; round < 5; round++) {
+        Bytes b = cipher;
+        InitKeys("portions", 8);
+        size_t at = 0;
+        while (at < b.size()) {
+            size_t n = std::min<size_t>(b.size() - at, rng() % 9000);
+            DecryptBlock(b.data() + at, (int32_t)n);
+            at += n;
+        }
+        ASSERT_EQ(b, plain) << round;
+    }
+    InitKeys("portions", 8);
+    uint32_t keys[3] = {EncryptionKeys[0], EncryptionKeys[1], EncryptionKeys[2]};
+    DecryptBlock(cipher.data(), 0);
+    DecryptBlock(cipher.data(), -5);
+    EXPECT_EQ(cipher, Encrypt("portions", plain));
+    InitKeys("portions", 8);
+    EXPECT_TRUE(EncryptionKeys[0] == keys[0] && EncryptionKeys[1] == keys[1] && EncryptionKeys[2] == keys[2]);
+}
+
+TEST_F(TraditionalCrypto, CheckByteFromTimeWhenBit3IsSet)
+{
+    const uint32_t modTime = 0x5A21A7C3;    // date high, time 0xA7C3: check byte 0xA7
+    const uint32_t crc = 0x3C000000;        // CRC check byte 0x3C
+    Bytes plain = RandomBytes(12, 5);
+    for (uint8_t checkByte : {(uint8_t)0xA7, (uint8_t)0x3C}) {
+        plain[11] = checkByte;
+        Bytes enc = Encrypt("pw", plain);
+        uint8_t buffer[24];
+        memcpy(buffer + 12, enc.data(), 12);
+        bool fromTime = checkByte == 0xA7;
+        EXPECT_EQ(Check(buffer, 0x0009, "pw", modTime, crc), fromTime);
+        EXPECT_EQ(Check(buffer, 0x0001, "pw", modTime, crc), !fromTime);
+        // Only bit 3 of the flags count, and the date never does.
+        EXPECT_EQ(Check(buffer, 0xFFFF, "pw", modTime ^ 0xFFFF0000, crc), fromTime);
+        EXPECT_EQ(Check(buffer, 0xFFF7, "pw", modTime, crc ^ 0x00FFFFFF), !fromTime);
+    }
+}
+
+TEST_F(TraditionalCrypto, EmptyPasswordNeverPassesAndLeavesTheKeys)
+{
+    Bytes plain = RandomBytes(12, 9);
+    plain[11] = 0x77;
+    Bytes enc = Encrypt("", plain);     // a header that the empty password fits
+    uint8_t buffer[24];
+    memset(buffer, 0xEE, 12);
+    memcpy(buffer + 12, enc.data(), 12);
+    EncryptionKeys[0] = 1, EncryptionKeys[1] = 2, EncryptionKeys[2] = 3;
+    EXPECT_FALSE(Check(buffer, 1, "", 0, 0x77000000));
+    EXPECT_FALSE(Check(buffer, 9, "", 0x7700, 0));
+    EXPECT_EQ(EncryptionKeys[0], 1u);
+    EXPECT_EQ(EncryptionKeys[1], 2u);
+    EXPECT_EQ(EncryptionKeys[2], 3u);
+    EXPECT_EQ(buffer[0], 0xEE);
+}
+
+// --- Archives written by Info-ZIP zip -----------------------------------------------
+
+class ZipPeer : public CrcTest {
+protected:
+    void SetUp() override
+    {
+        CrcTest::SetUp();
+        if (system("zip -v >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "Info-ZIP zip is not installed";
+    }
+    void Put(const std::string &name, const Bytes &content) { files_[name] = content; scratch_.Write(name, content); }
+    // Runs zip in the scratch folder and returns the self-extracting file
+    // made from its output.
+    std::string Zip(const std::string &command)
+    {
+        std::string cmd = "cd '" + scratch_.Path() + "' && (" + command + ") >/dev/null 2>&1";
+        EXPECT_EQ(system(cmd.c_str()), 0) << command;
+        return WriteSelfExtractor(scratch_, "sfx.exe", ReadAll(scratch_.Path() + "/out.zip"));
+    }
+    // Reads the entry's encryption header into both halves of a buffer, as
+    // the driver does; the file then stands at the entry's data.
+    static void ReadHeader(const WalkedEntry &e, uint8_t buffer[24])
+    {
+        SeekEntryData(e.headerPosition);
+        ASSERT_EQ(FileRead(ArchiveFile, buffer + 12, 12), 12);
+        memcpy(buffer, buffer + 12, 12);
+    }
+    static uint32_t ModTime() { return LocalHeader.ModTime | (uint32_t)LocalHeader.ModDate << 16; }
+    // Header check, then the stored copy into a file; whether the CRC held.
+    bool ExtractStored(const WalkedEntry &e, const std::string &password, Bytes *content = nullptr)
+    {
+        uint8_t buffer[24];
+        ReadHeader(e, buffer);
+        if (!Check(buffer, LocalHeader.Flags, password, ModTime(), LocalHeader.Crc32))
+            return false;
+        RemainingInput = (int32_t)LocalHeader.CompressedSize - 12;
+        std::string out = scratch_.Path() + "/extracted";
+        OutputFile = FileCreate(out.c_str());
+        RunningCrc = 0xFFFFFFFF;
+        CopyStoredEntry();
+        FileClose(OutputFile);
+        if (content)
+            *content = ReadAll(out);
+        return (RunningCrc ^ 0xFFFFFFFF) == LocalHeader.Crc32;
+    }
+    ScratchFolder scratch_;
+    std::map<std::string, Bytes> files_;
+};
+
+TEST_F(ZipPeer, StoredEntriesDecryptOverSeveralPortionsAndPassTheirCrc)
+{
+    Put("small.txt", ToBytes("a few words of text\n"));
+    Put("big.bin", RandomBytes(100000, 42));        // four portions of the copy
+    Put("empty", Bytes());
+    std::string sfx = Zip("zip -q -0 -P secret out.zip small.txt big.bin empty");
+    int extracted = 0;
+    std::vector<WalkedEntry> w = WalkSelfExtractor(sfx, [&](const WalkedEntry &e) {
+        SCOPED_TRACE(e.name);
+        ASSERT_EQ(LocalHeader.Flags & 1, 1);
+        Bytes content;
+        EXPECT_TRUE(ExtractStored(e, "secret", &content));
+        EXPECT_EQ(content, files_[e.name]);
+        extracted++;
+    });
+    EXPECT_EQ(w.size(), 3u);
+    EXPECT_EQ(extracted, 3);
+}
+
+TEST_F(ZipPeer, DeflatedEntryDecryptsInPortionsToWhatZlibInflates)
+{
+    std::string text;
+    for (int i = 0; i < 20000; i++)
+        text += "line " + std::to_string(i * 37 % 1001) + " of a text that deflates well\n";
+    Put("text.txt", ToBytes(text));
+    std::string sfx = Zip("zip -q -P 'pass word' out.zip text.txt");
+    int checked = 0;
+    WalkSelfExtractor(sfx, [&](const WalkedEntry &e) {
+        ASSERT_EQ(LocalHeader.Method, 8);
+        uint8_t buffer[24];
+        ReadHeader(e, buffer);
+        ASSERT_TRUE(Check(buffer, LocalHeader.Flags, "pass word", ModTime(), LocalHeader.Crc32));
+        Bytes data(LocalHeader.CompressedSize - 12);
+        ASSERT_EQ(FileRead(ArchiveFile, data.data(), (uint32_t)data.size()), (int32_t)data.size());
+        for (size_t at = 0, step = 1; at < data.size(); at += step, step = step * 5 + 3) {
+            step = std::min(step, data.size() - at);
+            DecryptBlock(data.data() + at, (int32_t)step);
+        }
+        Bytes out(text.size() + 1);
+        z_stream z = {};
+        ASSERT_EQ(inflateInit2(&z, -15), Z_OK);
+        z.next_in = data.data();
+        z.avail_in = (uInt)data.size();
+        z.next_out = out.data();
+        z.avail_out = (uInt)out.size();
+        EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+        out.resize(z.total_out);
+        inflateEnd(&z);
+        EXPECT_EQ(out, ToBytes(text));
+        EXPECT_EQ(OurCrc(out), LocalHeader.Crc32);
+        checked++;
+    });
+    EXPECT_EQ(checked, 1);
+}
+
+TEST_F(ZipPeer, WrongPasswordsFailTheCheckOrTheCrc)
+{
+    Put("data.bin", RandomBytes(3000, 8));
+    std::string sfx = Zip("zip -q -0 -P secret out.zip data.bin");
+    int passedCheck = 0, tried = 0;
+    WalkSelfExtractor(sfx, [&](const WalkedEntry &e) {
+        for (const char *wrong : {"Secret", "secret ", "secre", "secrets", "s", "SECRET", "terces", "x",
+                                  "secret\x01", "password", "12345678", "secret secret"}) {
+            SCOPED_TRACE(wrong);
+            uint8_t buffer[24];
+            ReadHeader(e, buffer);
+            if (Check(buffer, LocalHeader.Flags, wrong, ModTime(), LocalHeader.Crc32))
+                passedCheck++;
+            EXPECT_FALSE(ExtractStored(e, wrong));
+            tried++;
+        }
+        EXPECT_TRUE(ExtractStored(e, "secret"));
+    });
+    EXPECT_EQ(tried, 12);
+    // One wrong password in 256 passes the one-byte check; twelve all
+    // passing would mean the check compares nothing.
+    EXPECT_LT(passedCheck, 3);
+}
+
+TEST_F(ZipPeer, RepeatedChecksOnOneBufferEqualAFirstCheck)
+{
+    Put("f.txt", ToBytes("repeated checks\n"));
+    std::string sfx = Zip("zip -q -0 -P right out.zip f.txt");
+    WalkSelfExtractor(sfx, [&](const WalkedEntry &e) {
+        uint8_t fresh[24], reused[24];
+        ReadHeader(e, fresh);
+        memcpy(reused, fresh, 24);
+        ASSERT_TRUE(Check(fresh, LocalHeader.Flags, "right", ModTime(), LocalHeader.Crc32));
+        uint32_t keys[3] = {EncryptionKeys[0], EncryptionKeys[1], EncryptionKeys[2]};
+        for (const char *wrong : {"wrong", "", "righ", "right!"})
+            Check(reused, LocalHeader.Flags, wrong, ModTime(), LocalHeader.Crc32);
+        EXPECT_EQ(memcmp(reused + 12, fresh + 12, 12), 0);
+        ASSERT_TRUE(Check(reused, LocalHeader.Flags, "right", ModTime(), LocalHeader.Crc32));
+        EXPECT_EQ(memcmp(reused, fresh, 24), 0);
+        EXPECT_TRUE(EncryptionKeys[0] == keys[0] && EncryptionKeys[1] == keys[1] && EncryptionKeys[2] == keys[2]);
+    });
+}
+
+TEST_F(ZipPeer, StreamedEntryChecksAgainstTheTime)
+{
+    // Read from a pipe and written to one, zip cannot go back to fill in the
+    // header: it sets flag bit 3, writes a data descriptor and leaves the
+    // sizes unknown (0xFFFFFFFF, which also ends the walk after the entry).
+    std::string sfx = Zip("echo streamed | zip -q -P pw - - | cat > out.zip");
+    int checked = 0;
+    std::vector<WalkedEntry> w = WalkSelfExtractor(sfx, [&](const WalkedEntry &e) {
+        ASSERT_EQ(LocalHeader.Flags & 9, 9);
+        uint8_t buffer[24];
+        ReadHeader(e, buffer);
+        uint8_t timeByte = (uint8_t)(LocalHeader.ModTime >> 8);
+        // A CRC argument whose high byte differs from the time's: only the
+        // time can make the check pass.
+        uint32_t otherCrc = (uint32_t)(timeByte ^ 0xFF) << 24;
+        EXPECT_TRUE(Check(buffer, LocalHeader.Flags, "pw", ModTime(), otherCrc));
+        EXPECT_FALSE(Check(buffer, LocalHeader.Flags & ~8, "pw", ModTime(), otherCrc));
+        EXPECT_FALSE(Check(buffer, LocalHeader.Flags, "pw", ModTime() ^ 0x100, otherCrc));
+        EXPECT_FALSE(Check(buffer, LocalHeader.Flags, "", ModTime(), otherCrc));
+        checked++;
+    });
+    EXPECT_EQ(w.size(), 1u);
+    EXPECT_EQ(checked, 1);
+}
+
+} // namespace
