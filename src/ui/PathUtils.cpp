@@ -34,12 +34,11 @@ void ExpandLongPath(char *buffer)
         if (input[i] != '\\')
             continue;
         input[i] = 0;
-        const char *part = name;
-        if (!PathFind(input, name, sizeof name))
-            part = input + start;   // not found: the component as given
-        input[i] = '\\';
+        // Not found: the component as given, ended by the zero just put.
+        const char *part = PathFind(input, name, sizeof name) ? name : input + start;
         for (; *part && length < ExpandedChars; part++)
             result[length++] = *part;
+        input[i] = '\\';
         if (length < ExpandedChars)
             result[length++] = '\\';
         start = i + 1;
