@@ -137,9 +137,28 @@ enum EntryResult {
     EntryEndRun,    // end the run at once, without the report
 };
 
+// The entry's list item.  A name held twice in the archive has two items;
+// in the sorted list another entry may stand between the two matches, so the
+// search after the last match can come round to the twin already done.  The
+// other twins are then tried before the entry counts as not selected.
+static bool FindSelectedItem(SfxWindow list, const char *name)
+{
+    if (EntryIsSelected(list, name))
+        return true;
+    int32_t first = ListSearchIndex;
+    while (first >= 0) {
+        if (EntryIsSelected(list, name))
+            return true;
+        if (ListSearchIndex == first || ListSearchIndex < 0)
+            break;
+    }
+    ListSearchIndex = first;
+    return false;
+}
+
 static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &name, bool &proceed)
 {
-    if (!EntryIsSelected(list, name.Data))
+    if (!FindSelectedItem(list, name.Data))
         return EntryNext;
     if (IsUnsafeName(name.Data)) {
         ShowMessage(name.Data, "잘못된 파일이름.");

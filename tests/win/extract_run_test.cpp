@@ -1,0 +1,285 @@
+// The extraction driver's runs without prompts: the tally in the list's
+// selection, folders, the overwrite policy's quiet cases, the run-end
+// reports, and the names, methods and sizes it must refuse.
+#include "wintest_main.h"
+
+#include "extract_fixture.h"
+
+using namespace fx;
+
+TEST_CASE(ListingFillsTheListAndAnEmptyArchiveIsReported)
+{
+    Init();
+    UseArchive({Stored("b.txt", "b"), Stored("a/", ""), Stored("c/d.txt", "d")});
+    for (int id : Lists) {
+        CHECK_EVENTS(ListRun(id));
+        CHECK(ItemCount(id) == 3);
+    }
+    CHECK_TEXT(Item(IDC_LIST_SORTED, 0), "a/");
+    CHECK_TEXT(Item(IDC_LIST_UNSORTED, 0), "b.txt");
+
+    UseArchive({});
+    CHECK_EVENTS(ListRun(IDC_LIST_UNSORTED), NoHeader);
+    CHECK(ItemCount(IDC_LIST_UNSORTED) == 0);
+}
+
+TEST_CASE(NestedNamesCreateFoldersAndTheStatusLineShowsThePath)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    UseArchive({Stored("top.txt", "top"), Stored("sub/dir/file.txt", "deep"),
+                Stored("sub\\back.txt", "back"), Stored("empty.txt", "")});
+    for (int id : Lists) {
+        // A target folder with a trailing backslash gives no double one.
+        std::string dir = Target("nested", true);
+        ListRun(id);
+        CHECK_EVENTS(ExtractRun(id), AllDone);
+        CHECK(ExtractSucceeded == 1);
+        CHECK(SelectedCount(id) == 0);
+        CHECK_TEXT(drv::ReadFileText(dir + "\\top.txt"), "top");
+        CHECK_TEXT(drv::ReadFileText(dir + "\\sub\\dir\\file.txt"), "deep");
+        CHECK_TEXT(drv::ReadFileText(dir + "\\sub\\back.txt"), "back");
+        CHECK(drv::FileExists(dir + "\\empty.txt"));
+        std::string status = drv::ControlText(S.main, IDC_STATUS);
+        CHECK(status.compare(0, 12, "Extracting: ") == 0);
+        CHECK(status.find("\\\\") == std::string::npos);
+    }
+    std::string dir = Target("status");
+    UseArchive({Stored("sub/dir/file.txt", "deep")});
+    ListRun(IDC_LIST_SORTED);
+    ExtractRun(IDC_LIST_SORTED);
+    CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS),
+              ("Extracting: " + dir + "\\sub\\dir\\file.txt"));
+}
+
+TEST_CASE(AllFolderArchiveWritesNothingAndSaysNothing)
+{
+    Init();
+    std::string dir = Target("folders");
+    UseArchive({Stored("one/", ""), Stored("one/two/", ""), Stored("three\\", "")});
+    ListRun(IDC_LIST_UNSORTED);
+    ExtractSucceeded = 1;
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED));
+    CHECK(ExtractSucceeded == 0);
+    CHECK(SelectedCount(IDC_LIST_UNSORTED) == 0);
+    CHECK(!drv::FileExists(dir + "\\one"));
+    CHECK(!drv::FileExists(dir + "\\three"));
+}
+
+TEST_CASE(NeverOverwriteWithEveryTargetPresentCountsAllDone)
+{
+    Init();
+    std::string dir = Target("never");
+    CreateDirectoryA((dir + "\\d").c_str(), NULL);
+    drv::WriteFileBytes(dir + "\\a.txt", "old a");
+    drv::WriteFileBytes(dir + "\\d\\b.txt", "old b");
+    UseArchive({Stored("a.txt", "new a"), Stored("d/b.txt", "new b")});
+    OverwritePolicy = OverwriteNever;
+    ListRun(IDC_LIST_SORTED);
+    CHECK_EVENTS(ExtractRun(IDC_LIST_SORTED), AllDone);
+    CHECK(ExtractSucceeded == 1);
+    CHECK_TEXT(drv::ReadFileText(dir + "\\a.txt"), "old a");
+    CHECK_TEXT(drv::ReadFileText(dir + "\\d\\b.txt"), "old b");
+}
+
+TEST_CASE(CrcMismatchKeepsTheFileAndItsItemSelected)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    zm::Entry bad = Stored("bad.txt", "payload");
+    bad.badCrc = true;
+    UseArchive({Stored("a.txt", "a"), bad, Stored("z.txt", "z")});
+    for (int id : Lists) {
+        std::string dir = Target("crc");
+        ListRun(id);
+        ExtractSucceeded = 1;
+        CHECK_EVENTS(ExtractRun(id), ItemsLeft);
+        CHECK(ExtractSucceeded == 0);
+        CHECK_TEXT(Selection(id, "bad.txt"), "1");
+        CHECK_TEXT(Selection(id, "a.txt"), "0");
+        CHECK_TEXT(Selection(id, "z.txt"), "0");
+        CHECK_TEXT(drv::ReadFileText(dir + "\\bad.txt"), "payload");
+        CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS),
+                  "The selected file(s) couldn't get extracted");
+        // The next run tries everything again and fails the same way.
+        CHECK_EVENTS(ExtractRun(id), ItemsLeft);
+        CHECK(SelectedCount(id) == 1);
+    }
+}
+
+TEST_CASE(UnknownMethodEndsTheRunAndLeavesAnExistingFileAlone)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    std::string dir = Target("method");
+    drv::WriteFileBytes(dir + "\\odd.bin", "keep me");
+    zm::Entry odd = Stored("odd.bin", "imploded");
+    odd.method = 6;
+    zm::Entry fresh = odd;
+    fresh.name = "fresh.bin";
+    UseArchive({Stored("a.txt", "a"), odd, Stored("after.txt", "after")});
+    ListRun(IDC_LIST_UNSORTED);
+    ExtractSucceeded = 1;
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), UnknownMethod);
+    CHECK(ExtractSucceeded == 0);
+    CHECK_TEXT(drv::ReadFileText(dir + "\\odd.bin"), "keep me");
+    CHECK_TEXT(drv::ReadFileText(dir + "\\a.txt"), "a");
+    CHECK(!drv::FileExists(dir + "\\after.txt"));
+    CHECK_TEXT(Selection(IDC_LIST_UNSORTED, "odd.bin"), "1");
+    CHECK_TEXT(Selection(IDC_LIST_UNSORTED, "after.txt"), "1");
+
+    // Nor is an empty file left behind where there was none.
+    UseArchive({fresh});
+    ListRun(IDC_LIST_UNSORTED);
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), UnknownMethod);
+    CHECK(!drv::FileExists(dir + "\\fresh.bin"));
+}
+
+TEST_CASE(DuplicateNamesMatchSuccessiveItems)
+{
+    Init();
+    UseArchive({Stored("dup.txt", "first"), Stored("other.txt", "o"), Stored("DUP.txt", "second")});
+    for (int id : Lists) {
+        std::string dir = Target("dup");
+        OverwritePolicy = OverwriteAll;
+        ListRun(id);
+        CHECK(ItemCount(id) == 3);
+        CHECK_EVENTS(ExtractRun(id), AllDone);
+        CHECK_TEXT(drv::ReadFileText(dir + "\\dup.txt"), "second");
+
+        dir = Target("dup");
+        OverwritePolicy = OverwriteNever;
+        CHECK_EVENTS(ExtractRun(id), AllDone);
+        CHECK_TEXT(drv::ReadFileText(dir + "\\dup.txt"), "first");
+        CHECK(SelectedCount(id) == 0);
+    }
+}
+
+TEST_CASE(AnItemDeselectedBeforeTheRunIsSkipped)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    std::string dir = Target("skip");
+    UseArchive({Stored("a.txt", "a"), Stored("b.txt", "b")});
+    ListRun(IDC_LIST_SORTED);
+    SendMessageA(List(IDC_LIST_SORTED), LB_SETSEL, TRUE, -1);
+    SendMessageA(List(IDC_LIST_SORTED), LB_SETSEL, FALSE, 0);
+    StartAnswering();
+    ExtractEntries(S.main, IDC_LIST_SORTED, false);
+    StopAnswering();
+    CHECK_EVENTS(S.events, AllDone);
+    CHECK(!drv::FileExists(dir + "\\a.txt"));
+    CHECK(drv::FileExists(dir + "\\b.txt"));
+}
+
+TEST_CASE(EmptyDriveRootAsTargetFolder)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    drv::RemoveTree("E:\\sub");
+    DeleteFileA("E:\\root.txt");
+    strcpy(TargetFolder, "E:\\");
+    UseArchive({Stored("root.txt", "in the root"), Stored("sub/inner.txt", "inner")});
+    ListRun(IDC_LIST_UNSORTED);
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), AllDone);
+    CHECK_TEXT(drv::ReadFileText("E:\\root.txt"), "in the root");
+    CHECK_TEXT(drv::ReadFileText("E:\\sub\\inner.txt"), "inner");
+    drv::RemoveTree("E:\\sub");
+    DeleteFileA("E:\\root.txt");
+}
+
+TEST_CASE(UnsafeNamesAreRefusedAndTheWalkGoesOn)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    const char *unsafe[] = {"../up.txt", "a/../../up2.txt", "a\\.. \\up3.txt", "a/.../up4.txt",
+                            "C:up5.txt", "c:\\up6.txt", "ok.txt:stream", "/root.txt",
+                            "\\\\server\\share\\x.txt"};
+    std::vector<zm::Entry> entries;
+    for (const char *n : unsafe)
+        entries.push_back(Stored(n, "evil"));
+    entries.push_back(Stored("ok.txt", "fine"));
+    entries.push_back(Stored("a/..b/c..d/x.y", "dots inside names are fine"));
+    UseArchive(entries);
+    std::string dir = Target("unsafe\\inner");
+    ListRun(IDC_LIST_UNSORTED);
+    // The listing shows the names as stored.
+    CHECK_TEXT(Item(IDC_LIST_UNSORTED, 0), "../up.txt");
+    std::vector<std::string> want;
+    for (const char *n : unsafe)
+        want.push_back(Box("잘못된 파일이름.", n));
+    want.push_back(ItemsLeft);
+    CHECK_TEXT(Joined(ExtractRun(IDC_LIST_UNSORTED)), Joined(want));
+    CHECK(SelectedCount(IDC_LIST_UNSORTED) == 9);
+    CHECK_TEXT(drv::ReadFileText(dir + "\\ok.txt"), "fine");
+    CHECK(drv::FileExists(dir + "\\a\\..b\\c..d"));
+    CHECK(!drv::FileExists("C:\\extract_tests\\unsafe\\up.txt"));
+    CHECK(!drv::FileExists("C:\\extract_tests\\up2.txt"));
+    CHECK(!drv::FileExists("C:\\extract_tests\\unsafe\\up3.txt"));
+    CHECK(!drv::FileExists("C:\\extract_tests\\unsafe\\inner\\a\\up4.txt"));
+    CHECK(!drv::FileExists("C:\\up6.txt"));
+    CHECK(!drv::FileExists("C:\\root.txt"));
+}
+
+TEST_CASE(OverlongPathsFailAtCreationWithoutOverrun)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    std::string dir = Target("long");
+    std::string longName(300, 'n');
+    UseArchive({Stored(longName, "x"), Stored("after.txt", "after")});
+    ListRun(IDC_LIST_UNSORTED);
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box("파일을 열 수 없음...", dir + "\\" + longName),
+                 ItemsLeft);
+    CHECK_TEXT(Selection(IDC_LIST_UNSORTED, longName), "1");
+    CHECK_TEXT(drv::ReadFileText(dir + "\\after.txt"), "after");
+
+    // The longest folder the main dialog hands over, and a long name in it.
+    std::string folder = "C:\\" + std::string(252, 'f');
+    strcpy(TargetFolder, folder.c_str());
+    UseArchive({Stored(std::string(255, 'm') + "/" + std::string(200, 'k'), "x")});
+    ListRun(IDC_LIST_UNSORTED);
+    std::vector<std::string> events = ExtractRun(IDC_LIST_UNSORTED);
+    CHECK(events.size() == 2);
+    CHECK(events.size() == 2 && events[1] == ItemsLeft);
+}
+
+// A compressed size of 2 GiB or more is negative as a signed count: the entry
+// has no data, nothing huge is allocated, and the walk ends there.
+TEST_CASE(HugeCompressedSizeMeansNoData)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    std::string dir = Target("huge");
+    std::string file = zm::SelfExtractor(Stub(), zm::Settings(),
+                                         {Stored("a.txt", "a"), Stored("huge.bin", "data")});
+    size_t second = file.find("huge.bin") - 30;
+    uint32_t size = 0xFFFFFFF0u;
+    memcpy(&file[second + 18], &size, 4);
+    UseFile(file);
+    ListRun(IDC_LIST_UNSORTED);
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), ItemsLeft);
+    CHECK_TEXT(drv::ReadFileText(dir + "\\a.txt"), "a");
+    CHECK(drv::FileExists(dir + "\\huge.bin"));
+    CHECK(drv::ReadFileText(dir + "\\huge.bin").empty());
+    CHECK_TEXT(Selection(IDC_LIST_UNSORTED, "huge.bin"), "1");
+}
+
+// One run at a time: a command reaching the window procedure through the
+// message the driver pumps before each file must not start a second run.
+TEST_CASE(ARunStartedDuringARunIsIgnored)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    std::string dir = Target("nested");
+    UseArchive({Stored("a.txt", "a"), Stored("b.txt", "b")});
+    ListRun(IDC_LIST_UNSORTED);
+    S.nestedCalls = 0;
+    S.nestedEvents.clear();
+    PostMessageA(S.main, NestedRun, 0, 0);
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), AllDone);
+    CHECK(S.nestedCalls == 1);
+    CHECK_EVENTS(S.nestedEvents, "ignored");
+    CHECK(ExtractSucceeded == 1);
+    CHECK(!RunInProgress);
+}
