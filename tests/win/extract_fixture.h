@@ -66,6 +66,7 @@ struct State {
     int nestedCalls;                // nested runs that reached the window procedure
     std::vector<std::string> nestedEvents;  // "ignored" or "ran" for each
     int runList;                    // list id of the run in progress
+    DWORD answerDelayMs;            // time left to others to look at a prompt
     volatile LONG stop;
     HANDLE thread;
 };
@@ -138,6 +139,7 @@ static DWORD WINAPI Answer(void *)
         HWND w = drv::WaitThreadDialog(S.mainThread, NULL, 100);
         if (!w)
             continue;
+        Sleep(S.answerDelayMs);
         std::string caption = drv::WindowText(w);
         if (S.nestedOnPrompt && !IsMessageBox(w)) {
             PostMessageA(S.nestedOnPrompt, NestedRun, 0, 0);
