@@ -1,0 +1,284 @@
+// The real stub's main dialog as a user meets it: its template, the entry
+// list of each kind, the proposed folder, the caption and the run check box.
+#include "wintest_main.h"
+
+#include "e2e_support.h"
+
+using namespace e2e;
+
+static std::vector<zm::Entry> Mixed()
+{
+    return {File("zeta.txt", "z"), File("Alpha/", ""), File("Alpha/b.txt", "bb"),
+            File("beta.txt", "b", 0)};
+}
+
+static std::string Joined(const std::vector<std::string> &items)
+{
+    std::string s;
+    for (auto &i : items)
+        s += i + "|";
+    return s;
+}
+
+TEST_CASE(TemplateControlsStandInTabOrderWithTheirStyles)
+{
+    Sfx sfx;
+    zm::Settings plain;
+    plain.present = false;
+    CHECK(sfx.Start(Scratch("template"), plain, {File("a.txt", "a")}));
+    if (!sfx.main)
+        return;
+    CHECK_TEXT(TextOf(sfx.main), "자동압축해제");
+    LONG style = GetWindowLongA(sfx.main, GWL_STYLE);
+    CHECK((style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX)) ==
+          (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX));
+    CHECK(!(style & WS_MAXIMIZEBOX));
+
+    struct Want {
+        int id;
+        const char *text;
+        int x, y, w, h;
+        bool tab;
+    };
+    // Template order is the keyboard order; the label of the list has no id.
+    const Want want[] = {
+        {101, NULL, 59, 13, 188, 12, true},
+        {775, "...", 249, 13, 15, 12, true},
+        {301, "", 6, 40, 207, 68, true},
+        {503, "묻고 겹쳐쓰기", 13, 124, 70, 9, true},
+        {501, "전체 겹쳐쓰기", 91, 124, 63, 9, false},
+        {502, "겹쳐쓰기 안함", 165, 124, 73, 9, false},
+        {1007, "실행", 6, 141, 258, 12, true},
+        {2, "닫기", 221, 86, 44, 19, true},
+        {509, "파일이 존재하면...:", 6, 112, 259, 25, true},
+        {100, "해제폴더:", 6, 15, 50, 8, false},
+        {0xFFFF, "파일목록:", 6, 30, 50, 8, false},
+        {601, NULL, 6, 156, 259, 13, true},
+        {303, "", 6, 40, 207, 68, true},
+        {1, "압축해제", 221, 40, 44, 19, true},
+    };
+    // Dialog units to pixels: the font's base units, taken from the folder
+    // field (188 by 12 units).
+    RECT f;
+    GetWindowRect(sfx.Control(101), &f);
+    int bx = ((f.right - f.left) * 4 + 94) / 188, by = ((f.bottom - f.top) * 8 + 6) / 12;
+    POINT origin = {0, 0};
+    ClientToScreen(sfx.main, &origin);
+
+    HWND c = GetWindow(sfx.main, GW_CHILD);
+    for (const Want &w : want) {
+        if (!c) {
+            printf("  missing control %d\n", w.id);
+            WinTestFailures++;
+            break;
+        }
+        int id = GetDlgCtrlID(c) & 0xFFFF;
+        if (id != w.id) {
+            printf("  control %d where %d was expected\n", id, w.id);
+            WinTestFailures++;
+        }
+        if (w.text)
+            CHECK_TEXT(TextOf(c), w.text);
+        LONG s = GetWindowLongA(c, GWL_STYLE);
+        if (((s & WS_TABSTOP) != 0) != w.tab) {
+            printf("  control %d: tab stop %d\n", w.id, (int)((s & WS_TABSTOP) != 0));
+            WinTestFailures++;
+        }
+        RECT r;
+        GetWindowRect(c, &r);
+        int x = r.left - origin.x, y = r.top - origin.y;
+        if (abs(x - MulDiv(w.x, bx, 4)) > 1 || abs(y - MulDiv(w.y, by, 8)) > 1 ||
+            abs(r.right - r.left - MulDiv(w.w, bx, 4)) > 1 ||
+            // A list box rounds its height down to whole items.
+            abs(r.bottom - r.top - MulDiv(w.h, by, 8)) > (w.id == 301 || w.id == 303 ? 8 : 1)) {
+            printf("  control %d at %d,%d %ldx%ld px, not %d,%d %dx%d\n", w.id, x, y,
+                   r.right - r.left, r.bottom - r.top, MulDiv(w.x, bx, 4), MulDiv(w.y, by, 8),
+                   MulDiv(w.w, bx, 4), MulDiv(w.h, by, 8));
+            WinTestFailures++;
+        }
+        c = GetWindow(c, GW_HWNDNEXT);
+    }
+    CHECK(c == NULL);
+
+    LONG sorted = GetWindowLongA(sfx.Control(301), GWL_STYLE);
+    LONG plainList = GetWindowLongA(sfx.Control(303), GWL_STYLE);
+    // The list box itself turns its border and scroll bar styles into
+    // frame and scroll state, so only its own bits are seen from outside.
+    LONG listBits = LBS_MULTIPLESEL | LBS_HASSTRINGS | LBS_USETABSTOPS | LBS_NOTIFY;
+    CHECK((sorted & (listBits | LBS_SORT)) == (listBits | LBS_SORT));
+    CHECK((plainList & (listBits | LBS_SORT)) == listBits);
+    CHECK(!(GetWindowLongA(sfx.Control(101), GWL_STYLE) & ES_AUTOHSCROLL));
+    CHECK(GetWindowLongA(sfx.Control(601), GWL_STYLE) & ES_READONLY);
+    CHECK((GetWindowLongA(sfx.Control(503), GWL_STYLE) & (WS_GROUP | 0xF)) ==
+          (WS_GROUP | BS_AUTORADIOBUTTON));
+    CHECK((GetWindowLongA(sfx.Control(1007), GWL_STYLE) & 0xF) == BS_AUTOCHECKBOX);
+    CHECK((GetWindowLongA(sfx.Control(1), GWL_STYLE) & 0xF) == BS_DEFPUSHBUTTON);
+    // A banner of its own stands in the status line before any run.
+    CHECK(!sfx.Text(601).empty());
+
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+}
+
+TEST_CASE(ArchiveOrderListWithDefaultsEverywhere)
+{
+    std::string dir = Scratch("order");
+    Sfx sfx;
+    zm::Settings plain;
+    plain.present = false;
+    CHECK(sfx.Start(dir, plain, Mixed()));
+    if (!sfx.main)
+        return;
+    CHECK(sfx.Visible(ArchiveList));
+    CHECK(!sfx.Visible(SortedList));
+    CHECK_TEXT(Joined(sfx.Items(ArchiveList)), "zeta.txt|Alpha/|Alpha/b.txt|beta.txt|");
+    CHECK(sfx.Items(SortedList).empty());
+    CHECK(sfx.Send(ArchiveList, LB_GETSELCOUNT) == 4);
+
+    // Without a block: the current folder, ask before overwriting, no run.
+    CHECK_TEXT(sfx.Text(FolderField), dir);
+    CHECK(sfx.Checked(OverwriteAsk));
+    CHECK(!sfx.Checked(OverwriteAll) && !sfx.Checked(OverwriteNever));
+    CHECK(!sfx.Visible(RunBox));
+    CHECK(!sfx.Checked(RunBox));
+    CHECK_TEXT(TextOf(sfx.main), "자동압축해제");
+
+    // The whole folder text is selected, with the keyboard focus in it.
+    DWORD sel = (DWORD)sfx.Send(FolderField, EM_GETSEL);
+    CHECK(LOWORD(sel) == 0 && HIWORD(sel) == dir.size());
+    GUITHREADINFO gui = {sizeof gui};
+    CHECK(GetGUIThreadInfo(GetWindowThreadProcessId(sfx.main, NULL), &gui));
+    CHECK(gui.hwndFocus == sfx.Control(FolderField));
+
+    // Centred on the screen.
+    RECT r;
+    GetWindowRect(sfx.main, &r);
+    int cx = (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2;
+    int cy = (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
+    CHECK(abs(r.left - cx) <= 1 && abs(r.top - cy) <= 1);
+
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+    // Closing extracts nothing.
+    CHECK(!drv::FileExists(dir + "\\zeta.txt"));
+}
+
+TEST_CASE(SortedListFromTheBlock)
+{
+    Sfx sfx;
+    zm::Settings s;
+    s.flags2 = 0x04;
+    CHECK(sfx.Start(Scratch("sorted"), s, Mixed()));
+    if (!sfx.main)
+        return;
+    CHECK(sfx.Visible(SortedList));
+    CHECK(!sfx.Visible(ArchiveList));
+    CHECK(sfx.Items(ArchiveList).empty());
+    CHECK_TEXT(Joined(sfx.Items(SortedList)), "Alpha/|Alpha/b.txt|beta.txt|zeta.txt|");
+    CHECK(sfx.Send(SortedList, LB_GETSELCOUNT) == 4);
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+}
+
+TEST_CASE(FolderCaptionAndOverwriteChoiceFromTheBlock)
+{
+    Sfx sfx;
+    zm::Settings s;
+    s.caption = "한글 설치 Setup 1.0";
+    s.folder = "C:\\Program Files\\한글 도구";
+    s.flags1 = 0x08;   // overwrite all
+    CHECK(sfx.Start(Scratch("fromblock"), s, {File("a.txt", "a")}));
+    if (!sfx.main)
+        return;
+    CHECK_TEXT(TextOf(sfx.main), "한글 설치 Setup 1.0");
+    CHECK_TEXT(sfx.Text(FolderField), "C:\\Program Files\\한글 도구");
+    CHECK(sfx.Checked(OverwriteAll));
+    CHECK(!sfx.Checked(OverwriteAsk));
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+}
+
+TEST_CASE(TemporaryFolderReplacesTheBlockFolder)
+{
+    Sfx sfx;
+    zm::Settings s;
+    s.flags2 = 0x02;
+    s.folder = "C:\\not used";
+    s.flags1 = 0x10;   // never overwrite
+    CHECK(sfx.Start(Scratch("temp"), s, {File("a.txt", "a")}));
+    if (!sfx.main)
+        return;
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    CHECK_TEXT(sfx.Text(FolderField), temp);
+    CHECK(sfx.Checked(OverwriteNever));
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+}
+
+// The run check box for one settings block: visible, checked, text.
+static void RunBoxCase(const char *name, const zm::Settings &s, bool visible, bool checked,
+                       const char *text)
+{
+    Sfx sfx;
+    CHECK(sfx.Start(Scratch(name), s, {File("a.txt", "a")}));
+    if (!sfx.main)
+        return;
+    if (sfx.Visible(RunBox) != visible || sfx.Checked(RunBox) != checked) {
+        printf("  %s: run box visible %d checked %d\n", name, (int)sfx.Visible(RunBox),
+               (int)sfx.Checked(RunBox));
+        WinTestFailures++;
+    }
+    if (text)
+        CHECK_TEXT(sfx.Text(RunBox), text);
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+}
+
+TEST_CASE(RunCheckBoxFollowsTheRunFlags)
+{
+    zm::Settings opens;
+    opens.flags1 = 0x01;
+    opens.flags2 = 0x01;
+    opens.runFile = "bin\\tool.exe";
+    RunBoxCase("run_opens", opens, true, true, "run \" tool.exe\" after extraction");
+
+    zm::Settings params;
+    params.flags1 = 0x01;
+    params.parameters = "C:\\docs/readme.txt";
+    params.runFile = "viewer.exe";
+    RunBoxCase("run_params", params, true, true, "run \"readme.txt viewer.exe\" after extraction");
+
+    // Hidden, yet checked: the run cannot be switched off.
+    zm::Settings hidden = opens;
+    hidden.flags1 = 0;
+    RunBoxCase("run_hidden", hidden, false, true, NULL);
+
+    // A run file alone, with neither the open flag nor parameters: no run.
+    zm::Settings none;
+    none.flags1 = 0x01;
+    none.runFile = "tool.exe";
+    RunBoxCase("run_none", none, false, false, NULL);
+}
+
+TEST_CASE(CloseBoxAndEscapeCloseWithoutExtracting)
+{
+    std::string dir = Scratch("closebox");
+    Sfx sfx;
+    zm::Settings plain;
+    plain.present = false;
+    CHECK(sfx.Start(dir, plain, {File("a.txt", "a")}));
+    if (sfx.main)
+        PostMessageA(sfx.main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    CHECK(sfx.Exit() == 0);
+
+    Sfx esc;
+    CHECK(esc.Start(dir, plain, {File("a.txt", "a")}));
+    if (esc.main) {
+        HWND field = esc.Control(FolderField);
+        PostMessageA(field, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageA(field, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    }
+    CHECK(esc.Exit() == 0);
+    CHECK(!drv::FileExists(dir + "\\a.txt"));
+}

@@ -1,0 +1,232 @@
+// End-to-end helpers: build a real self-extracting file from the stub in the
+// working folder (sfx.exe), start it, find its main dialog, read and drive
+// its controls from outside the process, and wait for its message boxes.
+#ifndef E2E_SUPPORT_H
+#define E2E_SUPPORT_H
+
+#include "driver.h"
+#include "wintest.h"
+#include "zipmaker.h"
+
+#include <string>
+#include <vector>
+
+// CHECK_STR for texts that are temporaries: both sides are held as copies.
+#define CHECK_TEXT(a, b)                                                    \
+    do {                                                                    \
+        std::string a_ = (a), b_ = (b);                                     \
+        if (a_ != b_) {                                                     \
+            printf("  %s:%d: \"%s\" != \"%s\"\n", __FILE__, __LINE__, a_.c_str(), \
+                   b_.c_str());                                             \
+            WinTestFailures++;                                              \
+        }                                                                   \
+    } while (0)
+
+namespace e2e {
+
+// Control ids of the main dialog as the tests see them.
+enum {
+    FolderField = 101, SortedList = 301, ArchiveList = 303, OverwriteAll = 501,
+    OverwriteNever = 502, OverwriteAsk = 503, OverwriteFrame = 509, StatusLine = 601,
+    BrowseButton = 775, RunBox = 1007,
+};
+
+// Texts of another process's windows.  Under Wine an ANSI LB_GETTEXT comes
+// back from another process cut to its first character; the wide messages
+// cross intact, and the tests convert to the ANSI code page here.
+inline std::string Narrow(const wchar_t *w)
+{
+    char buf[2048] = "";
+    WideCharToMultiByte(CP_ACP, 0, w, -1, buf, sizeof buf, NULL, NULL);
+    return buf;
+}
+
+inline std::string TextOf(HWND w)
+{
+    wchar_t buf[1024] = L"";
+    if (w)
+        SendMessageW(w, WM_GETTEXT, 1024, (LPARAM)buf);
+    return Narrow(buf);
+}
+
+inline std::string StubBytes()
+{
+    static std::string stub = drv::ReadFileText("sfx.exe");
+    return stub;
+}
+
+// A fresh, empty scratch folder C:\sfx_e2e\<name>.
+inline std::string Scratch(const std::string &name)
+{
+    CreateDirectoryA("C:\\sfx_e2e", NULL);
+    std::string dir = "C:\\sfx_e2e\\" + name;
+    drv::RemoveTree(dir);
+    CreateDirectoryA(dir.c_str(), NULL);
+    return dir;
+}
+
+inline std::string Content(const std::string &path)
+{
+    return drv::ReadFileText(path);
+}
+
+struct OtherSearch {
+    DWORD pid;
+    HWND main;
+    const char *caption;
+    HWND *found;
+};
+
+inline BOOL CALLBACK VisitOther(HWND w, LPARAM lp)
+{
+    OtherSearch *c = (OtherSearch *)lp;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    char cls[32] = "";
+    GetClassNameA(w, cls, sizeof cls);
+    if (pid != c->pid || w == c->main || !IsWindowVisible(w) || strcmp(cls, "#32770") != 0)
+        return TRUE;
+    if (c->caption && TextOf(w) != c->caption)
+        return TRUE;
+    *c->found = w;
+    return FALSE;
+}
+
+// A running self-extracting file and its main dialog.
+struct Sfx {
+    drv::Process process = {NULL, 0};
+    HWND main = NULL;
+
+    ~Sfx()
+    {
+        if (process.handle)
+            drv::WaitExit(process, 100);
+    }
+
+    // Writes the file into dir and starts it with dir as working folder
+    // (or workFolder when given).  Listing messages are left to the caller
+    // when waitMain is false.
+    bool Start(const std::string &dir, const zm::Settings &settings,
+               const std::vector<zm::Entry> &entries, bool waitMain = true,
+               const std::string &workFolder = std::string())
+    {
+        std::string exe = dir + "\\setup.exe";
+        if (!drv::WriteFileBytes(exe, zm::SelfExtractor(StubBytes(), settings, entries)))
+            return false;
+        process = drv::Start("\"" + exe + "\"", workFolder.empty() ? dir : workFolder);
+        if (!process.handle)
+            return false;
+        return !waitMain || WaitMain();
+    }
+
+    bool WaitMain(DWORD timeoutMs = 10000)
+    {
+        main = drv::WaitDialogWithControl(process.id, RunBox, timeoutMs);
+        return main != NULL;
+    }
+
+    HWND Control(int id) const { return GetDlgItem(main, id); }
+    std::string Text(int id) const { return TextOf(Control(id)); }
+    bool Visible(int id) const
+    {
+        HWND c = Control(id);
+        return c && IsWindowVisible(c);
+    }
+    LRESULT Send(int id, UINT msg, WPARAM w = 0, LPARAM l = 0) const
+    {
+        return SendMessageA(Control(id), msg, w, l);
+    }
+    bool Checked(int id) const { return Send(id, BM_GETCHECK) == BST_CHECKED; }
+
+    std::vector<std::string> Items(int list) const
+    {
+        std::vector<std::string> items;
+        int n = (int)Send(list, LB_GETCOUNT);
+        for (int i = 0; i < n; i++) {
+            wchar_t buf[600] = L"";
+            SendMessageW(Control(list), LB_GETTEXT, i, (LPARAM)buf);
+            items.push_back(Narrow(buf));
+        }
+        return items;
+    }
+    std::vector<int> Selected(int list) const
+    {
+        std::vector<int> sel;
+        int n = (int)Send(list, LB_GETCOUNT);
+        for (int i = 0; i < n; i++)
+            if (Send(list, LB_GETSEL, i) > 0)
+                sel.push_back(i);
+        return sel;
+    }
+
+    void SetFolder(const std::string &text) const
+    {
+        wchar_t w[1024] = L"";
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, w, 1024);
+        SendMessageW(Control(FolderField), WM_SETTEXT, 0, (LPARAM)w);
+    }
+    void Press(int id) const { drv::Press(main, id); }
+
+    // A top-level dialog or message box of the process other than the main
+    // dialog, optionally with this caption.
+    HWND WaitOther(const char *caption, DWORD timeoutMs = 10000) const
+    {
+        DWORD start = GetTickCount();
+        for (;;) {
+            HWND found = NULL;
+            OtherSearch ctx = {process.id, main, caption, &found};
+            EnumWindows(VisitOther, (LPARAM)&ctx);
+            if (found)
+                return found;
+            if (GetTickCount() - start > timeoutMs)
+                return NULL;
+            Sleep(50);
+        }
+    }
+
+    // Waits for a message box, checks its text, dismisses it.
+    bool Box(const char *caption, const std::string &text, DWORD timeoutMs = 15000) const
+    {
+        HWND box = WaitOther(caption, timeoutMs);
+        if (!box) {
+            printf("  no message box \"%s\"\n", caption);
+            HWND other = WaitOther(NULL, 0);
+            if (other)
+                printf("  (showing instead: \"%s\" / \"%s\")\n", TextOf(other).c_str(),
+                       TextOf(GetDlgItem(other, 0xFFFF)).c_str());
+            return false;
+        }
+        std::string got = TextOf(GetDlgItem(box, 0xFFFF));
+        drv::DismissBox(box);
+        if (got != text) {
+            printf("  box \"%s\" says \"%s\", expected \"%s\"\n", caption, got.c_str(),
+                   text.c_str());
+            return false;
+        }
+        return true;
+    }
+
+    bool MainAlive() const { return main && IsWindow(main) && IsWindowVisible(main); }
+
+    int Exit(DWORD timeoutMs = 15000) { return drv::WaitExit(process, timeoutMs); }
+};
+
+// Texts of the extraction run's reports.
+static const char *const DoneCaption = "압축해제완료";
+static const char *const DoneText = "모든 파일의 압축을 해제함.";
+static const char *const FailCaption = "압축해제에러";
+static const char *const FailText = "선택된 파일의 압축을 해제하지 못함.";
+static const char *const FailStatus = "The selected file(s) couldn't get extracted";
+
+inline zm::Entry File(const std::string &name, const std::string &data, uint16_t method = 8)
+{
+    zm::Entry e;
+    e.name = name;
+    e.data = data;
+    e.method = method;
+    return e;
+}
+
+} // namespace e2e
+
+#endif

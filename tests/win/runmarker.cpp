@@ -1,0 +1,25 @@
+// A stand-in for the program a self-extracting file launches after its
+// extraction: it leaves marker.txt beside itself holding its command line
+// and its current folder, one per line, so the tests can see that it ran
+// and how it was called.
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+int main()
+{
+    char path[MAX_PATH * 2];
+    DWORD n = GetModuleFileNameA(NULL, path, MAX_PATH);
+    path[n] = 0;
+    char *slash = strrchr(path, '\\');
+    strcpy(slash ? slash + 1 : path, "marker.txt");
+    char folder[MAX_PATH];
+    folder[GetCurrentDirectoryA(sizeof folder, folder) % sizeof folder] = 0;
+    FILE *f = fopen(path, "wb");
+    if (!f)
+        return 1;
+    fprintf(f, "%s\n%s\n", GetCommandLineA(), folder);
+    fclose(f);
+    return 0;
+}
