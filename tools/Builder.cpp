@@ -1,0 +1,649 @@
+// Settings block, entry names, the walk over input folders and the writer
+// of the payload archive.
+//
+// Format notes (APPNOTE 4.3.7, 4.3.12, 4.3.16, 6.1): the stub walks only the
+// local headers and never reads a data descriptor's values, so every local
+// header here carries the real CRC-32 and sizes and flag bit 3 stays clear;
+// the encryption header's check byte is then the CRC's high byte.  Methods
+// are 0 and 8 only, and nothing needs ZIP64: the whole file stays below
+// 2 GiB, the stub's offsets being signed 32-bit values.
+#include "Builder.h"
+
+#include <string.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <set>
+
+#include "Platform.h"
+#include "common/Memory.h"
+#include "common/SFXgbls.h"
+#include "common/SFXmisc.h"
+#include "decode/CrcCrypt.h"
+
+namespace mksfx {
+
+void EnsureCrcTable()
+{
+    if (!CrcTable) {
+        CrcTable = (uint32_t *)GetMem(1028);
+        BuildCrcTable();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Settings block
+
+std::string SettingText(const std::string &utf8, const char *what)
+{
+    std::string cp;
+    if (!Utf8ToCp949(utf8, cp))
+        throw BuildError(std::string(what) + " \"" + utf8 + "\" cannot be written in code page 949");
+    if (cp.size() > 255)
+        throw BuildError(std::string(what) + " is " + std::to_string(cp.size()) +
+                         " bytes in code page 949; the settings block holds at most 255");
+    return cp;
+}
+
+std::vector<uint8_t> MakeSettingsBlock(const BlockSettings &s)
+{
+    const std::string *texts[4] = {&s.Caption, &s.Folder, &s.Parameters, &s.RunFile};
+    size_t length = 11;
+    for (const std::string *t : texts) {
+        if (t->size() > 255)
+            throw BuildError("a settings text is " + std::to_string(t->size()) +
+                             " bytes; the settings block holds at most 255");
+        length += t->size();
+    }
+    // Four texts of at most 255 bytes cannot reach it; the check stands
+    // for the day the block grows.
+    if (length >= 65536)
+        throw BuildError("the settings block would be 64 KiB or longer");
+    uint8_t flags1 = (s.ShowRunOption ? 0x01 : 0) | (s.FixedOverwrite ? 0x04 : 0);
+    if (s.Overwrite == OverwriteChoiceAll)
+        flags1 |= 0x08;
+    else if (s.Overwrite == OverwriteChoiceNever)
+        flags1 |= 0x10;
+    uint8_t flags2 = (s.RunOpensFile ? 0x01 : 0) | (s.DefaultToTemp ? 0x02 : 0) | (s.Sorted ? 0x04 : 0);
+    std::vector<uint8_t> b = {'Q', 'B', 'W', (uint8_t)length, (uint8_t)(length >> 8), flags1, flags2};
+    for (const std::string *t : texts)
+        b.push_back((uint8_t)t->size());
+    for (const std::string *t : texts)
+        b.insert(b.end(), t->begin(), t->end());
+    return b;
+}
+
+// ---------------------------------------------------------------------------
+// Names
+
+static bool IsDeviceName(const std::string &component)
+{
+    // CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension, name
+    // devices on Windows: "extracting" one writes to the device.
+    std::string base = component.substr(0, component.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    for (char &c : base)
+        c = (char)toupper((unsigned char)c);
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL")
+        return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+std::string ArchiveName(const std::string &utf8)
+{
+    const std::string quoted = "\"" + utf8 + "\"";
+    if (utf8.empty())
+        throw BuildError("an entry has an empty name");
+    if (utf8[0] == '/' || utf8[0] == '\\')
+        throw BuildError("absolute name refused: " + quoted);
+    if (utf8.size() >= 2 && utf8[1] == ':' && isalpha((unsigned char)utf8[0]))
+        throw BuildError("drive-prefixed name refused: " + quoted);
+    std::string clean;
+    size_t start = 0;
+    while (start <= utf8.size()) {
+        size_t end = utf8.find('/', start);
+        if (end == std::string::npos)
+            end = utf8.size();
+        std::string c = utf8.substr(start, end - start);
+        start = end + 1;
+        if (c.empty() || c == ".")
+            continue;
+        if (c == "..")
+            throw BuildError("name with a '..' component refused: " + quoted);
+        for (unsigned char ch : c) {
+            if (ch < 0x20 || strchr("\\:*?\"<>|", ch))
+                throw BuildError(std::string("name with the character ") +
+                                 (ch < 0x20 ? "0x" + std::to_string(ch) : std::string(1, (char)ch)) +
+                                 " refused (Windows cannot create it): " + quoted);
+        }
+        if (c.back() == '.' || c.back() == ' ')
+            throw BuildError("name ending in a dot or space refused (Windows drops it): " + quoted);
+        if (IsDeviceName(c))
+            throw BuildError("name of a Windows device refused: " + quoted);
+        if (!clean.empty())
+            clean += '/';
+        clean += c;
+    }
+    if (clean.empty())
+        throw BuildError("an entry has an empty name: " + quoted);
+    std::string cp;
+    if (!Utf8ToCp949(clean, cp))
+        throw BuildError("name cannot be written in code page 949: " + quoted);
+    // The stub joins the target folder (up to 255 characters) and the name
+    // in a path the ANSI file functions limit to 259 characters.
+    if (cp.size() > 255)
+        throw BuildError("name longer than 255 bytes in code page 949 refused: " + quoted);
+    return cp;
+}
+
+std::string NameKey(const std::string &utf8)
+{
+    std::string k = utf8;
+    for (char &c : k) {
+        if (c >= 'A' && c <= 'Z')
+            c = (char)(c - 'A' + 'a');
+        else if (c == '\\')
+            c = '/';
+    }
+    return k;
+}
+
+void CheckUniqueNames(const std::vector<Entry> &entries)
+{
+    std::set<std::string> files, folders;
+    for (const Entry &e : entries) {
+        std::string k = NameKey(e.Utf8Name);
+        if (!files.insert(k).second)
+            throw BuildError("two entries have the same name on Windows: \"" + e.Utf8Name + "\"");
+        for (size_t p = k.find('/'); p != std::string::npos; p = k.find('/', p + 1))
+            folders.insert(k.substr(0, p));
+    }
+    for (const Entry &e : entries)
+        if (folders.count(NameKey(e.Utf8Name)))
+            throw BuildError("\"" + e.Utf8Name + "\" is both a file and a folder");
+}
+
+// ---------------------------------------------------------------------------
+// Files and folders
+
+namespace {
+
+class FileSource : public EntrySource {
+public:
+    explicit FileSource(const std::string &path) : path_(path) {}
+    ~FileSource() override { Close(); }
+    void Rewind() override
+    {
+        Close();
+        file_ = OpenFile(path_, "rb");
+        if (!file_)
+            throw BuildError("cannot open \"" + path_ + "\": " + SystemError());
+    }
+    size_t Read(uint8_t *buffer, size_t n) override
+    {
+        if (!file_)
+            return 0;
+        size_t got = fread(buffer, 1, n, file_);
+        if (got == 0) {
+            bool failed = ferror(file_) != 0;
+            Close();
+            if (failed)
+                throw BuildError("cannot read \"" + path_ + "\"");
+        }
+        return got;
+    }
+
+private:
+    void Close()
+    {
+        if (file_)
+            fclose(file_);
+        file_ = nullptr;
+    }
+    std::string path_;
+    FILE *file_ = nullptr;
+};
+
+struct Walk {
+    std::vector<Entry> &Entries;
+    bool UseEpoch;
+    int64_t Epoch;
+    uint64_t SkipId;
+    const std::function<void(const std::string &)> &Note;
+    std::vector<uint64_t> Stack;   // folders being walked, to stop link loops
+};
+
+void AddFile(Walk &w, const std::string &path, const std::string &name, const PathInfo &info)
+{
+    Entry e;
+    e.Utf8Name = name;
+    e.Name = ArchiveName(name);
+    DosTime(w.UseEpoch ? w.Epoch : info.ModTime, w.UseEpoch, e.DosTime, e.DosDate);
+    e.Source.reset(new FileSource(path));
+    e.Source->Size = info.Size;
+    w.Entries.push_back(std::move(e));
+}
+
+// Returns the number of files taken below the folder.
+size_t WalkFolder(Walk &w, const std::string &path, const std::string &prefix, uint64_t id)
+{
+    if (id && std::find(w.Stack.begin(), w.Stack.end(), id) != w.Stack.end())
+        throw BuildError("folder \"" + path + "\" contains itself through a link");
+    std::vector<std::string> names;
+    std::string error;
+    if (!ListFolder(path, names, error))
+        throw BuildError("cannot list \"" + path + "\": " + error);
+    // Byte order of the UTF-8 names: the same on every system and run.
+    std::sort(names.begin(), names.end());
+    w.Stack.push_back(id);
+    size_t files = 0;
+    for (const std::string &n : names) {
+        std::string child = path + "/" + n;
+        std::string name = prefix.empty() ? n : prefix + "/" + n;
+        PathInfo info = StatPath(child);
+        if (!info.Exists)
+            throw BuildError("cannot read \"" + child + "\" (a broken link?)");
+        if (info.Folder) {
+            size_t inner = WalkFolder(w, child, name, info.Id);
+            if (inner == 0)
+                w.Note("empty folder \"" + name + "\" left out: the self-extracting file creates only "
+                       "folders that hold files");
+            files += inner;
+        } else if (info.Id && info.Id == w.SkipId) {
+            w.Note("\"" + name + "\" is the output file itself: left out");
+        } else {
+            AddFile(w, child, name, info);
+            files++;
+        }
+    }
+    w.Stack.pop_back();
+    return files;
+}
+
+}  // namespace
+
+void CollectFiles(const std::string &path, std::vector<Entry> &entries, bool useEpoch, int64_t epoch,
+                  uint64_t skipId, const std::function<void(const std::string &)> &note)
+{
+    PathInfo info = StatPath(path);
+    if (!info.Exists)
+        throw BuildError("\"" + path + "\" does not exist");
+    Walk w{entries, useEpoch, epoch, skipId, note, {}};
+    if (info.Folder) {
+        std::string root = path;
+        while (root.size() > 1 && (root.back() == '/' || root.back() == '\\'))
+            root.pop_back();
+        if (WalkFolder(w, root, "", info.Id) == 0)
+            note("folder \"" + path + "\" holds no files");
+        return;
+    }
+    std::string base = path;
+    size_t slash = base.find_last_of("/\\");
+    if (slash != std::string::npos)
+        base = base.substr(slash + 1);
+    AddFile(w, path, base, info);
+}
+
+// ---------------------------------------------------------------------------
+// Writing the archive
+
+namespace {
+
+// The three keys of the traditional encryption, kept apart from the shared
+// EncryptionKeys so that a source decrypting its input and the writer
+// encrypting the output can take turns with the one set of routines.
+struct Keys {
+    uint32_t K[3];
+};
+
+struct KeysInUse {
+    Keys &Mine;
+    Keys Saved;
+    explicit KeysInUse(Keys &k) : Mine(k)
+    {
+        memcpy(Saved.K, EncryptionKeys, sizeof Saved.K);
+        memcpy(EncryptionKeys, Mine.K, sizeof Mine.K);
+    }
+    ~KeysInUse()
+    {
+        memcpy(Mine.K, EncryptionKeys, sizeof Mine.K);
+        memcpy(EncryptionKeys, Saved.K, sizeof Saved.K);
+    }
+};
+
+// APPNOTE 6.1.5: c = p ^ decrypt_byte(); update_keys(p).
+void Encrypt(Keys &keys, uint8_t *bytes, size_t n)
+{
+    KeysInUse use(keys);
+    for (size_t i = 0; i < n; i++) {
+        uint8_t p = bytes[i];
+        bytes[i] = p ^ DecryptByte();
+        UpdateKeys(p);
+    }
+}
+
+void Put16(std::vector<uint8_t> &b, uint32_t v)
+{
+    b.push_back((uint8_t)v);
+    b.push_back((uint8_t)(v >> 8));
+}
+
+void Put32(std::vector<uint8_t> &b, uint32_t v)
+{
+    Put16(b, v & 0xFFFF);
+    Put16(b, v >> 16);
+}
+
+uint32_t Crc32(const uint8_t *bytes, size_t n, uint32_t crc = 0)
+{
+    crc = ~crc;
+    while (n > 0) {
+        int32_t part = (int32_t)std::min<size_t>(n, 1 << 30);
+        UpdateCrcOverBlock(bytes, part, crc);
+        bytes += part;
+        n -= (size_t)part;
+    }
+    return ~crc;
+}
+
+struct Written {
+    uint16_t Flags, Method, Version;
+    uint32_t Crc, Compressed, Size;
+    uint64_t Offset;
+    std::vector<uint8_t> Extra;
+};
+
+// The Info-ZIP Unicode Path field (0x7075): ZIP readers that know it show
+// the UTF-8 name, while the stub (which skips extra fields) and everything
+// else use the code page 949 name.  Only for names that are not plain ASCII.
+std::vector<uint8_t> UnicodePathField(const Entry &e)
+{
+    std::vector<uint8_t> x;
+    bool ascii = std::all_of(e.Name.begin(), e.Name.end(), [](char c) { return (unsigned char)c < 0x80; });
+    if (ascii)
+        return x;
+    Put16(x, 0x7075);
+    Put16(x, (uint32_t)(5 + e.Utf8Name.size()));
+    x.push_back(1);
+    Put32(x, Crc32((const uint8_t *)e.Name.data(), e.Name.size()));
+    x.insert(x.end(), e.Utf8Name.begin(), e.Utf8Name.end());
+    return x;
+}
+
+std::vector<uint8_t> LocalHeaderBytes(const Entry &e, const Written &w)
+{
+    std::vector<uint8_t> b;
+    Put32(b, 0x04034B50);
+    Put16(b, w.Version);
+    Put16(b, w.Flags);
+    Put16(b, w.Method);
+    Put16(b, e.DosTime);
+    Put16(b, e.DosDate);
+    Put32(b, w.Crc);
+    Put32(b, w.Compressed);
+    Put32(b, w.Size);
+    Put16(b, (uint32_t)e.Name.size());
+    Put16(b, (uint32_t)w.Extra.size());
+    b.insert(b.end(), e.Name.begin(), e.Name.end());
+    b.insert(b.end(), w.Extra.begin(), w.Extra.end());
+    return b;
+}
+
+// splitmix64: a fixed sequence for reproducible encryption headers.
+struct SeededRandom {
+    uint64_t State;
+    uint8_t Next()
+    {
+        uint64_t z = (State += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return (uint8_t)((z ^ (z >> 31)) >> 24);
+    }
+};
+
+class Writer {
+public:
+    Writer(FILE *out, const WriteOptions &o, uint64_t total)
+        : out_(out), o_(o), random_{o.Seed}, total_(total), in_(1 << 18), buf_(1 << 18) {}
+
+    Written WriteEntry(Entry &e);
+
+private:
+    void Put(const uint8_t *bytes, size_t n, const std::string &name)
+    {
+        if (n && fwrite(bytes, 1, n, out_) != n)
+            throw BuildError("cannot write the output: " + SystemError());
+        (void)name;
+    }
+    void PutEncrypted(uint8_t *bytes, size_t n, Keys *keys, const std::string &name)
+    {
+        if (keys)
+            Encrypt(*keys, bytes, n);
+        Put(bytes, n, name);
+    }
+    void Advance(size_t n)
+    {
+        done_ += n;
+        if (o_.Progress)
+            o_.Progress(done_, total_);
+    }
+    // Returns false when deflate stopped making the entry smaller.
+    bool Deflate(Entry &e, Keys *keys, uint32_t &crc, uint64_t &read, uint64_t &written);
+    void Store(Entry &e, Keys *keys, uint32_t &crc, uint64_t &read, uint64_t &written);
+    uint32_t CrcPass(Entry &e);
+
+    FILE *out_;
+    const WriteOptions &o_;
+    SeededRandom random_;
+    uint64_t total_, done_ = 0;
+    std::vector<uint8_t> in_, buf_;
+};
+
+uint32_t Writer::CrcPass(Entry &e)
+{
+    uint32_t crc = 0;
+    e.Source->Rewind();
+    while (size_t n = e.Source->Read(in_.data(), in_.size()))
+        crc = Crc32(in_.data(), n, crc);
+    return crc;
+}
+
+bool Writer::Deflate(Entry &e, Keys *keys, uint32_t &crc, uint64_t &read, uint64_t &written)
+{
+    z_stream z;
+    memset(&z, 0, sizeof z);
+    if (deflateInit2(&z, o_.Level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw BuildError("zlib: cannot start deflate");
+    e.Source->Rewind();
+    uint64_t limit = e.Source->Size;
+    int flush = Z_NO_FLUSH;
+    int r = Z_OK;
+    bool smaller = true;
+    while (r != Z_STREAM_END) {
+        if (z.avail_in == 0 && flush == Z_NO_FLUSH) {
+            size_t n = e.Source->Read(in_.data(), in_.size());
+            crc = Crc32(in_.data(), n, crc);
+            read += n;
+            Advance(n);
+            z.next_in = in_.data();
+            z.avail_in = (uInt)n;
+            if (n == 0)
+                flush = Z_FINISH;
+        }
+        z.next_out = buf_.data();
+        z.avail_out = (uInt)buf_.size();
+        r = deflate(&z, flush);
+        if (r == Z_STREAM_ERROR)
+            break;
+        size_t have = buf_.size() - z.avail_out;
+        written += have;
+        if (written >= limit) {   // no gain: give up early, store instead
+            smaller = false;
+            break;
+        }
+        PutEncrypted(buf_.data(), have, keys, e.Utf8Name);
+    }
+    deflateEnd(&z);
+    if (r == Z_STREAM_ERROR)
+        throw BuildError("zlib: deflate failed on \"" + e.Utf8Name + "\"");
+    return smaller;
+}
+
+void Writer::Store(Entry &e, Keys *keys, uint32_t &crc, uint64_t &read, uint64_t &written)
+{
+    e.Source->Rewind();
+    while (size_t n = e.Source->Read(in_.data(), in_.size())) {
+        crc = Crc32(in_.data(), n, crc);
+        read += n;
+        written += n;
+        Advance(n);
+        PutEncrypted(in_.data(), n, keys, e.Utf8Name);
+    }
+}
+
+Written Writer::WriteEntry(Entry &e)
+{
+    Written w;
+    w.Offset = TellFile(out_);
+    w.Extra = UnicodePathField(e);
+    w.Flags = o_.Password ? 1 : 0;
+    w.Method = 0;
+    w.Version = 10;
+    w.Crc = w.Compressed = w.Size = 0;
+    if (e.Source->Size > 0xFFFFFFFEULL)
+        throw BuildError("\"" + e.Utf8Name + "\" is 4 GiB or larger; ZIP64 is not supported");
+
+    // The check byte of the encryption header is the CRC's high byte, so
+    // an encrypted entry needs its CRC before its first byte is written.
+    uint32_t expected = e.Source->Crc;
+    bool known = e.Source->CrcKnown;
+    if (o_.Password && !known) {
+        expected = CrcPass(e);
+        known = true;
+    }
+    std::vector<uint8_t> header = LocalHeaderBytes(e, w);
+    Put(header.data(), header.size(), e.Utf8Name);
+
+    Keys keys, start;
+    Keys *k = nullptr;
+    uint64_t encryption = 0;
+    if (o_.Password) {
+        uint8_t eh[12];
+        if (o_.Seeded)
+            for (int i = 0; i < 11; i++)
+                eh[i] = random_.Next();
+        else
+            RandomBytes(eh, 11);
+        eh[11] = (uint8_t)(expected >> 24);
+        {
+            KeysInUse use(keys);
+            InitKeys(o_.Password->data(), (uint32_t)o_.Password->size());
+        }
+        Encrypt(keys, eh, 12);
+        Put(eh, 12, e.Utf8Name);
+        start = keys;
+        k = &keys;
+        encryption = 12;
+    }
+    uint64_t dataStart = TellFile(out_);
+
+    uint32_t crc = 0;
+    uint64_t read = 0, written = 0;
+    uint64_t doneBefore = done_;
+    bool deflated = false;
+    if (o_.Level > 0 && e.Source->Size > 0)
+        deflated = Deflate(e, k, crc, read, written);
+    if (!deflated) {
+        // Back to the start of the data, with the keys as they stood there.
+        done_ = doneBefore;
+        if (!SeekFile(out_, dataStart))
+            throw BuildError("cannot seek in the output: " + SystemError());
+        keys = start;
+        crc = 0;
+        read = written = 0;
+        Store(e, k, crc, read, written);
+        if (!TruncateFile(out_, TellFile(out_)))
+            throw BuildError("cannot truncate the output: " + SystemError());
+    }
+    if (read != e.Source->Size)
+        throw BuildError("\"" + e.Utf8Name + "\" changed size while it was being read");
+    if (known && crc != expected)
+        throw BuildError(e.Source->CrcKnown ? "\"" + e.Utf8Name + "\" is damaged: its CRC-32 does not match"
+                                            : "\"" + e.Utf8Name + "\" changed while it was being read");
+    uint64_t end = TellFile(out_);
+    if (end >= FileSizeLimit)
+        throw BuildError("the self-extracting file would be 2 GiB or larger");
+    w.Method = deflated ? 8 : 0;
+    w.Version = (deflated || o_.Password) ? 20 : 10;
+    w.Crc = crc;
+    w.Compressed = (uint32_t)(written + encryption);
+    w.Size = (uint32_t)read;
+    header = LocalHeaderBytes(e, w);
+    if (!SeekFile(out_, w.Offset))
+        throw BuildError("cannot seek in the output: " + SystemError());
+    Put(header.data(), 30, e.Utf8Name);
+    if (!SeekFile(out_, end))
+        throw BuildError("cannot seek in the output: " + SystemError());
+    return w;
+}
+
+}  // namespace
+
+void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &options)
+{
+    EnsureCrcTable();
+    if (entries.empty())
+        throw BuildError("nothing to pack: no files were given");
+    // The end record counts entries in 16 bits.
+    if (entries.size() > 0xFFFF)
+        throw BuildError("more than 65535 entries need ZIP64, which is not supported");
+    uint64_t total = 0;
+    for (const Entry &e : entries)
+        total += e.Source->Size;
+    Writer writer(out, options, total);
+    std::vector<Written> done;
+    for (Entry &e : entries)
+        done.push_back(writer.WriteEntry(e));
+
+    std::vector<uint8_t> cd;
+    for (size_t i = 0; i < entries.size(); i++) {
+        const Entry &e = entries[i];
+        const Written &w = done[i];
+        Put32(cd, 0x02014B50);
+        Put16(cd, 20);          // made by: MS-DOS attributes, version 2.0
+        Put16(cd, w.Version);
+        Put16(cd, w.Flags);
+        Put16(cd, w.Method);
+        Put16(cd, e.DosTime);
+        Put16(cd, e.DosDate);
+        Put32(cd, w.Crc);
+        Put32(cd, w.Compressed);
+        Put32(cd, w.Size);
+        Put16(cd, (uint32_t)e.Name.size());
+        Put16(cd, (uint32_t)w.Extra.size());
+        Put16(cd, 0);           // comment
+        Put16(cd, 0);           // disk
+        Put16(cd, 0);           // internal attributes
+        Put32(cd, 0x20);        // FILE_ATTRIBUTE_ARCHIVE
+        Put32(cd, (uint32_t)w.Offset);
+        cd.insert(cd.end(), e.Name.begin(), e.Name.end());
+        cd.insert(cd.end(), w.Extra.begin(), w.Extra.end());
+    }
+    uint64_t cdOffset = TellFile(out);
+    Put32(cd, 0x06054B50);
+    Put16(cd, 0);
+    Put16(cd, 0);
+    Put16(cd, (uint32_t)entries.size());
+    Put16(cd, (uint32_t)entries.size());
+    Put32(cd, (uint32_t)(cd.size() - 12));
+    Put32(cd, (uint32_t)cdOffset);
+    Put16(cd, 0);
+    if (cdOffset + cd.size() >= FileSizeLimit)
+        throw BuildError("the self-extracting file would be 2 GiB or larger");
+    if (fwrite(cd.data(), 1, cd.size(), out) != cd.size())
+        throw BuildError("cannot write the output: " + SystemError());
+}
+
+}  // namespace mksfx

@@ -1,0 +1,117 @@
+// The builder's model of a self-extracting file: what goes into the
+// settings block, which entries go into the archive and from where, and the
+// routines that check and write them.  Failures are thrown as BuildError
+// with a message for the user and the process exit code.
+#ifndef MKSFX_BUILDER_H
+#define MKSFX_BUILDER_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace mksfx {
+
+enum ExitCode { ExitOk = 0, ExitError = 1, ExitUsage = 2 };
+
+struct BuildError : std::runtime_error {
+    int Code;
+    BuildError(const std::string &message, int code = ExitError)
+        : std::runtime_error(message), Code(code) {}
+};
+
+// Where everything after the image begins, and the file's hard limit: the
+// stub reads its own file with signed 32-bit offsets.
+const uint32_t StubImageSize = 0x9800;
+const uint64_t FileSizeLimit = 0x80000000ULL;
+
+enum OverwriteChoice { OverwriteChoiceAsk = 0, OverwriteChoiceAll = 1, OverwriteChoiceNever = 2 };
+
+// The settings block's contents, texts already in code page 949.
+struct BlockSettings {
+    std::string Caption, Folder, Parameters, RunFile;
+    bool ShowRunOption = false;
+    bool FixedOverwrite = false;
+    OverwriteChoice Overwrite = OverwriteChoiceAsk;
+    bool RunOpensFile = false;
+    bool DefaultToTemp = false;
+    bool Sorted = false;
+};
+
+// "QBW", block length, flags, lengths and texts.  A text over 255 bytes is
+// refused (its one-byte length cannot hold it); never cut.
+std::vector<uint8_t> MakeSettingsBlock(const BlockSettings &settings);
+
+// A setting given as UTF-8, checked and converted; `what` names the option
+// in messages.
+std::string SettingText(const std::string &utf8, const char *what);
+
+// An entry name as it will be stored: checked (no '..', no absolute or
+// drive-prefixed names, nothing Windows cannot create) and converted to code
+// page 949 with '/' separators.  The name is UTF-8 with '/' separators.
+std::string ArchiveName(const std::string &utf8);
+// The key under which two names count as the same file on Windows.
+std::string NameKey(const std::string &utf8);
+
+// Plain bytes of one entry, read from wherever the entry comes from.
+class EntrySource {
+public:
+    virtual ~EntrySource() {}
+    // Starts (again) from the first byte.
+    virtual void Rewind() = 0;
+    // Up to n plain bytes; 0 at the end.  Throws BuildError on failure.
+    virtual size_t Read(uint8_t *buffer, size_t n) = 0;
+    uint64_t Size = 0;
+    bool CrcKnown = false;
+    uint32_t Crc = 0;
+};
+
+struct Entry {
+    std::string Utf8Name;    // for messages and the Unicode path field
+    std::string Name;        // as stored: code page 949, '/' separators
+    uint16_t DosTime = 0, DosDate = 0;
+    std::unique_ptr<EntrySource> Source;
+};
+
+// Files and folders named on the command line.  A folder contributes its
+// contents (names relative to it), walked in byte order of the names; a file
+// contributes itself under its own name.  skipId is a file never taken (the
+// output itself).  Empty folders are reported through `note` and left out.
+void CollectFiles(const std::string &path, std::vector<Entry> &entries, bool useEpoch,
+                  int64_t epoch, uint64_t skipId,
+                  const std::function<void(const std::string &)> &note);
+
+// The entries of an existing ZIP (any ZIP, including a self-extracting one).
+// Encrypted entries need their password; it is the one used for the output.
+void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEpoch,
+                int64_t epoch, const std::string *password,
+                const std::function<void(const std::string &)> &note);
+
+// Refuses duplicate names (as Windows compares them) and a name that is both
+// a file and a folder.
+void CheckUniqueNames(const std::vector<Entry> &entries);
+
+struct WriteOptions {
+    int Level = 9;                       // 0 stores everything
+    const std::string *Password = nullptr;  // code page 949, null: no encryption
+    bool Seeded = false;
+    uint64_t Seed = 0;
+    // Called with bytes done and bytes in all for progress reports.
+    std::function<void(uint64_t, uint64_t)> Progress;
+};
+
+// Writes the archive at the current position of `out`: local headers
+// carrying CRC and sizes (never data descriptors), data, central directory
+// and end record, with offsets counted from the start of the file.
+void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &options);
+
+// The CRC table of the shared format code, built once.
+void EnsureCrcTable();
+
+}  // namespace mksfx
+
+#endif

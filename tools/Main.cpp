@@ -1,0 +1,28 @@
+// mksfx: makes self-extracting files.  See Command.cpp.
+#include <stdio.h>
+
+#include "Builder.h"
+#include "Command.h"
+#include "Platform.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+int main(int argc, char **argv)
+{
+#ifdef _WIN32
+    // Messages are UTF-8 throughout: names in them may be in any script.
+    SetConsoleOutputCP(CP_UTF8);
+#endif
+    try {
+        mksfx::Options o = mksfx::ParseCommandLine(mksfx::CommandLine(argc, argv));
+        return mksfx::RunCommand(o);
+    } catch (const mksfx::BuildError &e) {
+        fprintf(stderr, "mksfx: %s\n", e.what());
+        return e.Code;
+    } catch (const std::exception &e) {
+        fprintf(stderr, "mksfx: %s\n", e.what());
+        return mksfx::ExitError;
+    }
+}

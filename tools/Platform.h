@@ -1,0 +1,65 @@
+// What the builder needs of the system it runs on, behind one header so the
+// rest of it is the same on Linux and on Windows.  Every text crossing this
+// interface is UTF-8; code page 949 appears only where a name or setting is
+// turned into the bytes the stub will see.
+#ifndef MKSFX_PLATFORM_H
+#define MKSFX_PLATFORM_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+namespace mksfx {
+
+// UTF-8 <-> code page 949.  False when a character has no code in the
+// target (never a best-fit substitute: a '?' would silently rename a file).
+bool Utf8ToCp949(const std::string &utf8, std::string &cp949);
+bool Cp949ToUtf8(const std::string &cp949, std::string &utf8);
+
+// The command line as UTF-8 (on Windows from the wide command line, so that
+// names outside the console's code page survive).
+std::vector<std::string> CommandLine(int argc, char **argv);
+
+struct PathInfo {
+    bool Exists = false;
+    bool Folder = false;
+    uint64_t Size = 0;
+    int64_t ModTime = 0;    // seconds since 1970, UTC
+    uint64_t Id = 0;        // identifies the file (inode or file index), 0 unknown
+};
+PathInfo StatPath(const std::string &path);
+
+// The names in a folder without "." and "..", in no particular order; false
+// with a reason when the folder cannot be listed.
+bool ListFolder(const std::string &path, std::vector<std::string> &names, std::string &error);
+
+FILE *OpenFile(const std::string &path, const char *mode);
+// Creates a file that must not exist yet, for writing; null when it does.
+FILE *CreateNewFile(const std::string &path);
+// 64-bit positioning of a FILE.
+bool SeekFile(FILE *f, uint64_t position);
+uint64_t TellFile(FILE *f);
+bool TruncateFile(FILE *f, uint64_t size);
+// Flushes the file to the disk before it is renamed into place.
+bool SyncFile(FILE *f);
+// Renames over an existing file in one step.
+bool MoveIntoPlace(const std::string &from, const std::string &to, std::string &error);
+void RemoveFile(const std::string &path);
+std::string SystemError();
+
+bool IsTerminal(FILE *f);
+void RandomBytes(uint8_t *bytes, size_t n);
+// MS-DOS time and date of a moment, in local time or (for reproducible
+// builds) in UTC.
+void DosTime(int64_t seconds, bool utc, uint16_t &time, uint16_t &date);
+
+// While a build writes its temporary file, an interrupt (Ctrl+C, SIGTERM,
+// closing the console) removes that file before the process ends.  Null
+// switches it off.
+void RemoveOnInterrupt(const char *path);
+
+}  // namespace mksfx
+
+#endif

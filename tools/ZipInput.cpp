@@ -1,0 +1,372 @@
+// Existing ZIPs as input (APPNOTE 4.3.12 central directory, 4.3.16 end
+// record, 4.3.14-15 ZIP64 records, 4.6.9 Info-ZIP Unicode Path field).
+//
+// Entries are decoded to their plain bytes and then written again by the
+// builder's writer, rather than copied: a peer may have put the CRC and
+// sizes only in a data descriptor, set the UTF-8 flag, or used a name the
+// stub cannot create, and decoding also proves the input sound.
+#include "ZipInput.h"
+
+#include <string.h>
+#include <zlib.h>
+
+#include <memory>
+
+#include "Builder.h"
+#include "Platform.h"
+#include "common/SFXgbls.h"
+#include "decode/CrcCrypt.h"
+
+namespace mksfx {
+
+static uint16_t Get16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
+static uint32_t Get32(const uint8_t *p) { return Get16(p) | (uint32_t)Get16(p + 2) << 16; }
+
+static uint64_t FileSize(FILE *f)
+{
+    fseeko(f, 0, SEEK_END);
+    return TellFile(f);
+}
+
+static bool ReadAt(FILE *f, uint64_t at, void *buffer, size_t n)
+{
+    return SeekFile(f, at) && fread(buffer, 1, n, f) == n;
+}
+
+std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path, uint64_t *shiftOut)
+{
+    const std::string file = "\"" + path + "\"";
+    uint64_t size = FileSize(f);
+    // The end record is 22 bytes and a comment of up to 65535.
+    uint64_t tailStart = size > 22 + 65535 ? size - 22 - 65535 : 0;
+    std::vector<uint8_t> tail(size - tailStart);
+    if (tail.size() < 22 || !ReadAt(f, tailStart, tail.data(), tail.size()))
+        throw BuildError(file + " is no ZIP archive (too short)");
+    size_t eocd = std::string::npos;
+    for (size_t i = tail.size() - 22 + 1; i-- > 0;) {
+        if (Get32(&tail[i]) == 0x06054B50 && i + 22 + Get16(&tail[i + 20]) <= tail.size()) {
+            eocd = i;
+            break;
+        }
+    }
+    if (eocd == std::string::npos)
+        throw BuildError(file + " is no ZIP archive (no end of central directory record)");
+    const uint8_t *e = &tail[eocd];
+    uint64_t eocdAt = tailStart + eocd;
+    if (eocdAt >= 20) {
+        uint8_t loc[4];
+        if (ReadAt(f, eocdAt - 20, loc, 4) && Get32(loc) == 0x07064B50)
+            throw BuildError(file + " is a ZIP64 archive, which is not supported");
+    }
+    uint16_t disk = Get16(e + 4), cdDisk = Get16(e + 6);
+    uint16_t countHere = Get16(e + 8), count = Get16(e + 10);
+    uint32_t cdSize = Get32(e + 12), cdOffset = Get32(e + 16);
+    if (count == 0xFFFF || cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF)
+        throw BuildError(file + " is a ZIP64 archive, which is not supported");
+    if (disk != 0 || cdDisk != 0 || countHere != count)
+        throw BuildError(file + " is split over several disks, which is not supported");
+    if ((uint64_t)cdSize > eocdAt)
+        throw BuildError(file + " is damaged: its central directory does not fit");
+    // Bytes in front of the archive whose offsets do not count them: the
+    // directory really ends where the end record begins.
+    uint64_t cdAt = eocdAt - cdSize;
+    if (cdAt < cdOffset)
+        throw BuildError(file + " is damaged: its central directory offset is wrong");
+    uint64_t shift = cdAt - cdOffset;
+    if (shiftOut)
+        *shiftOut = shift;
+
+    std::vector<uint8_t> cd(cdSize);
+    if (cdSize && !ReadAt(f, cdAt, cd.data(), cd.size()))
+        throw BuildError(file + " cannot be read");
+    std::vector<ZipEntryInfo> entries;
+    size_t p = 0;
+    for (uint32_t i = 0; i < count; i++) {
+        if (p + 46 > cd.size() || Get32(&cd[p]) != 0x02014B50)
+            throw BuildError(file + " is damaged: its central directory is cut short");
+        const uint8_t *h = &cd[p];
+        ZipEntryInfo z;
+        z.Flags = Get16(h + 8);
+        z.Method = Get16(h + 10);
+        z.Time = Get16(h + 12);
+        z.Date = Get16(h + 14);
+        z.Crc = Get32(h + 16);
+        z.Compressed = Get32(h + 20);
+        z.Size = Get32(h + 24);
+        size_t nameLength = Get16(h + 28), extraLength = Get16(h + 30), commentLength = Get16(h + 32);
+        uint16_t entryDisk = Get16(h + 34);
+        uint32_t offset = Get32(h + 42);
+        if (p + 46 + nameLength + extraLength + commentLength > cd.size())
+            throw BuildError(file + " is damaged: its central directory is cut short");
+        z.RawName.assign((const char *)h + 46, nameLength);
+        z.Extra.assign(h + 46 + nameLength, h + 46 + nameLength + extraLength);
+        p += 46 + nameLength + extraLength + commentLength;
+        const std::string entry = "entry \"" + z.RawName + "\" of " + file;
+        bool zip64 = z.Compressed == 0xFFFFFFFF || z.Size == 0xFFFFFFFF || offset == 0xFFFFFFFF ||
+                     entryDisk == 0xFFFF;
+        for (size_t x = 0; x + 4 <= z.Extra.size(); x += 4 + Get16(&z.Extra[x + 2]))
+            zip64 = zip64 || Get16(&z.Extra[x]) == 0x0001;
+        if (zip64)
+            throw BuildError(entry + " uses ZIP64, which is not supported");
+        z.LocalOffset = offset + shift;
+        entries.push_back(z);
+    }
+    return entries;
+}
+
+static bool ValidUtf8(const std::string &s)
+{
+    size_t i = 0;
+    while (i < s.size()) {
+        unsigned char c = (unsigned char)s[i];
+        size_t n = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 9;
+        if (n == 9 || (n && c < 0xC2) || i + n >= s.size() + (n ? 0 : 1))
+            return false;
+        for (size_t k = 1; k <= n; k++)
+            if (((unsigned char)s[i + k] >> 6) != 2)
+                return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+bool EntryNameUtf8(const ZipEntryInfo &e, std::string &utf8)
+{
+    if (e.Flags & 0x0800) {
+        utf8 = e.RawName;
+        return ValidUtf8(utf8);
+    }
+    for (size_t x = 0; x + 4 <= e.Extra.size(); x += 4 + Get16(&e.Extra[x + 2])) {
+        size_t n = Get16(&e.Extra[x + 2]);
+        if (Get16(&e.Extra[x]) != 0x7075 || x + 4 + n > e.Extra.size() || n < 5 || e.Extra[x + 4] != 1)
+            continue;
+        uint32_t crc = (uint32_t)crc32(0, (const Bytef *)e.RawName.data(), (uInt)e.RawName.size());
+        std::string u((const char *)&e.Extra[x + 9], n - 5);
+        // A stale field (the name was changed by a tool that did not know it)
+        // does not count.
+        if (crc == Get32(&e.Extra[x + 5]) && ValidUtf8(u)) {
+            utf8 = u;
+            return true;
+        }
+    }
+    if (ValidUtf8(e.RawName)) {
+        utf8 = e.RawName;
+        return true;
+    }
+    return Cp949ToUtf8(e.RawName, utf8);
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+const char *MethodName(uint16_t m)
+{
+    switch (m) {
+    case 1: return "shrink";
+    case 6: return "implode";
+    case 9: return "deflate64";
+    case 12: return "bzip2";
+    case 14: return "LZMA";
+    case 93: return "zstd";
+    case 95: return "xz";
+    case 98: return "PPMd";
+    case 99: return "AES encryption";
+    default: return "unknown";
+    }
+}
+
+class ZipSource : public EntrySource {
+public:
+    ZipSource(const std::string &path, const ZipEntryInfo &info, const std::string &name,
+              const std::string *password)
+        : path_(path), info_(info), name_(name), password_(password), in_(1 << 16) {}
+    ~ZipSource() override { Close(); }
+
+    void Rewind() override
+    {
+        Close();
+        file_ = OpenFile(path_, "rb");
+        if (!file_)
+            throw BuildError("cannot open \"" + path_ + "\": " + SystemError());
+        uint8_t h[30];
+        if (!ReadAt(file_, info_.LocalOffset, h, 30) || Get32(h) != 0x04034B50)
+            throw BuildError(Where() + " is damaged: no local header where the directory says");
+        uint64_t data = info_.LocalOffset + 30 + Get16(h + 26) + Get16(h + 28);
+        if (!SeekFile(file_, data))
+            throw BuildError(Where() + " cannot be read");
+        remaining_ = info_.Compressed;
+        encrypted_ = (info_.Flags & 1) != 0;
+        if (encrypted_) {
+            uint8_t buffer[24];
+            if (remaining_ < 12 || fread(buffer + 12, 1, 12, file_) != 12)
+                throw BuildError(Where() + " is damaged: its encryption header is cut short");
+            remaining_ -= 12;
+            Text pw = {const_cast<char *>(password_->data()), (uint32_t)password_->size()};
+            uint32_t saved[3];
+            memcpy(saved, EncryptionKeys, sizeof saved);
+            bool ok = CheckEncryptionHeader(buffer, 12, info_.Flags, pw,
+                                            info_.Time | (uint32_t)info_.Date << 16, info_.Crc);
+            memcpy(keys_, EncryptionKeys, sizeof keys_);
+            memcpy(EncryptionKeys, saved, sizeof saved);
+            if (!ok)
+                throw BuildError(Where() + ": the password does not open it");
+        }
+        if (info_.Method == 8) {
+            memset(&z_, 0, sizeof z_);
+            if (inflateInit2(&z_, -15) != Z_OK)
+                throw BuildError("zlib: cannot start inflate");
+            inflating_ = true;
+        }
+        ended_ = false;
+    }
+
+    size_t Read(uint8_t *buffer, size_t n) override
+    {
+        if (!file_ || ended_)
+            return 0;
+        if (info_.Method == 0) {
+            size_t got = Fill(buffer, (size_t)std::min<uint64_t>(n, remaining_));
+            if (got == 0)
+                Finish(remaining_ == 0);
+            return got;
+        }
+        z_.next_out = buffer;
+        z_.avail_out = (uInt)n;
+        while (z_.avail_out > 0) {
+            if (z_.avail_in == 0 && remaining_ > 0) {
+                size_t got = Fill(in_.data(), (size_t)std::min<uint64_t>(in_.size(), remaining_));
+                if (got == 0)
+                    break;
+                z_.next_in = in_.data();
+                z_.avail_in = (uInt)got;
+            }
+            int r = inflate(&z_, Z_NO_FLUSH);
+            if (r == Z_STREAM_END) {
+                ended_ = true;
+                break;
+            }
+            if (r != Z_OK)
+                throw BuildError(Where() + " is damaged: its deflate data is invalid");
+            if (z_.avail_in == 0 && remaining_ == 0 && z_.avail_out > 0)
+                throw BuildError(Where() + " is damaged: its deflate data is cut short");
+        }
+        size_t got = n - z_.avail_out;
+        if (ended_ && got == 0)
+            Finish(true);
+        return got;
+    }
+
+private:
+    std::string Where() const { return "entry \"" + name_ + "\" of \"" + path_ + "\""; }
+
+    size_t Fill(uint8_t *buffer, size_t n)
+    {
+        size_t got = n ? fread(buffer, 1, n, file_) : 0;
+        if (got < n)
+            throw BuildError(Where() + " is damaged: its data is cut short");
+        remaining_ -= got;
+        if (encrypted_) {
+            memcpy(saved_, EncryptionKeys, sizeof saved_);
+            memcpy(EncryptionKeys, keys_, sizeof keys_);
+            for (size_t i = 0; i < got; i += 1 << 30)
+                DecryptBlock(buffer + i, (int32_t)std::min<size_t>(got - i, 1 << 30));
+            memcpy(keys_, EncryptionKeys, sizeof keys_);
+            memcpy(EncryptionKeys, saved_, sizeof saved_);
+        }
+        return got;
+    }
+    void Finish(bool complete)
+    {
+        if (!complete)
+            throw BuildError(Where() + " is damaged: its data is cut short");
+        Close();
+        ended_ = true;
+    }
+    void Close()
+    {
+        if (inflating_)
+            inflateEnd(&z_);
+        inflating_ = false;
+        if (file_)
+            fclose(file_);
+        file_ = nullptr;
+    }
+
+    std::string path_;
+    ZipEntryInfo info_;
+    std::string name_;
+    const std::string *password_;
+    std::vector<uint8_t> in_;
+    FILE *file_ = nullptr;
+    uint64_t remaining_ = 0;
+    bool encrypted_ = false, inflating_ = false, ended_ = false;
+    z_stream z_;
+    uint32_t keys_[3] = {0, 0, 0}, saved_[3] = {0, 0, 0};
+};
+
+}  // namespace
+
+void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEpoch, int64_t epoch,
+                const std::string *password, const std::function<void(const std::string &)> &note)
+{
+    FILE *f = OpenFile(path, "rb");
+    if (!f)
+        throw BuildError("cannot open \"" + path + "\": " + SystemError());
+    std::vector<ZipEntryInfo> infos;
+    try {
+        infos = ReadCentralDirectory(f, path);
+    } catch (...) {
+        fclose(f);
+        throw;
+    }
+    fclose(f);
+    std::vector<std::string> folders;
+    size_t firstNew = entries.size();
+    for (const ZipEntryInfo &z : infos) {
+        std::string name;
+        if (!EntryNameUtf8(z, name))
+            throw BuildError("entry \"" + z.RawName + "\" of \"" + path +
+                             "\": its name is neither UTF-8 nor code page 949");
+        for (char &c : name)
+            if (c == '\\')
+                c = '/';   // written by some Windows tools
+        const std::string where = "entry \"" + name + "\" of \"" + path + "\"";
+        if (z.Method == 99 || (z.Flags & 0x0040))
+            throw BuildError(where + " uses an encryption the self-extracting file cannot open "
+                                     "(only the traditional ZIP encryption is supported)");
+        if (z.Method != 0 && z.Method != 8)
+            throw BuildError(where + " uses compression method " + std::to_string(z.Method) + " (" +
+                             MethodName(z.Method) + "); only stored (0) and deflated (8) are supported");
+        if ((z.Flags & 1) && !password)
+            throw BuildError(where + " is encrypted: give its password with --password");
+        if (!name.empty() && name.back() == '/') {
+            folders.push_back(name);
+            continue;
+        }
+        Entry e;
+        e.Utf8Name = name;
+        e.Name = ArchiveName(name);
+        // Keep the entry's own time unless a reproducible one is asked for.
+        e.DosTime = z.Time;
+        e.DosDate = z.Date;
+        if (useEpoch)
+            DosTime(epoch, true, e.DosTime, e.DosDate);
+        e.Source.reset(new ZipSource(path, z, name, password));
+        e.Source->Size = z.Size;
+        e.Source->Crc = z.Crc;
+        e.Source->CrcKnown = true;
+        entries.push_back(std::move(e));
+    }
+    for (const std::string &folder : folders) {
+        std::string key = NameKey(folder);
+        bool holds = false;
+        for (size_t i = firstNew; i < entries.size() && !holds; i++)
+            holds = NameKey(entries[i].Utf8Name).compare(0, key.size(), key) == 0;
+        if (!holds)
+            note("empty folder \"" + folder + "\" of \"" + path + "\" left out: the self-extracting file "
+                 "creates only folders that hold files");
+    }
+}
+
+}  // namespace mksfx

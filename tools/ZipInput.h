@@ -1,0 +1,39 @@
+// Reading an existing ZIP through its central directory, for packing its
+// entries again and for checking a finished file.
+#ifndef MKSFX_ZIPINPUT_H
+#define MKSFX_ZIPINPUT_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+namespace mksfx {
+
+struct ZipEntryInfo {
+    std::string RawName;      // as stored
+    uint16_t Flags = 0, Method = 0, Time = 0, Date = 0;
+    uint32_t Crc = 0, Compressed = 0, Size = 0;
+    uint64_t LocalOffset = 0;   // where the local header really is
+    std::vector<uint8_t> Extra;
+};
+
+// The central directory of the ZIP in `f`.  Data in front of the archive
+// (a stub, say) is allowed: offsets that count from the archive's own start
+// are moved to where the records really are.  ZIP64 archives and entries,
+// and archives split over disks, are refused naming the file or entry.
+// shift, when given, receives how far the records lie behind where the
+// archive's offsets say (0 for a file whose offsets count from its start).
+std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
+                                               uint64_t *shift = nullptr);
+
+// The entry's name as UTF-8: by flag bit 11, else the Info-ZIP Unicode Path
+// field, else the bytes as they are when they are UTF-8 (as Unix tools
+// write them), else as code page 949 (as Korean Windows writes them).  False
+// when none of these reads them.
+bool EntryNameUtf8(const ZipEntryInfo &e, std::string &utf8);
+
+}  // namespace mksfx
+
+#endif
