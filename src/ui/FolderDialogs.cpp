@@ -21,19 +21,24 @@ enum {
     ListedKinds = DDL_DIRECTORY | DDL_DRIVES | DDL_EXCLUSIVE,
     // What DlgDirSelectExA and the current-folder query may write.
     SelectChars = 256,
-    // The folder icon of the system image list, for the parent entry.
-    ParentIcon = 3,
 };
 
+// The plain folder icon for the parent entry: index 3 of the system image
+// list on Windows, but Wine fills its list in the order icons are asked for,
+// so the index is asked for too.
+static int ParentIcon = 3;
+
 // The shell's display name (when display is not null, MAX_PATH bytes) and
-// small-icon index of a path; keeps the system image list's handle.
-static int ShellItemInfo(const char *path, char *display)
+// small-icon index of a path, a folder's icon when the shell does not know
+// it; keeps the system image list's handle.  With SHGFI_USEFILEATTRIBUTES
+// in extra, the path is taken for a folder without looking at the disk.
+static int ShellItemInfo(const char *path, char *display, UINT extra = 0)
 {
     SHFILEINFOA info;
-    info.iIcon = 0;
+    info.iIcon = ParentIcon;
     info.szDisplayName[0] = 0;
-    HIMAGELIST list = (HIMAGELIST)SHGetFileInfoA(
-        path, 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_DISPLAYNAME | SHGFI_SMALLICON);
+    HIMAGELIST list = (HIMAGELIST)SHGetFileInfoA(path, FILE_ATTRIBUTE_DIRECTORY, &info, sizeof info,
+        SHGFI_SYSICONINDEX | SHGFI_DISPLAYNAME | SHGFI_SMALLICON | extra);
     // A failed query answers 0; the handle from an earlier one stays good.
     if (list)
         SystemImageList = list;
@@ -169,8 +174,9 @@ INT_PTR CALLBACK DlgSelProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         SendDlgItemMessageA(dialog, IDC_SEL_LIST, LB_SETITEMHEIGHT, 0, SmallIconSize + 2);
         CentreWindow(dialog);
         // The parent entry's icon comes from the image list alone, and it
-        // may be the first item drawn: fetch the list's handle now.
-        ShellItemInfo(BrowseFolder, 0);
+        // may be the first item drawn: fetch the list's handle now, with the
+        // index of a plain folder's icon.
+        ParentIcon = ShellItemInfo("a", 0, SHGFI_USEFILEATTRIBUTES);
         FillFolderList(dialog);
         return 0;
     case WM_DRAWITEM:
