@@ -1,0 +1,262 @@
+// Whole extraction runs of the real stub, driven through its main dialog:
+// what the extract command takes from the dialog, how a run ends, and how a
+// failed run can be tried again.
+#include "wintest_main.h"
+
+#include "e2e_support.h"
+
+using namespace e2e;
+
+static zm::Settings Into(const std::string &folder, uint8_t flags1 = 0)
+{
+    zm::Settings s;
+    s.folder = folder;
+    s.flags1 = flags1;
+    return s;
+}
+
+static std::vector<zm::Entry> ThreeFiles()
+{
+    return {File("one.txt", "first file"), File("sub/two.txt", std::string(5000, 't')),
+            File("three.dat", "stored", 0)};
+}
+
+static bool HasThreeFiles(const std::string &dir)
+{
+    return Content(dir + "\\one.txt") == "first file" &&
+           Content(dir + "\\sub\\two.txt") == std::string(5000, 't') &&
+           Content(dir + "\\three.dat") == "stored";
+}
+
+TEST_CASE(DeselectedItemsAreExtractedAllTheSame)
+{
+    std::string dir = Scratch("deselect"), out = dir + "\\out";
+    Sfx sfx;
+    CHECK(sfx.Start(dir, Into(out), ThreeFiles()));
+    if (!sfx.main)
+        return;
+    sfx.Send(ArchiveList, LB_SETSEL, FALSE, -1);
+    sfx.Send(ArchiveList, LB_SETSEL, TRUE, 1);
+    CHECK(sfx.Send(ArchiveList, LB_GETSELCOUNT) == 1);
+    sfx.Press(IDOK);
+    CHECK(sfx.Box(DoneCaption, DoneText));
+    CHECK(sfx.Exit() == 0);
+    CHECK(HasThreeFiles(out));
+}
+
+TEST_CASE(EmptyFolderFieldMeansTheCurrentFolder)
+{
+    std::string dir = Scratch("emptyfield"), work = dir + "\\work";
+    CreateDirectoryA(work.c_str(), NULL);
+    Sfx sfx;
+    CHECK(sfx.Start(dir, Into(dir + "\\elsewhere"), ThreeFiles(), true, work));
+    if (!sfx.main)
+        return;
+    sfx.SetFolder("");
+    sfx.Press(IDOK);
+    HWND box = sfx.WaitOther(DoneCaption);
+    CHECK(box != NULL);
+    // The field shows the folder that was used.
+    CHECK_TEXT(sfx.Text(FolderField), work);
+    if (box)
+        drv::DismissBox(box);
+    CHECK(sfx.Exit() == 0);
+    CHECK(HasThreeFiles(work));
+    CHECK(!drv::FileExists(dir + "\\elsewhere"));
+}
+
+TEST_CASE(TrailingBackslashIsNotDoubled)
+{
+    std::string dir = Scratch("trailing"), out = dir + "\\out";
+    Sfx sfx;
+    CHECK(sfx.Start(dir, Into(out + "\\"), ThreeFiles()));
+    if (!sfx.main)
+        return;
+    sfx.Press(IDOK);
+    HWND box = sfx.WaitOther(DoneCaption);
+    CHECK(box != NULL);
+    // The status line still shows the last file's path.
+    CHECK_TEXT(sfx.Text(StatusLine), "Extracting: " + out + "\\three.dat");
+    if (box)
+        drv::DismissBox(box);
+    CHECK(sfx.Exit() == 0);
+    CHECK(HasThreeFiles(out));
+}
+
+TEST_CASE(FixedNeverOverwriteRemovesTheChoiceAndKeepsFiles)
+{
+    std::string dir = Scratch("fixed"), out = dir + "\\out";
+    CreateDirectoryA(out.c_str(), NULL);
+    drv::WriteFileBytes(out + "\\one.txt", "old contents");
+    Sfx sfx;
+    CHECK(sfx.Start(dir, Into(out, 0x04 | 0x10), ThreeFiles()));
+    if (!sfx.main)
+        return;
+    for (int id : {OverwriteAll, OverwriteNever, OverwriteAsk, OverwriteFrame})
+        CHECK(sfx.Control(id) == NULL);
+    sfx.Press(IDOK);
+    CHECK(sfx.Box(DoneCaption, DoneText));
+    CHECK(sfx.Exit() == 0);
+    CHECK(Content(out + "\\one.txt") == "old contents");
+    CHECK(Content(out + "\\three.dat") == "stored");
+}
+
+TEST_CASE(OverwriteButtonsDecideForExistingFiles)
+{
+    // Template says ask; the user picks "overwrite all" before extracting.
+    std::string dir = Scratch("choice"), out = dir + "\\out";
+    CreateDirectoryA(out.c_str(), NULL);
+    drv::WriteFileBytes(out + "\\one.txt", "old contents");
+    Sfx sfx;
+    CHECK(sfx.Start(dir, Into(out), ThreeFiles()));
+    if (!sfx.main)
+        return;
+    sfx.Send(OverwriteAll, BM_CLICK);
+    CHECK(sfx.Checked(OverwriteAll) && !sfx.Checked(OverwriteAsk));
+    sfx.Press(IDOK);
+    CHECK(sfx.Box(DoneCaption, DoneText));
+    CHECK(sfx.Exit() == 0);
+    CHECK(HasThreeFiles(out));
+}
+
+TEST_CASE(FailedRunStaysOpenWithTheFailuresSelectedAndRetries)
+{
+    std::string dir = Scratch("crcfail"), out = dir + "\\out";
+    std::vector<zm::Entry> entries = ThreeFiles();
+    entries[1].badCrc = true;
+    Sfx sfx;
+    CHECK(sfx.Start(dir, Into(out), entries));
+    if (!sfx.main)
+        return;
+    sfx.Press(IDOK);
+    CHECK(sfx.Box(FailCaption, FailText));
+    Sleep(300);
+    CHECK(sfx.MainAlive());
+    CHECK(sfx.Selected(ArchiveList) == std::vector<int>{1});
+    CHECK_TEXT(sfx.Text(StatusLine), FailStatus);
+    CHECK(Content(out + "\\one.txt") == "first file");
+    // The mismatching file stays on disk as written.
+    CHECK(drv::FileExists(out + "\\sub\\two.txt"));
+
+    // Another press runs every entry again, not only the failed one.
+    DeleteFileA((out + "\\one.txt").c_str());
+    sfx.Send(OverwriteAll, BM_CLICK);
+    sfx.Press(IDOK);
+    CHECK(sfx.Box(FailCaption, FailText));
+    Sleep(300);
+    CHECK(sfx.MainAlive());
+    CHECK(Content(out + "\\one.txt") == "first file");
+    CHECK(sfx.Selected(ArchiveList) == std::vector<int>{1});
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+}
+
+TEST_CASE(RetryAfterTheUserClearsTheWay)
+{
+    // A plain file stands where the folder "sub" must go: the file in it
+    // cannot be created, the walk goes on, and the run reports its item.
+    std::string dir = Scratch("blocked"), out = dir + "\\out";
+    CreateDirectoryA(out.c_str(), NULL);
+    drv::WriteFileBytes(out + "\\sub", "in the way");
+    Sfx sfx;
+    CHECK(sfx.Start(dir, Into(out), ThreeFiles()));
+    if (!sfx.main)
+        return;
+    sfx.Press(IDOK);
+    CHECK(sfx.Box("파일을 열 수 없음...", out + "\\sub\\two.txt"));
+    CHECK(sfx.Box(FailCaption, FailText));
+    Sleep(300);
+    CHECK(sfx.MainAlive());
+    CHECK(sfx.Selected(ArchiveList) == std::vector<int>{1});
+    CHECK_TEXT(sfx.Text(StatusLine), FailStatus);
+
+    DeleteFileA((out + "\\sub").c_str());
+    sfx.Send(OverwriteAll, BM_CLICK);
+    sfx.Press(IDOK);
+    CHECK(sfx.Box(DoneCaption, DoneText));
+    CHECK(sfx.Exit() == 0);
+    CHECK(HasThreeFiles(out));
+}
+
+TEST_CASE(RetryIntoAnotherFolder)
+{
+    // No drive Q: the first folder cannot be made and the walk ends there.
+    std::string dir = Scratch("nodrive"), out = dir + "\\second try";
+    Sfx sfx;
+    CHECK(sfx.Start(dir, Into("Q:\\nowhere"), ThreeFiles()));
+    if (!sfx.main)
+        return;
+    sfx.Press(IDOK);
+    CHECK(sfx.Box("디렉토리의 에러...", "Q:\\nowhere"));
+    CHECK(sfx.Box(FailCaption, FailText));
+    Sleep(300);
+    CHECK((sfx.Selected(ArchiveList) == std::vector<int>{0, 1, 2}));
+    sfx.SetFolder(out);
+    sfx.Press(IDOK);
+    CHECK(sfx.Box(DoneCaption, DoneText));
+    CHECK(sfx.Exit() == 0);
+    CHECK(HasThreeFiles(out));
+}
+
+TEST_CASE(ArchiveWithoutEntriesOpensAnEmptyDialog)
+{
+    std::string dir = Scratch("noentries");
+    Sfx sfx;
+    CHECK(sfx.Start(dir, Into(dir + "\\out"), {}, false));
+    HWND box = drv::WaitDialog(sfx.process.id, "에러...");
+    CHECK(box != NULL);
+    if (!box)
+        return;
+    CHECK_TEXT(TextOf(GetDlgItem(box, 0xFFFF)), "압축파일의 헤더를 읽지못함");
+    drv::DismissBox(box);
+    CHECK(sfx.WaitMain());
+    if (!sfx.main)
+        return;
+    CHECK(sfx.Visible(ArchiveList));
+    CHECK(sfx.Send(ArchiveList, LB_GETCOUNT) == 0);
+    // Extracting nothing says nothing and leaves the dialog open.
+    sfx.Press(IDOK);
+    CHECK(sfx.WaitOther(NULL, 1500) == NULL);
+    CHECK(sfx.MainAlive());
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+    CHECK(!drv::FileExists(dir + "\\out"));
+}
+
+TEST_CASE(CommandsWaitWhileARunIsInProgress)
+{
+    // The file-exists prompt has no owner, so the main dialog stays live
+    // under it: extract, browse and close must not act in the middle of a
+    // run.
+    std::string dir = Scratch("inprogress"), out = dir + "\\out";
+    CreateDirectoryA(out.c_str(), NULL);
+    drv::WriteFileBytes(out + "\\one.txt", "old contents");
+    Sfx sfx;
+    CHECK(sfx.Start(dir, Into(out), ThreeFiles()));
+    if (!sfx.main)
+        return;
+    sfx.Press(IDOK);
+    HWND prompt = sfx.WaitOther("겹쳐쓰기 방법...");
+    CHECK(prompt != NULL);
+    if (!prompt)
+        return;
+    sfx.Press(IDOK);
+    sfx.Press(BrowseButton);
+    sfx.Press(IDCANCEL);
+    Sleep(1000);
+    CHECK(sfx.MainAlive());
+    CHECK(IsWindow(prompt));
+    // Only the one prompt of the one run.
+    int prompts = 0;
+    for (HWND w = GetTopWindow(NULL); w; w = GetWindow(w, GW_HWNDNEXT)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == sfx.process.id && IsWindowVisible(w) && TextOf(w) == "겹쳐쓰기 방법...")
+            prompts++;
+    }
+    CHECK(prompts == 1);
+    drv::Press(prompt, IDOK);
+    CHECK(sfx.Box(DoneCaption, DoneText));
+    CHECK(sfx.Exit() == 0);
+    CHECK(HasThreeFiles(out));
+}
