@@ -283,3 +283,20 @@ TEST_CASE(ARunStartedDuringARunIsIgnored)
     CHECK(ExtractSucceeded == 1);
     CHECK(!RunInProgress);
 }
+
+// A name that is empty once cut at its first zero byte ends the run with
+// its own message and no report; the entries before it stay extracted.
+TEST_CASE(EmptyNameEndsTheRunWithoutReport)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    std::string dir = Target("empty_name");
+    UseArchive({Stored("a.txt", "a"), Stored(std::string("\0hidden", 7), "x"), Stored("b.txt", "b")});
+    CHECK_EVENTS(ListRun(IDC_LIST_UNSORTED), Box("압축파일내의 에러...", "잘못된 파일이름."));
+    CHECK(ItemCount(IDC_LIST_UNSORTED) == 1);
+    ExtractSucceeded = 1;
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box("압축파일내의 에러...", "잘못된 파일이름."));
+    CHECK(ExtractSucceeded == 0);
+    CHECK(drv::FileExists(dir + "\\a.txt"));
+    CHECK(!drv::FileExists(dir + "\\b.txt"));
+}
