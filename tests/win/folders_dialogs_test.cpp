@@ -286,8 +286,7 @@ TEST_CASE(PauseForScreenshots)
 {
     if (!getenv("SFX_SCREENSHOT_PAUSE"))
         return;
-    MakeScratch();
-    RunDlgSel("C:\\SfxDlg Test", [](HWND d) {
+    RunDlgSel("C:\\users\\Public", [](HWND d) {
         DWORD ms = (DWORD)atoi(getenv("SFX_SCREENSHOT_PAUSE"));
         RECT r;
         GetWindowRect(d, &r);
