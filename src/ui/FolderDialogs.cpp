@@ -63,7 +63,8 @@ static void FillFolderList(HWND dialog)
     ExpandLongPath(BrowseFolder);
     SendMessageA(path, WM_SETTEXT, 0, (LPARAM)BrowseFolder);
 
-    // The list is sorted, which puts drives before the parent entry.
+    // The list is sorted, and names that begin with some punctuation sort
+    // ahead of the parent entry.
     HWND list = GetDlgItem(dialog, IDC_SEL_LIST);
     static const char parent[] = "[..]";
     LRESULT at = SendMessageA(list, LB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)parent);
@@ -168,8 +169,12 @@ INT_PTR CALLBACK DlgSelProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 {
     switch (message) {
     case WM_INITDIALOG:
-        if (!PathExists(AppendBackslash(BrowseFolder)))
+        // DlgDirListA takes the last component of a path without a
+        // backslash for a file pattern, so the current folder gets one too.
+        if (!PathExists(AppendBackslash(BrowseFolder))) {
             GetCurrentDirectoryA(SelectChars, BrowseFolder);
+            AppendBackslash(BrowseFolder);
+        }
         SmallIconSize = GetSystemMetrics(SM_CYSMICON);
         SendDlgItemMessageA(dialog, IDC_SEL_LIST, LB_SETITEMHEIGHT, 0, SmallIconSize + 2);
         CentreWindow(dialog);
