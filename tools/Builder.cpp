@@ -213,10 +213,14 @@ struct Walk {
     uint64_t SkipId;
     const std::function<void(const std::string &)> &Note;
     std::vector<uint64_t> Stack;   // folders being walked, to stop link loops
+    std::vector<std::string> EmptyFolders;
 };
 
 void AddFile(Walk &w, const std::string &path, const std::string &name, const PathInfo &info)
 {
+    // A pipe or device has no size to put in the header, and may never end.
+    if (!info.Regular)
+        throw BuildError("\"" + path + "\" is not a regular file");
     Entry e;
     e.Utf8Name = name;
     e.Name = ArchiveName(name);
@@ -246,10 +250,13 @@ size_t WalkFolder(Walk &w, const std::string &path, const std::string &prefix, u
         if (!info.Exists)
             throw BuildError("cannot read \"" + child + "\" (a broken link?)");
         if (info.Folder) {
+            // Only the outermost empty folder is worth a note.
+            size_t notes = w.EmptyFolders.size();
             size_t inner = WalkFolder(w, child, name, info.Id);
-            if (inner == 0)
-                w.Note("empty folder \"" + name + "\" left out: the self-extracting file creates only "
-                       "folders that hold files");
+            if (inner == 0) {
+                w.EmptyFolders.resize(notes);
+                w.EmptyFolders.push_back(name);
+            }
             files += inner;
         } else if (info.Id && info.Id == w.SkipId) {
             w.Note("\"" + name + "\" is the output file itself: left out");
@@ -277,6 +284,10 @@ void CollectFiles(const std::string &path, std::vector<Entry> &entries, bool use
             root.pop_back();
         if (WalkFolder(w, root, "", info.Id) == 0)
             note("folder \"" + path + "\" holds no files");
+        else
+            for (const std::string &name : w.EmptyFolders)
+                note("empty folder \"" + name + "\" left out: the self-extracting file creates only "
+                     "folders that hold files");
         return;
     }
     std::string base = path;

@@ -25,6 +25,7 @@ std::vector<std::string> CommandLine(int argc, char **argv);
 struct PathInfo {
     bool Exists = false;
     bool Folder = false;
+    bool Regular = false;   // a plain file (no device, pipe or socket)
     uint64_t Size = 0;
     int64_t ModTime = 0;    // seconds since 1970, UTC
     uint64_t Id = 0;        // identifies the file (inode or file index), 0 unknown

@@ -59,6 +59,7 @@ PathInfo StatPath(const std::string &path)
         return info;
     info.Exists = true;
     info.Folder = S_ISDIR(st.st_mode);
+    info.Regular = S_ISREG(st.st_mode);
     info.Size = (uint64_t)st.st_size;
     info.ModTime = (int64_t)st.st_mtime;
     info.Id = ((uint64_t)st.st_dev << 40) ^ (uint64_t)st.st_ino;

@@ -102,6 +102,7 @@ PathInfo StatPath(const std::string &path)
         return info;
     info.Exists = true;
     info.Folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info.Regular = !info.Folder && !(data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE);
     info.Size = ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
     info.ModTime = UnixTime(data.ftLastWriteTime);
     HANDLE h = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -307,23 +307,36 @@ private:
 
 }  // namespace
 
+// The local header that the entry's data follows: a ZIP64 field there (as
+// Python writes with force_zip64) is refused like one in the directory.
+static void CheckLocalHeader(FILE *f, const std::string &path, const ZipEntryInfo &z)
+{
+    const std::string entry = "entry \"" + z.RawName + "\" of \"" + path + "\"";
+    uint8_t h[30];
+    if (!ReadAt(f, z.LocalOffset, h, 30) || Get32(h) != 0x04034B50)
+        throw BuildError(entry + " is damaged: no local header where the directory says");
+    std::vector<uint8_t> extra(Get16(h + 28));
+    bool zip64 = Get32(h + 18) == 0xFFFFFFFF || Get32(h + 22) == 0xFFFFFFFF;
+    if (!extra.empty() && fseeko(f, Get16(h + 26), SEEK_CUR) == 0 &&
+        fread(extra.data(), 1, extra.size(), f) == extra.size())
+        for (size_t x = 0; x + 4 <= extra.size(); x += 4 + Get16(&extra[x + 2]))
+            zip64 = zip64 || Get16(&extra[x]) == 0x0001;
+    if (zip64)
+        throw BuildError(entry + " uses ZIP64, which is not supported");
+}
+
 void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEpoch, int64_t epoch,
                 const std::string *password, const std::function<void(const std::string &)> &note)
 {
     FILE *f = OpenFile(path, "rb");
     if (!f)
         throw BuildError("cannot open \"" + path + "\": " + SystemError());
-    std::vector<ZipEntryInfo> infos;
-    try {
-        infos = ReadCentralDirectory(f, path);
-    } catch (...) {
-        fclose(f);
-        throw;
-    }
-    fclose(f);
+    std::unique_ptr<FILE, int (*)(FILE *)> closer(f, fclose);
+    std::vector<ZipEntryInfo> infos = ReadCentralDirectory(f, path);
     std::vector<std::string> folders;
     size_t firstNew = entries.size();
     for (const ZipEntryInfo &z : infos) {
+        CheckLocalHeader(f, path, z);
         std::string name;
         if (!EntryNameUtf8(z, name))
             throw BuildError("entry \"" + z.RawName + "\" of \"" + path +

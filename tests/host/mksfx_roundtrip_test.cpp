@@ -1,0 +1,228 @@
+// Round trips through the builder: from folders and from the ZIPs of real
+// peers (Info-ZIP zip, 7-Zip, Python's zipfile, jar) to a self-extracting
+// file that unzip, 7-Zip, Python and the stub's own walk (--verify) all
+// read back byte for byte, with and without a password; and the input
+// ZIPs the builder must refuse.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "mksfx_helpers.h"
+#include "support/TempFile.h"
+
+using namespace mksfxtest;
+
+namespace {
+
+// Compares every file under a folder with the entries of a ZIP, through
+// Python's zipfile, and checks what the stub relies on: every local header
+// carries the CRC-32 and sizes of the central directory, flag bit 3 clear,
+// methods 0 and 8 only, offsets counted from the start of the file.
+const char CheckScript[] = R"PY(
+import os, struct, sys, zipfile
+path, folder = sys.argv[1], sys.argv[2]
+password = sys.argv[3].encode('cp949') if len(sys.argv) > 3 else None
+z = zipfile.ZipFile(path)
+if password:
+    z.setpassword(password)
+raw = open(path, 'rb').read()
+names = {}
+for info in z.infolist():
+    sig, ver, flags, method, t, d, crc, csize, usize, nlen, xlen = struct.unpack_from('<IHHHHHIIIHH', raw, info.header_offset)
+    assert sig == 0x04034B50, info.filename
+    assert flags & 8 == 0, 'data descriptor flag on ' + info.filename
+    assert method in (0, 8), info.filename
+    assert (crc, csize, usize) == (info.CRC, info.compress_size, info.file_size), info.filename
+    assert bool(flags & 1) == bool(password), 'encryption of ' + info.filename
+    name = raw[info.header_offset + 30:info.header_offset + 30 + nlen].decode('cp949')
+    names[name] = z.read(info)
+expected = {}
+for root, dirs, files in os.walk(folder):
+    for f in files:
+        full = os.path.join(root, f)
+        expected[os.path.relpath(full, folder)] = open(full, 'rb').read()
+missing = set(expected) - set(names)
+assert not missing, 'missing: %r' % missing
+for name, data in expected.items():
+    assert names[name] == data, 'content of ' + name
+print('checked', len(expected))
+)PY";
+
+class BuilderRoundTrip : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        source = scratch.Path() + "/source";
+        Folder("source");
+        Folder("source/docs");
+        Folder("source/docs/deep");
+        Folder(u8"source/\ud55c\uae00 \ud3f4\ub354");
+        scratch.Write("source/readme.txt", std::string("hello, world\r\n"));
+        scratch.Write("source/empty.dat", std::string());
+        std::string text;
+        for (int i = 0; i < 20000; i++)
+            text += "line " + std::to_string(i) + " of a text that deflates well\n";
+        scratch.Write("source/docs/deep/long.txt", text);
+        std::vector<unsigned char> noise(150000);
+        uint32_t x = 12345;
+        for (unsigned char &b : noise)
+            b = (unsigned char)((x = x * 1103515245 + 12345) >> 23);
+        scratch.Write("source/docs/noise.bin", noise);
+        scratch.Write(u8"source/\ud55c\uae00 \ud3f4\ub354/\ubb38\uc11c.txt", std::string(u8"\ud55c\uae00"));
+        script = scratch.Write("check.py", std::string(CheckScript));
+    }
+    void Folder(const std::string &name) { mkdir((scratch.Path() + "/" + name).c_str(), 0755); }
+
+    // Every reader in turn; the password (UTF-8) when the file is encrypted.
+    void ExpectReadersAgree(const std::string &file, const std::string &password = "")
+    {
+        std::string pw = password.empty() ? "" : " " + Quote(password);
+        Outcome python = Shell("python3 " + Quote(script) + " " + Quote(file) + " " + Quote(source) + pw);
+        EXPECT_EQ(python.Code, 0) << python.Output;
+        Outcome unzip = Shell("unzip -tqq " + (password.empty() ? "" : "-P " + Quote(Cp949(password)) + " ") +
+                              Quote(file));
+        EXPECT_EQ(unzip.Code, 0) << unzip.Output;
+        Outcome sevenZip = Shell("7z t -bd " + (password.empty() ? "" : "-p" + Quote(password) + " ") + Quote(file));
+        EXPECT_EQ(sevenZip.Code, 0) << sevenZip.Output;
+        std::vector<std::string> verify = {"--verify", file};
+        Outcome stub = Mksfx(verify, password.empty() ? "" : "MKSFX_PASSWORD=" + Quote(password));
+        EXPECT_EQ(stub.Code, 0) << stub.Output;
+        EXPECT_NE(stub.Output.find(" 0 failed"), std::string::npos) << stub.Output;
+    }
+    static std::string Cp949(const std::string &utf8)
+    {
+        return Shell("printf %s " + Quote(utf8) + " | iconv -t CP949").Output;
+    }
+    std::string Build(const std::vector<std::string> &inputs, const std::string &name,
+                      const std::vector<std::string> &extra = {})
+    {
+        std::string out = scratch.Path() + "/" + name;
+        std::vector<std::string> args = {"-q", "-o", out};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        Outcome r = Mksfx(args);
+        EXPECT_EQ(r.Code, 0) << r.Output;
+        return out;
+    }
+
+    ScratchFolder scratch;
+    std::string source, script;
+};
+
+TEST_F(BuilderRoundTrip, FromAFolder)
+{
+    ExpectReadersAgree(Build({source}, "plain.exe"));
+    ExpectReadersAgree(Build({source}, "stored.exe", {"-0"}));
+}
+
+TEST_F(BuilderRoundTrip, FromAFolderWithAPassword)
+{
+    ExpectReadersAgree(Build({source}, "secret.exe", {"--password", "open sesame"}), "open sesame");
+    // A Korean password, as typed into the stub's prompt in code page 949.
+    std::string korean = u8"\ube44\ubc00\ubc88\ud638";
+    std::string file = scratch.Write("pw.txt", korean + "\n");
+    std::string out = Build({source}, "korean.exe", {"--password-file", file});
+    Outcome python = Shell("python3 " + Quote(script) + " " + Quote(out) + " " + Quote(source) + " " + Quote(korean));
+    EXPECT_EQ(python.Code, 0) << python.Output;
+    EXPECT_EQ(Mksfx({"--verify", out}, "MKSFX_PASSWORD=" + Quote(korean)).Code, 0);
+}
+
+TEST_F(BuilderRoundTrip, FromPeerZips)
+{
+    std::string s = Quote(source), p = Quote(scratch.Path());
+    struct Peer {
+        const char *name, *command;
+    } peers[] = {
+        {"infozip.zip", "cd S && zip -qr P/infozip.zip ."},
+        // Written to a pipe, zip puts CRC and sizes into data descriptors.
+        {"streamed.zip", "cd S && zip -qr - . | cat > P/streamed.zip"},
+        {"7zip.zip", "cd S && 7z a -bd -tzip P/7zip.zip . >/dev/null"},
+        // Python writes to a pipe with data descriptors and UTF-8 flags.
+        {"python.zip", "cd S && python3 -c \"import os,zipfile,sys\n"
+                       "w=zipfile.ZipFile(sys.stdout.buffer,'w',zipfile.ZIP_DEFLATED)\n"
+                       "[w.write(os.path.join(r,f),os.path.relpath(os.path.join(r,f),'.')) for r,d,fs in os.walk('.') for f in fs]\n"
+                       "w.close()\" | cat > P/python.zip"},
+        {"java.jar", "cd S && jar cf P/java.jar ."},
+    };
+    for (const Peer &peer : peers) {
+        std::string command = peer.command;
+        for (size_t at; (at = command.find("S &&")) != std::string::npos;)
+            command.replace(at, 1, s);
+        for (size_t at; (at = command.find("P/")) != std::string::npos;)
+            command.replace(at, 1, p);
+        Outcome made = Shell(command);
+        ASSERT_EQ(made.Code, 0) << peer.name << ": " << made.Output;
+        std::string zip = scratch.Path() + "/" + peer.name;
+        SCOPED_TRACE(peer.name);
+        ExpectReadersAgree(Build({}, std::string(peer.name) + ".exe", {"--zip", zip}));
+        ExpectReadersAgree(Build({}, std::string(peer.name) + "-pw.exe", {"--zip", zip, "--password", "pw"}), "pw");
+    }
+}
+
+TEST_F(BuilderRoundTrip, EncryptedPeerZipNeedsItsPassword)
+{
+    ASSERT_EQ(Shell("cd " + Quote(source) + " && zip -qr -P secret ../enc.zip .").Code, 0);
+    std::string zip = scratch.Path() + "/enc.zip", out = scratch.Path() + "/enc.exe";
+    Outcome none = Mksfx({"-o", out, "--zip", zip});
+    EXPECT_EQ(none.Code, 1);
+    EXPECT_NE(none.Output.find("is encrypted: give its password"), std::string::npos) << none.Output;
+    Outcome wrong = Mksfx({"-o", out, "--zip", zip, "--password", "guess"});
+    EXPECT_EQ(wrong.Code, 1);
+    EXPECT_NE(wrong.Output.find("the password does not open it"), std::string::npos) << wrong.Output;
+    ExpectReadersAgree(Build({}, "enc.exe", {"--zip", zip, "--password", "secret"}), "secret");
+}
+
+TEST_F(BuilderRoundTrip, RefusedPeerZipsNameTheEntry)
+{
+    std::string maker = scratch.Write("make.py", std::string(R"PY(
+import sys, zipfile
+d = sys.argv[1]
+with zipfile.ZipFile(d + '/zip64.zip', 'w') as z:
+    with z.open('big.txt', 'w', force_zip64=True) as f:
+        f.write(b'x')
+with zipfile.ZipFile(d + '/bzip2.zip', 'w', zipfile.ZIP_BZIP2) as z:
+    z.writestr('packed.txt', 'hello' * 100)
+with zipfile.ZipFile(d + '/lzma.zip', 'w', zipfile.ZIP_LZMA) as z:
+    z.writestr('squeezed.txt', 'hello' * 100)
+with zipfile.ZipFile(d + '/dotdot.zip', 'w') as z:
+    z.writestr('ok.txt', 'x')
+    z.writestr('sub/../../evil.txt', 'x')
+with zipfile.ZipFile(d + '/absolute.zip', 'w') as z:
+    z.writestr(zipfile.ZipInfo('/etc/evil'), 'x')
+with zipfile.ZipFile(d + '/drive.zip', 'w') as z:
+    z.writestr(zipfile.ZipInfo('C:/evil.txt'), 'x')
+with zipfile.ZipFile(d + '/device.zip', 'w') as z:
+    z.writestr(zipfile.ZipInfo('docs/con.txt'), 'x')
+with zipfile.ZipFile(d + '/twice.zip', 'w') as z:
+    z.writestr('Read.me', 'x')
+    z.writestr('READ.ME', 'y')
+)PY"));
+    ASSERT_EQ(Shell("python3 " + Quote(maker) + " " + Quote(scratch.Path())).Code, 0);
+    struct Case {
+        const char *zip, *message;
+    } cases[] = {
+        {"zip64.zip", "entry \"big.txt\" of"},
+        {"bzip2.zip", "entry \"packed.txt\" of"},
+        {"bzip2.zip", "method 12 (bzip2)"},
+        {"lzma.zip", "method 14 (LZMA)"},
+        {"dotdot.zip", "'..' component refused: \"sub/../../evil.txt\""},
+        {"absolute.zip", "absolute name refused: \"/etc/evil\""},
+        {"drive.zip", "drive-prefixed name refused: \"C:/evil.txt\""},
+        {"device.zip", "Windows device refused: \"docs/con.txt\""},
+        {"twice.zip", "same name on Windows: \"READ.ME\""},
+    };
+    std::string out = scratch.Path() + "/refused.exe";
+    for (const Case &c : cases) {
+        Outcome r = Mksfx({"-o", out, "--zip", scratch.Path() + "/" + c.zip});
+        EXPECT_EQ(r.Code, 1) << c.zip;
+        EXPECT_NE(r.Output.find(c.message), std::string::npos) << c.zip << ": " << r.Output;
+        EXPECT_NE(r.Output.find("ZIP64"), c.zip == std::string("zip64.zip") ? std::string::npos : 0)
+            << r.Output;
+    }
+    struct stat st;
+    EXPECT_NE(stat(out.c_str(), &st), 0) << "a refused build leaves no output";
+}
+
+}  // namespace
