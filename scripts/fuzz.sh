@@ -9,7 +9,7 @@ mode=$1 build=$2 secs=${3:-600}
 [ "$mode" = smoke ] && secs=${SFX_FUZZ_SECONDS:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 status=0
-for bin in "$build"/fuzz_*; do
+for bin in "$build"/fuzz_* "$build"/fuzz/fuzz_*; do
   [ -x "$bin" ] || continue
   name=${bin##*/fuzz_}
   work="$build/corpus-work/$name"; findings="$build/findings/$name"
