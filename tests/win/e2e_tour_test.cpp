@@ -1,0 +1,171 @@
+// A tour of everything the stub shows a user: both kinds of main dialog,
+// the two prompts, the folder selection dialog and the result messages,
+// each checked for its Korean texts.  With SFX_SHOTS set in the environment
+// it also stops at every sight and asks scripts/screenshots.sh for a picture
+// (request file C:\sfx_shots\request.txt: name and screen rectangle; the
+// script deletes it when the picture is taken).
+#include "wintest_main.h"
+
+#include "e2e_support.h"
+
+using namespace e2e;
+
+static bool ShotsWanted()
+{
+    return GetEnvironmentVariableA("SFX_SHOTS", NULL, 0) > 0;
+}
+
+// Asks for a picture of the union of the windows' rectangles.
+static void Shot(const char *name, HWND a, HWND b = NULL)
+{
+    if (!ShotsWanted() || !a)
+        return;
+    Sleep(400);   // let the windows finish painting
+    RECT r, rb;
+    GetWindowRect(a, &r);
+    if (b && GetWindowRect(b, &rb))
+        UnionRect(&r, &r, &rb);
+    CreateDirectoryA("C:\\sfx_shots", NULL);
+    char line[200];
+    sprintf(line, "%s %ld %ld %ld %ld\n", name, r.left, r.top, r.right - r.left,
+            r.bottom - r.top);
+    drv::WriteFileBytes("C:\\sfx_shots\\request.tmp", line);
+    MoveFileA("C:\\sfx_shots\\request.tmp", "C:\\sfx_shots\\request.txt");
+    for (int i = 0; i < 300 && drv::FileExists("C:\\sfx_shots\\request.txt"); i++)
+        Sleep(100);
+}
+
+static std::vector<zm::Entry> KoreanEntries()
+{
+    return {File("readme.txt", "read me"), File("문서/", ""), File("문서/안내서.txt", "안내"),
+            File("사진/가족 여행.jpg", std::string(3000, 'j'), 0), File("설치.exe", "MZ")};
+}
+
+TEST_CASE(SortedListWithTheRunCheckBox)
+{
+    Sfx sfx;
+    zm::Settings s;
+    s.caption = "한글 프로그램 설치";
+    s.folder = "C:\\Program Files\\한글 프로그램";
+    s.flags1 = 0x01;
+    s.flags2 = 0x04 | 0x01;
+    s.runFile = "설치.exe";
+    CHECK(sfx.Start(Scratch("tour_sorted"), s, KoreanEntries()));
+    if (!sfx.main)
+        return;
+    CHECK_TEXT(sfx.Text(RunBox), "run \" 설치.exe\" after extraction");
+    CHECK(sfx.Send(SortedList, LB_GETCOUNT) == 5);
+    Shot("main-sorted-run", sfx.main);
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+}
+
+TEST_CASE(ArchiveOrderListThroughBothPrompts)
+{
+    std::string dir = Scratch("tour_prompts");
+    drv::WriteFileBytes(dir + "\\readme.txt", "old");
+    std::vector<zm::Entry> entries = KoreanEntries();
+    entries[2].password = "비밀";
+    Sfx sfx;
+    zm::Settings plain;
+    plain.present = false;
+    CHECK(sfx.Start(dir, plain, entries));
+    if (!sfx.main)
+        return;
+    Shot("main-archive-order", sfx.main);
+
+    sfx.Press(IDOK);
+    HWND exists = sfx.WaitOther("겹쳐쓰기 방법...");
+    CHECK(exists != NULL);
+    if (!exists)
+        return;
+    CHECK_TEXT(TextOf(GetDlgItem(exists, 101)), "readme.txt...가(은) 이미 존재합니다, 겹쳐쓸까요?");
+    CHECK_TEXT(TextOf(GetDlgItem(exists, 401)), "다시 묻지않음");
+    Shot("prompt-file-exists", exists, sfx.main);
+    drv::Press(exists, IDOK);
+
+    HWND password = sfx.WaitOther("암호입력...");
+    CHECK(password != NULL);
+    if (!password)
+        return;
+    SendMessageW(GetDlgItem(password, 101), WM_SETTEXT, 0, (LPARAM)L"\xBE44\xBC00");
+    Shot("prompt-password", password, sfx.main);
+    drv::Press(password, IDOK);
+
+    HWND done = sfx.WaitOther(DoneCaption);
+    CHECK(done != NULL);
+    if (!done)
+        return;
+    CHECK_TEXT(TextOf(GetDlgItem(done, 0xFFFF)), DoneText);
+    Shot("result-done", done, sfx.main);
+    drv::DismissBox(done);
+    CHECK(sfx.Exit() == 0);
+    CHECK(Content(dir + "\\readme.txt") == "read me");
+    CHECK(Content(dir + "\\문서\\안내서.txt") == "안내");
+}
+
+TEST_CASE(FailedRunAndItsReport)
+{
+    std::vector<zm::Entry> entries = KoreanEntries();
+    entries[3].badCrc = true;
+    Sfx sfx;
+    zm::Settings s;
+    s.folder = Scratch("tour_failed") + "\\out";
+    s.flags2 = 0x04;
+    CHECK(sfx.Start(Scratch("tour_failed"), s, entries));
+    if (!sfx.main)
+        return;
+    sfx.Press(IDOK);
+    HWND box = sfx.WaitOther(FailCaption);
+    CHECK(box != NULL);
+    if (!box)
+        return;
+    CHECK_TEXT(TextOf(GetDlgItem(box, 0xFFFF)), FailText);
+    Shot("result-failed", box, sfx.main);
+    drv::DismissBox(box);
+    Sleep(300);
+    CHECK_TEXT(sfx.Text(StatusLine), FailStatus);
+    Shot("main-after-failure", sfx.main);
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+}
+
+TEST_CASE(ArchiveWithoutEntriesAndItsMessage)
+{
+    Sfx sfx;
+    zm::Settings plain;
+    plain.present = false;
+    CHECK(sfx.Start(Scratch("tour_empty"), plain, {}, false));
+    HWND box = drv::WaitDialog(sfx.process.id, "에러...");
+    CHECK(box != NULL);
+    if (!box)
+        return;
+    Shot("result-no-entries", box);
+    drv::DismissBox(box);
+    CHECK(sfx.WaitMain());
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+}
+
+TEST_CASE(BrowseOpensTheFolderDialogAndCancelKeepsTheField)
+{
+    std::string dir = Scratch("tour_browse");
+    Sfx sfx;
+    zm::Settings s;
+    s.folder = dir;
+    CHECK(sfx.Start(dir, s, KoreanEntries()));
+    if (!sfx.main)
+        return;
+    sfx.Press(BrowseButton);
+    HWND select = sfx.WaitOther(NULL, 5000);
+    CHECK(select != NULL);
+    if (select) {
+        Shot("folder-select", select, sfx.main);
+        drv::Press(select, IDCANCEL);
+    }
+    Sleep(300);
+    CHECK_TEXT(sfx.Text(FolderField), dir);
+    CHECK(sfx.MainAlive());
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+}
