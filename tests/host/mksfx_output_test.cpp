@@ -1,0 +1,205 @@
+// The finished file as a whole: reproducible bytes, the choice between
+// stored and deflated, limits checked before anything is written, an
+// interrupted or failed build that leaves nothing behind, and a file that
+// still extracts after Authenticode signing.
+#include <gtest/gtest.h>
+#include <glob.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "mksfx_helpers.h"
+#include "support/TempFile.h"
+
+using namespace mksfxtest;
+
+namespace {
+
+class BuilderOutput : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        in = scratch.Path() + "/in";
+        out = scratch.Path() + "/out.exe";
+        mkdir(in.c_str(), 0755);
+        std::string text;
+        for (int i = 0; i < 5000; i++)
+            text += "entry " + std::to_string(i) + " deflates\n";
+        scratch.Write("in/text.txt", text);
+        std::vector<unsigned char> noise(40000);
+        uint32_t x = 99;
+        for (unsigned char &b : noise)
+            b = (unsigned char)((x = x * 1664525 + 1013904223) >> 24);
+        scratch.Write("in/noise.bin", noise);
+        scratch.Write("in/tiny.txt", std::string("ab"));
+    }
+    // Method and packed size of each entry, from Python's zipfile.
+    std::string Methods(const std::string &file)
+    {
+        return Shell("python3 -c \"import zipfile,sys\nfor i in zipfile.ZipFile(sys.argv[1]).infolist(): "
+                     "print(i.filename, i.compress_type, int(i.compress_size < i.file_size))\" " +
+                     Quote(file))
+            .Output;
+    }
+    std::vector<std::string> Leftovers()
+    {
+        glob_t g;
+        std::vector<std::string> found;
+        if (glob((scratch.Path() + "/*.tmp").c_str(), 0, nullptr, &g) == 0)
+            found.assign(g.gl_pathv, g.gl_pathv + g.gl_pathc);
+        globfree(&g);
+        return found;
+    }
+    ScratchFolder scratch;
+    std::string in, out;
+};
+
+TEST_F(BuilderOutput, SameInputsGiveTheSameBytes)
+{
+    const std::string epoch = "SOURCE_DATE_EPOCH=1700000000";
+    std::string a = scratch.Path() + "/a.exe", b = scratch.Path() + "/b.exe", c = scratch.Path() + "/c.exe";
+    ASSERT_EQ(Mksfx({"-q", "-o", a, "--password", "pw", "--seed", "7", in}, epoch).Code, 0);
+    // Touched files, another day: the epoch stands for every time.
+    ASSERT_EQ(Shell("touch -d 2001-02-03 " + Quote(in) + "/*").Code, 0);
+    ASSERT_EQ(Mksfx({"-q", "-o", b, "--password", "pw", "--seed", "7", in}, epoch).Code, 0);
+    EXPECT_EQ(FileBytes(a), FileBytes(b));
+    ASSERT_EQ(Mksfx({"-q", "-o", c, "--password", "pw", "--seed", "8", in}, epoch).Code, 0);
+    EXPECT_NE(FileBytes(a), FileBytes(c)) << "the seed picks the encryption headers";
+    // 2023-11-14 22:13:20 UTC in MS-DOS form, in every local header.
+    Outcome times = Shell("python3 -c \"import zipfile,sys\nprint(set(i.date_time for i in "
+                          "zipfile.ZipFile(sys.argv[1]).infolist()))\" " + Quote(a));
+    EXPECT_EQ(times.Output, "{(2023, 11, 14, 22, 13, 20)}\n");
+    // Without the epoch, the file's own time (2001-02-03, local time).
+    ASSERT_EQ(Mksfx({"-q", "-o", c, in}, "TZ=UTC").Code, 0);
+    times = Shell("python3 -c \"import zipfile,sys\nprint(set(i.date_time for i in "
+                  "zipfile.ZipFile(sys.argv[1]).infolist()))\" " + Quote(c));
+    EXPECT_EQ(times.Output, "{(2001, 2, 3, 0, 0, 0)}\n");
+    EXPECT_EQ(Mksfx({"-q", "-o", c, in}, "SOURCE_DATE_EPOCH=soon").Code, 1);
+}
+
+TEST_F(BuilderOutput, StoredWhenDeflateDoesNotShrink)
+{
+    ASSERT_EQ(Mksfx({"-q", "-o", out, in}).Code, 0);
+    EXPECT_EQ(Methods(out), "noise.bin 0 0\ntext.txt 8 1\ntiny.txt 0 0\n");
+    ASSERT_EQ(Mksfx({"-q", "-o", out, "-0", in}).Code, 0);
+    EXPECT_EQ(Methods(out), "noise.bin 0 0\ntext.txt 0 0\ntiny.txt 0 0\n");
+    // Encrypted, the fallback starts again from the same keys.
+    ASSERT_EQ(Mksfx({"-q", "-o", out, "--level", "1", "--password", "x", in}).Code, 0);
+    EXPECT_EQ(Mksfx({"--verify", out, "--password", "x"}).Code, 0);
+}
+
+TEST_F(BuilderOutput, VerifyCatchesWhatTheStubWouldFailOn)
+{
+    ASSERT_EQ(Mksfx({"-q", "-o", out, "--password", "right", in}).Code, 0);
+    Outcome none = Mksfx({"--verify", out});
+    EXPECT_EQ(none.Code, 1);
+    EXPECT_NE(none.Output.find("encrypted, and no password was given"), std::string::npos) << none.Output;
+    Outcome wrong = Mksfx({"--verify", out, "--password", "wrong"});
+    EXPECT_EQ(wrong.Code, 1) << wrong.Output;
+
+    ASSERT_EQ(Mksfx({"-q", "-o", out, in}).Code, 0);
+    Outcome needless = Mksfx({"--verify", out, "--password", "right"});
+    EXPECT_EQ(needless.Code, 1);
+    EXPECT_NE(needless.Output.find("no entry is encrypted"), std::string::npos) << needless.Output;
+
+    // One flipped byte in the deflated data: a CRC failure, named.
+    std::vector<unsigned char> bytes = FileBytes(out);
+    std::string info = Mksfx({"--info", out}).Output;
+    EXPECT_NE(info.find("deflated"), std::string::npos) << info;
+    size_t at = std::string(bytes.begin(), bytes.end()).find("text.txt") + 8 + 100;
+    bytes[at] ^= 0x10;
+    std::string broken = scratch.Write("broken.exe", bytes);
+    Outcome bad = Mksfx({"--verify", broken});
+    EXPECT_EQ(bad.Code, 1);
+    EXPECT_NE(bad.Output.find("FAILED  text.txt"), std::string::npos) << bad.Output;
+
+    // A ZIP appended without moving its offsets: the stub walks it, other
+    // readers would have to guess.
+    ASSERT_EQ(Shell("cd " + Quote(in) + " && zip -q ../plain.zip text.txt").Code, 0);
+    ASSERT_EQ(Shell("head -c 38912 " + Quote(out) + " > " + Quote(broken) + " && cat " +
+                    Quote(scratch.Path() + "/plain.zip") + " >> " + Quote(broken)).Code, 0);
+    bad = Mksfx({"--verify", broken});
+    EXPECT_EQ(bad.Code, 1);
+    EXPECT_NE(bad.Output.find("do not count from the start of the file"), std::string::npos) << bad.Output;
+    EXPECT_NE(Mksfx({"--info", broken}).Output.find("settings block: none"), std::string::npos);
+}
+
+TEST_F(BuilderOutput, LimitsAreCheckedBeforeWriting)
+{
+    // A sparse 2 GiB file costs nothing to make and is refused unread.
+    std::string big = scratch.Path() + "/big/huge.bin";
+    mkdir((scratch.Path() + "/big").c_str(), 0755);
+    ASSERT_EQ(truncate(scratch.Write("big/huge.bin", std::string()).c_str(), 0x80000000LL), 0);
+    Outcome r = Mksfx({"-o", out, scratch.Path() + "/big"});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Output.find("2 GiB"), std::string::npos) << r.Output;
+    EXPECT_TRUE(FileBytes(out).empty());
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(BuilderOutput, AFailedBuildLeavesTheOldOutputAlone)
+{
+    std::string old = "the previous build";
+    scratch.Write("out.exe", old);
+    // A ZIP whose stored entry was damaged after it was made: found out
+    // while the new file is being written.
+    ASSERT_EQ(Shell("cd " + Quote(in) + " && zip -q -X -0 ../damaged.zip text.txt").Code, 0);
+    std::vector<unsigned char> zip = FileBytes(scratch.Path() + "/damaged.zip");
+    zip[30 + 8 + 10] ^= 1;
+    std::string damaged = scratch.Write("damaged.zip", zip);
+    Outcome r = Mksfx({"-o", out, "--zip", damaged, in + "/noise.bin"});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Output.find("\"text.txt\" is damaged"), std::string::npos) << r.Output;
+    std::vector<unsigned char> now = FileBytes(out);
+    EXPECT_TRUE(std::string(now.begin(), now.end()) == old) << "the old output was replaced";
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(BuilderOutput, AnInterruptedBuildLeavesNothing)
+{
+    std::string old = "the previous build";
+    scratch.Write("out.exe", old);
+    ASSERT_EQ(Shell("head -c 48000000 /dev/urandom > " + Quote(in + "/random.bin")).Code, 0);
+    // Started in the background and stopped once its temporary file exists.
+    std::string script = "M=" + Quote(MKSFX_PATH) + "; cd " + Quote(scratch.Path()) +
+                         "; $M -o out.exe -9 in & pid=$!; "
+                         "for i in $(seq 2000); do ls *.tmp >/dev/null 2>&1 && break; sleep 0.005; done; "
+                         "ls *.tmp >/dev/null 2>&1 || echo 'no temporary file seen'; "
+                         "kill -TERM $pid; wait $pid; echo exit=$?";
+    Outcome r = Shell("bash -c " + Quote(script));
+    EXPECT_NE(r.Output.find("exit=143"), std::string::npos) << r.Output;
+    EXPECT_EQ(r.Output.find("no temporary file seen"), std::string::npos) << r.Output;
+    EXPECT_EQ(r.Output.find('%'), std::string::npos) << "no progress when not on a terminal";
+    std::vector<unsigned char> now = FileBytes(out);
+    EXPECT_TRUE(std::string(now.begin(), now.end()) == old) << "the old output was replaced";
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(BuilderOutput, SignedFileStillExtracts)
+{
+    ASSERT_EQ(Mksfx({"-q", "-o", out, "--caption", "Signed", in}).Code, 0);
+    std::string p = Quote(scratch.Path());
+    Outcome key = Shell("cd " + p + " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem "
+                        "-out cert.pem -days 2 -subj /CN=mksfx-test");
+    ASSERT_EQ(key.Code, 0) << key.Output;
+    Outcome sign = Shell("cd " + p + " && osslsigncode sign -certs cert.pem -key key.pem -n Test "
+                         "-in out.exe -out signed.exe");
+    ASSERT_EQ(sign.Code, 0) << sign.Output;
+    std::string signedFile = scratch.Path() + "/signed.exe";
+    std::vector<unsigned char> before = FileBytes(out), after = FileBytes(signedFile);
+    ASSERT_GT(after.size(), before.size());
+    // The signature is appended behind the ZIP's end record, and the image
+    // header changes; the block and archive stay where the stub reads them.
+    EXPECT_TRUE(std::equal(before.begin() + 0x9800, before.end(), after.begin() + 0x9800));
+    Outcome verify = Mksfx({"--verify", signedFile});
+    EXPECT_EQ(verify.Code, 0) << verify.Output;
+    EXPECT_NE(Mksfx({"--info", signedFile}).Output.find("caption: Signed"), std::string::npos);
+    EXPECT_EQ(Shell("unzip -tqq " + Quote(signedFile)).Code, 0);
+    EXPECT_EQ(Shell("7z t -bd " + Quote(signedFile)).Code, 0);
+    EXPECT_EQ(Shell("python3 -c \"import zipfile,sys; assert zipfile.ZipFile(sys.argv[1]).testzip() is None\" " +
+                    Quote(signedFile)).Code, 0);
+}
+
+}  // namespace
