@@ -282,3 +282,32 @@ TEST_CASE(CloseBoxAndEscapeCloseWithoutExtracting)
     CHECK(esc.Exit() == 0);
     CHECK(!drv::FileExists(dir + "\\a.txt"));
 }
+
+TEST_CASE(BrowseHandsTheChosenFolderToTheField)
+{
+    std::string dir = Scratch("browse"), target = dir + "\\Target Folder";
+    CreateDirectoryA(target.c_str(), NULL);
+    Sfx sfx;
+    zm::Settings s;
+    s.folder = "C:\\";
+    CHECK(sfx.Start(dir, s, {File("a.txt", "a")}));
+    if (!sfx.main)
+        return;
+    // The folder dialog starts from what the field holds now.
+    sfx.SetFolder(target);
+    sfx.Press(BrowseButton);
+    HWND select = sfx.WaitOther(NULL);
+    CHECK(select != NULL);
+    if (!select)
+        return;
+    drv::Press(select, IDOK);
+    Sleep(500);
+    CHECK(!IsWindow(select));
+    std::string field = sfx.Text(FolderField);
+    if (lstrcmpiA(field.c_str(), (target + "\\").c_str()) != 0) {
+        printf("  field after browsing: \"%s\"\n", field.c_str());
+        WinTestFailures++;
+    }
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+}
