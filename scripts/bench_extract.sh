@@ -35,7 +35,7 @@ if [ "$what" = big ] || [ "$what" = all ]; then
   big=$BUILD_ROOT/bench-big
   rm -rf "$big"
   mkdir -p "$big/src"
-  head -c 85M /dev/urandom > "$big/src/random.bin"
+  head -c 96M /dev/urandom > "$big/src/random.bin"
   seq -f "%.0f: a line of a log with a counter and some words" 1 1300000 > "$big/src/log.txt"
   (cd "$big/src" && zip -q -r ../big.zip .)
   echo "== big archive: $(du -m "$big/big.zip" | cut -f1) MB, content $(du -sm "$big/src" | cut -f1) MB"
