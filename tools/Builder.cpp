@@ -277,7 +277,7 @@ void CollectFiles(const std::string &path, std::vector<Entry> &entries, bool use
     PathInfo info = StatPath(path);
     if (!info.Exists)
         throw BuildError("\"" + path + "\" does not exist");
-    Walk w{entries, useEpoch, epoch, skipId, note, {}};
+    Walk w{entries, useEpoch, epoch, skipId, note, {}, {}};
     if (info.Folder) {
         std::string root = path;
         while (root.size() > 1 && (root.back() == '/' || root.back() == '\\'))

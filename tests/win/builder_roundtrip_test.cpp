@@ -1,0 +1,135 @@
+// The builder's files extracted by the real stub: the Windows build of the
+// builder (tools\mksfx.exe beside the stub) packs a folder, the stub lists
+// and extracts it through its main dialog, and every file comes back byte
+// for byte, with and without a password.
+#include "wintest_main.h"
+
+#include "e2e_support.h"
+
+using namespace e2e;
+
+namespace {
+
+struct SourceFile {
+    std::string name;   // relative, with backslashes
+    std::string data;
+};
+
+std::vector<SourceFile> SourceFiles()
+{
+    std::string text, noise;
+    for (int i = 0; i < 8000; i++)
+        text += "line " + std::to_string(i) + " of the manual\r\n";
+    uint32_t x = 7;
+    for (int i = 0; i < 70000; i++)
+        noise += (char)((x = x * 1103515245 + 12345) >> 23);
+    return {
+        {"readme.txt", "read me first"},
+        {"docs\\manual.txt", text},
+        {"data\\noise.bin", noise},
+        {"한글\\문서.txt", "한글 문서"},
+        {"empty.dat", ""},
+    };
+}
+
+std::string CurrentFolder()
+{
+    char buf[MAX_PATH] = "";
+    GetCurrentDirectoryA(MAX_PATH, buf);
+    return buf;
+}
+
+// Makes dir\src, runs the builder on it; true when it made dir\setup.exe.
+bool Pack(const std::string &dir, const std::string &options)
+{
+    std::string src = dir + "\\src";
+    CreateDirectoryA(src.c_str(), NULL);
+    for (const SourceFile &f : SourceFiles()) {
+        size_t slash = f.name.find('\\');
+        if (slash != std::string::npos)
+            CreateDirectoryA((src + "\\" + f.name.substr(0, slash)).c_str(), NULL);
+        if (!drv::WriteFileBytes(src + "\\" + f.name, f.data))
+            return false;
+    }
+    std::string builder = CurrentFolder() + "\\tools\\mksfx.exe";
+    drv::Process p = drv::Start("\"" + builder + "\" -q -o \"" + dir + "\\setup.exe\" --folder \"" + dir +
+                                "\\out\" --sorted " + options + " \"" + src + "\"", dir);
+    if (!p.handle) {
+        printf("  cannot start %s\n", builder.c_str());
+        return false;
+    }
+    int code = drv::WaitExit(p, 60000);
+    if (code != 0)
+        printf("  the builder exited with %d\n", code);
+    return code == 0 && drv::FileExists(dir + "\\setup.exe");
+}
+
+void ExpectSameFiles(const std::string &out)
+{
+    for (const SourceFile &f : SourceFiles()) {
+        bool same = drv::FileExists(out + "\\" + f.name) && Content(out + "\\" + f.name) == f.data;
+        if (!same)
+            printf("  %s differs\n", f.name.c_str());
+        CHECK(same);
+    }
+}
+
+// Starts the packed file, extracts with the proposed folder, answering the
+// password prompt when a password is given.
+void Extract(const std::string &dir, const char *password)
+{
+    Sfx sfx;
+    sfx.process = drv::Start("\"" + dir + "\\setup.exe\"", dir);
+    CHECK(sfx.process.handle != NULL);
+    if (!sfx.process.handle || !sfx.WaitMain()) {
+        CHECK(!"main dialog");
+        return;
+    }
+    CHECK_TEXT(sfx.Text(FolderField), dir + "\\out");
+    std::vector<std::string> items = sfx.Items(SortedList);
+    CHECK(items.size() == SourceFiles().size());
+    CHECK(!items.empty() && items[0] == "data/noise.bin");
+    sfx.Press(IDOK);
+    if (password) {
+        HWND prompt = sfx.WaitOther("암호입력...");
+        CHECK(prompt != NULL);
+        if (!prompt)
+            return;
+        SetDlgItemTextA(prompt, 101, password);
+        wchar_t wide[80] = L"";
+        MultiByteToWideChar(CP_ACP, 0, password, -1, wide, 80);
+        SendMessageW(GetDlgItem(prompt, 101), WM_SETTEXT, 0, (LPARAM)wide);
+        drv::Press(prompt, IDOK);
+    }
+    CHECK(sfx.Box(DoneCaption, DoneText, 30000));
+    CHECK(sfx.Exit() == 0);
+}
+
+}  // namespace
+
+TEST_CASE(FolderPackedByTheBuilderComesBackWhole)
+{
+    std::string dir = Scratch("builder_plain");
+    CHECK(Pack(dir, ""));
+    Extract(dir, NULL);
+    ExpectSameFiles(dir + "\\out");
+}
+
+TEST_CASE(EncryptedWithAKoreanPassword)
+{
+    std::string dir = Scratch("builder_password");
+    CHECK(Pack(dir, "--password 비밀번호"));
+    Extract(dir, "비밀번호");
+    ExpectSameFiles(dir + "\\out");
+}
+
+TEST_CASE(WindowsBuilderVerifiesItsOwnFile)
+{
+    std::string dir = Scratch("builder_verify");
+    CHECK(Pack(dir, "--password secret"));
+    std::string builder = CurrentFolder() + "\\tools\\mksfx.exe";
+    drv::Process ok = drv::Start("\"" + builder + "\" --verify \"" + dir + "\\setup.exe\" --password secret", dir);
+    CHECK(drv::WaitExit(ok, 60000) == 0);
+    drv::Process wrong = drv::Start("\"" + builder + "\" --verify \"" + dir + "\\setup.exe\" --password guess", dir);
+    CHECK(drv::WaitExit(wrong, 60000) == 1);
+}
