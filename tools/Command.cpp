@@ -362,7 +362,7 @@ int Build(const Options &o)
     }
     if (!out)
         throw BuildError("cannot create a file beside \"" + o.Output + "\": " + SystemError());
-    RemoveOnInterrupt(temp.c_str());
+    RemoveOnInterrupt(temp.c_str(), out);
     try {
         if (fwrite(stub.data(), 1, stub.size(), out) != stub.size() ||
             fwrite(block.data(), 1, block.size(), out) != block.size())
@@ -379,19 +379,21 @@ int Build(const Options &o)
             throw BuildError("cannot write the output: " + SystemError());
         FILE *f = out;
         out = nullptr;
+        RemoveOnInterrupt(temp.c_str(), nullptr);
         if (fclose(f) != 0)
             throw BuildError("cannot write the output: " + SystemError());
         std::string error;
         if (!MoveIntoPlace(temp, o.Output, error))
             throw BuildError("cannot rename the finished file to \"" + o.Output + "\": " + error);
     } catch (...) {
+        RemoveOnInterrupt(temp.c_str(), nullptr);
         if (out)
             fclose(out);
         RemoveFile(temp);
-        RemoveOnInterrupt(nullptr);
+        RemoveOnInterrupt(nullptr, nullptr);
         throw;
     }
-    RemoveOnInterrupt(nullptr);
+    RemoveOnInterrupt(nullptr, nullptr);
     return ExitOk;
 }
 

@@ -55,7 +55,7 @@ bool Open(const std::string &path, FILE *out, bool &hasBlock)
 {
     InitGlobals();
     EnsureCrcTable();
-    ArchiveFile = FileOpenRead(path.c_str());
+    ArchiveFile = FileOpenRead(NarrowPath(path).c_str());
     if (ArchiveFile == NoFile) {
         fprintf(stderr, "mksfx: cannot open \"%s\"\n", path.c_str());
         DoneGlobals();

@@ -174,7 +174,7 @@ static void OnInterrupt(int signal)
     _exit(128 + signal);
 }
 
-void RemoveOnInterrupt(const char *path)
+void RemoveOnInterrupt(const char *path, FILE *)
 {
     static bool installed = false;
     if (!path) {
@@ -191,6 +191,11 @@ void RemoveOnInterrupt(const char *path)
             sigaction(s, &sa, nullptr);
         }
     }
+}
+
+std::string NarrowPath(const std::string &path)
+{
+    return path;
 }
 
 }  // namespace mksfx

@@ -233,28 +233,50 @@ void DosTime(int64_t seconds, bool utc, uint16_t &time, uint16_t &date)
 }
 
 static wchar_t InterruptPath[4096];
+static HANDLE InterruptFile = INVALID_HANDLE_VALUE;
 
+// Runs on a thread of its own while the main thread may be writing: the
+// file's handle is closed under it (the process ends right after), since
+// Windows deletes no file that is still open.
 static BOOL WINAPI OnInterrupt(DWORD)
 {
+    if (InterruptFile != INVALID_HANDLE_VALUE)
+        CloseHandle(InterruptFile);
     if (InterruptPath[0])
         DeleteFileW(InterruptPath);
     ExitProcess(130);
     return TRUE;
 }
 
-void RemoveOnInterrupt(const char *path)
+void RemoveOnInterrupt(const char *path, FILE *file)
 {
     static bool installed = false;
     if (!path) {
         InterruptPath[0] = 0;
+        InterruptFile = INVALID_HANDLE_VALUE;
         return;
     }
+    InterruptFile = file ? (HANDLE)_get_osfhandle(_fileno(file)) : INVALID_HANDLE_VALUE;
     std::wstring w = Wide(path);
     wcsncpy(InterruptPath, w.c_str(), 4095);
     if (!installed) {
         installed = true;
         SetConsoleCtrlHandler(OnInterrupt, TRUE);
     }
+}
+
+std::string NarrowPath(const std::string &path)
+{
+    std::wstring w = Wide(path);
+    bool lossy = false;
+    std::string ansi = Narrow(w.c_str(), (int)w.size(), CP_ACP, &lossy);
+    if (!lossy)
+        return ansi;
+    wchar_t shortPath[MAX_PATH];
+    DWORD n = GetShortPathNameW(w.c_str(), shortPath, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return ansi;
+    return Narrow(shortPath, (int)n, CP_ACP, nullptr);
 }
 
 }  // namespace mksfx
