@@ -43,6 +43,12 @@ wine_env_start() {   # $1 = "private" to force a private Xvfb
     wineserver -w
     touch "$WINEPREFIX/.sfx-ready"
   fi
+  # Caption buttons draw with Marlett, which this Wine finds only in the
+  # prefix's own font folder (without it they show as letters).
+  local marlett=/usr/share/wine/fonts/marlett.ttf
+  if [ -f "$marlett" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
+    cp "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+  fi
   # E: is an empty drive, for the tests of an existing root without entries.
   mkdir -p "$BUILD_ROOT/wine-drive-e"
   find "$BUILD_ROOT/wine-drive-e" -mindepth 1 -delete 2>/dev/null || true
