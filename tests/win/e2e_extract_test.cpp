@@ -130,7 +130,7 @@ TEST_CASE(FailedRunStaysOpenWithTheFailuresSelectedAndRetries)
         return;
     sfx.Press(IDOK);
     CHECK(sfx.Box(FailCaption, FailText));
-    Sleep(300);
+    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
     CHECK(sfx.MainAlive());
     CHECK(sfx.Selected(ArchiveList) == std::vector<int>{1});
     CHECK_TEXT(sfx.Text(StatusLine), FailStatus);
@@ -143,7 +143,7 @@ TEST_CASE(FailedRunStaysOpenWithTheFailuresSelectedAndRetries)
     sfx.Send(OverwriteAll, BM_CLICK);
     sfx.Press(IDOK);
     CHECK(sfx.Box(FailCaption, FailText));
-    Sleep(300);
+    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
     CHECK(sfx.MainAlive());
     CHECK(Content(out + "\\one.txt") == "first file");
     CHECK(sfx.Selected(ArchiveList) == std::vector<int>{1});
@@ -165,7 +165,7 @@ TEST_CASE(RetryAfterTheUserClearsTheWay)
     sfx.Press(IDOK);
     CHECK(sfx.Box("파일을 열 수 없음...", out + "\\sub\\two.txt"));
     CHECK(sfx.Box(FailCaption, FailText));
-    Sleep(300);
+    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
     CHECK(sfx.MainAlive());
     CHECK(sfx.Selected(ArchiveList) == std::vector<int>{1});
     CHECK_TEXT(sfx.Text(StatusLine), FailStatus);
@@ -189,7 +189,7 @@ TEST_CASE(RetryIntoAnotherFolder)
     sfx.Press(IDOK);
     CHECK(sfx.Box("디렉토리의 에러...", "Q:\\nowhere"));
     CHECK(sfx.Box(FailCaption, FailText));
-    Sleep(300);
+    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
     CHECK((sfx.Selected(ArchiveList) == std::vector<int>{0, 1, 2}));
     sfx.SetFolder(out);
     sfx.Press(IDOK);

@@ -301,8 +301,7 @@ TEST_CASE(BrowseHandsTheChosenFolderToTheField)
     if (!select)
         return;
     drv::Press(select, IDOK);
-    Sleep(500);
-    CHECK(!IsWindow(select));
+    CHECK(Eventually([&] { return !IsWindow(select); }));
     std::string field = sfx.Text(FolderField);
     if (lstrcmpiA(field.c_str(), (target + "\\").c_str()) != 0) {
         printf("  field after browsing: \"%s\"\n", field.c_str());

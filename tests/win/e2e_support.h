@@ -218,6 +218,18 @@ static const char *const FailCaption = "압축해제에러";
 static const char *const FailText = "선택된 파일의 압축을 해제하지 못함.";
 static const char *const FailStatus = "The selected file(s) couldn't get extracted";
 
+// Polls until the condition holds; false when it never did.
+template <class Condition> bool Eventually(Condition holds, DWORD timeoutMs = 10000)
+{
+    DWORD start = GetTickCount();
+    while (!holds()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
+
 inline zm::Entry File(const std::string &name, const std::string &data, uint16_t method = 8)
 {
     zm::Entry e;

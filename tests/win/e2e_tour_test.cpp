@@ -123,7 +123,7 @@ TEST_CASE(FailedRunAndItsReport)
     CHECK_TEXT(TextOf(GetDlgItem(box, 0xFFFF)), FailText);
     Shot("result-failed", box, sfx.main);
     drv::DismissBox(box);
-    Sleep(300);
+    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
     CHECK_TEXT(sfx.Text(StatusLine), FailStatus);
     Shot("main-after-failure", sfx.main);
     sfx.Press(IDCANCEL);
@@ -162,8 +162,8 @@ TEST_CASE(BrowseOpensTheFolderDialogAndCancelKeepsTheField)
     if (select) {
         Shot("folder-select", select, sfx.main);
         drv::Press(select, IDCANCEL);
+        CHECK(Eventually([&] { return !IsWindow(select); }));
     }
-    Sleep(300);
     CHECK_TEXT(sfx.Text(FolderField), dir);
     CHECK(sfx.MainAlive());
     sfx.Press(IDCANCEL);
