@@ -283,8 +283,15 @@ int Build(const Options &o)
         s.Folder = SettingText(o.Folder, "--folder");
     if (o.HasParameters)
         s.Parameters = SettingText(o.Parameters, "--params");
-    if (o.HasRun)
-        s.RunFile = SettingText(o.RunFile, "--run");
+    if (o.HasRun) {
+        // The stub joins it to the target folder with a backslash and hands
+        // the path to the shell: written the Windows way throughout.
+        std::string run = o.RunFile;
+        for (char &c : run)
+            if (c == '/')
+                c = '\\';
+        s.RunFile = SettingText(run, "--run");
+    }
     s.ShowRunOption = o.ShowRun;
     s.FixedOverwrite = o.FixedOverwrite;
     s.Overwrite = (OverwriteChoice)o.Overwrite;

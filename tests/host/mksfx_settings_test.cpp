@@ -126,6 +126,8 @@ TEST_F(BuilderSettings, RunFileMustBeInTheArchive)
     mkdir((input + "/bin").c_str(), 0755);
     scratch.Write("in/bin/Tool.exe", std::string("MZ"));
     EXPECT_FALSE(Build({"--run", "BIN\\tool.EXE", "--open"}).empty()) << last.Output;
+    // Stored with backslashes: the stub hands the joined path to the shell.
+    EXPECT_EQ(Build({"--run", "bin/Tool.exe", "--open"}), Block(0, 0x01, "", "", "", "bin\\Tool.exe"));
 }
 
 TEST_F(BuilderSettings, SettingsTheStubWouldIgnoreAreUsageErrors)
