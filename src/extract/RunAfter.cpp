@@ -25,12 +25,12 @@ void RunAfterExtraction(int checkState)
     path[n] = 0;
 
     if (RunOpensFile && HasRunFile) {
-        ShellExecuteA(NULL, NULL, path, NULL, "", SW_SHOWNORMAL);
+        ShellExecuteA(NULL, NULL, path, NULL, "", SW_SHOW);
     } else if (RunWithParameters) {
         // The short form replaces the text only when it is shorter, so it
         // always fits where the text was; a switch that names no file
         // stays as it is.
         GetShortPathNameA(RunParameters, RunParameters, TextLength(RunParameters));
-        ShellExecuteA(NULL, "open", path, RunParameters, "", SW_SHOWNORMAL);
+        ShellExecuteA(NULL, "open", path, RunParameters, "", SW_SHOW);
     }
 }
