@@ -53,7 +53,7 @@ bool Pack(const std::string &dir, const std::string &options)
     }
     std::string builder = CurrentFolder() + "\\tools\\mksfx.exe";
     drv::Process p = drv::Start("\"" + builder + "\" -q -o \"" + dir + "\\setup.exe\" --folder \"" + dir +
-                                "\\out\" --sorted " + options + " \"" + src + "\"", dir);
+                                "\\out\" --sorted --caption \"빌더 시험\" " + options + " \"" + src + "\"", dir);
     if (!p.handle) {
         printf("  cannot start %s\n", builder.c_str());
         return false;
@@ -86,6 +86,7 @@ void Extract(const std::string &dir, const char *password)
         return;
     }
     CHECK_TEXT(sfx.Text(FolderField), dir + "\\out");
+    CHECK_TEXT(TextOf(sfx.main), "빌더 시험");
     std::vector<std::string> items = sfx.Items(SortedList);
     CHECK(items.size() == SourceFiles().size());
     CHECK(!items.empty() && items[0] == "data/noise.bin");
