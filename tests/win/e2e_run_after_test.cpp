@@ -16,24 +16,36 @@ static std::vector<zm::Entry> WithMarker(const std::string &under = std::string(
     return {File("readme.txt", "read me"), File(under + "runmarker.exe", marker)};
 }
 
-// Waits for marker.txt; its two lines, or empty texts when it never came.
-static bool WaitMarker(const std::string &folder, std::string &commandLine,
-                       std::string &currentFolder, DWORD timeoutMs = 10000)
+// What marker.txt says about the launch.
+struct Launch {
+    std::string commandLine, currentFolder;
+    int show = -1;
+};
+
+// Waits for marker.txt; false when it never came.
+static bool WaitMarker(const std::string &folder, Launch &launch, DWORD timeoutMs = 10000)
 {
     std::string path = folder + "\\marker.txt";
     DWORD start = GetTickCount();
     std::string text;
+    std::vector<std::string> lines;
     while (GetTickCount() - start < timeoutMs) {
         text = Content(path);
-        if (text.find('\n') != std::string::npos && text.back() == '\n')
+        lines.clear();
+        size_t from = 0, nl;
+        while ((nl = text.find('\n', from)) != std::string::npos) {
+            lines.push_back(text.substr(from, nl - from));
+            from = nl + 1;
+        }
+        if (lines.size() == 3)
             break;
         Sleep(100);
     }
-    size_t nl = text.find('\n');
-    if (nl == std::string::npos)
+    if (lines.size() != 3)
         return false;
-    commandLine = text.substr(0, nl);
-    currentFolder = text.substr(nl + 1, text.size() - nl - 2);
+    launch.commandLine = lines[0];
+    launch.currentFolder = lines[1];
+    launch.show = atoi(lines[2].c_str());
     return true;
 }
 
@@ -61,12 +73,13 @@ TEST_CASE(OpensTheRunFileAfterASuccessfulRun)
     s.parameters = "/not-passed";   // the open mode takes no parameters
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker()));
-    std::string line, cwd;
-    CHECK(WaitMarker(out, line, cwd));
-    CHECK(line.find("runmarker.exe") != std::string::npos);
-    CHECK(line.find("/not-passed") == std::string::npos);
+    Launch l;
+    CHECK(WaitMarker(out, l));
+    CHECK(l.commandLine.find("runmarker.exe") != std::string::npos);
+    CHECK(l.commandLine.find("/not-passed") == std::string::npos);
     // No working folder of its own: the extractor's is inherited.
-    CHECK_TEXT(cwd, dir);
+    CHECK_TEXT(l.currentFolder, dir);
+    CHECK(l.show == SW_SHOW);
 }
 
 TEST_CASE(UncheckedRunLaunchesNothing)
@@ -80,8 +93,8 @@ TEST_CASE(UncheckedRunLaunchesNothing)
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker(), true));
     CHECK(Content(out + "\\readme.txt") == "read me");
-    std::string line, cwd;
-    CHECK(!WaitMarker(out, line, cwd, 2000));
+    Launch l;
+    CHECK(!WaitMarker(out, l, 2000));
 }
 
 TEST_CASE(HiddenRunCheckBoxStillRuns)
@@ -93,8 +106,8 @@ TEST_CASE(HiddenRunCheckBoxStillRuns)
     s.runFile = "tools\\runmarker.exe";
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker("tools/")));
-    std::string line, cwd;
-    CHECK(WaitMarker(out + "\\tools", line, cwd));
+    Launch l;
+    CHECK(WaitMarker(out + "\\tools", l));
 }
 
 TEST_CASE(NoRunConfiguredLaunchesNothing)
@@ -107,8 +120,8 @@ TEST_CASE(NoRunConfiguredLaunchesNothing)
     s.runFile = "runmarker.exe";
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker()));
-    std::string line, cwd;
-    CHECK(!WaitMarker(out, line, cwd, 2000));
+    Launch l;
+    CHECK(!WaitMarker(out, l, 2000));
 }
 
 TEST_CASE(ParametersNamingALongPathArePassedShort)
@@ -126,10 +139,11 @@ TEST_CASE(ParametersNamingALongPathArePassedShort)
     s.runFile = "runmarker.exe";
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker()));
-    std::string line, cwd;
-    CHECK(WaitMarker(out, line, cwd));
-    CHECK(line.find(shortName) != std::string::npos);
-    CHECK(line.find("Long Name") == std::string::npos);
+    Launch l;
+    CHECK(WaitMarker(out, l));
+    CHECK(l.commandLine.find(shortName) != std::string::npos);
+    CHECK(l.commandLine.find("Long Name") == std::string::npos);
+    CHECK(l.show == SW_SHOW);
 }
 
 TEST_CASE(ParametersThatNameNoFileArePassedAsTheyStand)
@@ -142,8 +156,9 @@ TEST_CASE(ParametersThatNameNoFileArePassedAsTheyStand)
     s.runFile = "runmarker.exe";
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker()));
-    std::string line, cwd;
-    CHECK(WaitMarker(out, line, cwd));
+    Launch l;
+    CHECK(WaitMarker(out, l));
+    const std::string &line = l.commandLine;
     CHECK(line.size() >= s.parameters.size() &&
           line.compare(line.size() - s.parameters.size(), std::string::npos, s.parameters) == 0);
 }
@@ -186,10 +201,10 @@ TEST_CASE(RunRoutineLaunchesFromAFolderEndingInABackslash)
     strcpy(TargetFolder, (dir + "\\").c_str());
     RunAfterExtraction(1);
     CHECK_TEXT(TargetFolder, dir + "\\");
-    std::string line, cwd;
-    CHECK(WaitMarker(dir, line, cwd));
-    CHECK(line.find("/from-here") != std::string::npos);
+    Launch l;
+    CHECK(WaitMarker(dir, l));
+    CHECK(l.commandLine.find("/from-here") != std::string::npos);
     // The whole command path, with one backslash between its parts.
-    CHECK(line.find(dir + "\\runmarker.exe") != std::string::npos);
+    CHECK(l.commandLine.find(dir + "\\runmarker.exe") != std::string::npos);
     DoneGlobals();
 }

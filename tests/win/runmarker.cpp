@@ -1,7 +1,8 @@
 // A stand-in for the program a self-extracting file launches after its
 // extraction: it leaves marker.txt beside itself holding its command line
-// and its current folder, one per line, so the tests can see that it ran
-// and how it was called.
+// its current folder and the show command it was started with (-1 for
+// none), one per line, so the tests can see that it ran and how it was
+// called.
 #include <windows.h>
 
 #include <stdio.h>
@@ -16,10 +17,13 @@ int main()
     strcpy(slash ? slash + 1 : path, "marker.txt");
     char folder[MAX_PATH];
     folder[GetCurrentDirectoryA(sizeof folder, folder) % sizeof folder] = 0;
+    STARTUPINFOA start;
+    GetStartupInfoA(&start);
+    int show = start.dwFlags & STARTF_USESHOWWINDOW ? start.wShowWindow : -1;
     FILE *f = fopen(path, "wb");
     if (!f)
         return 1;
-    fprintf(f, "%s\n%s\n", GetCommandLineA(), folder);
+    fprintf(f, "%s\n%s\n%d\n", GetCommandLineA(), folder, show);
     fclose(f);
     return 0;
 }
