@@ -134,3 +134,23 @@ TEST_CASE(WindowsBuilderVerifiesItsOwnFile)
     drv::Process wrong = drv::Start("\"" + builder + "\" --verify \"" + dir + "\\setup.exe\" --password guess", dir);
     CHECK(drv::WaitExit(wrong, 60000) == 1);
 }
+
+TEST_CASE(WindowsBuilderRefusesNamesOutsideCodePage949)
+{
+    // Made through the wide API: the name exists on disk, but the stub,
+    // which works in code page 949, could never create it.
+    std::string dir = Scratch("builder_refuse");
+    std::string src = dir + "\\src";
+    CreateDirectoryA(src.c_str(), NULL);
+    drv::WriteFileBytes(src + "\\fine.txt", "fine");
+    wchar_t wide[MAX_PATH] = L"";
+    MultiByteToWideChar(CP_ACP, 0, (src + "\\").c_str(), -1, wide, MAX_PATH);
+    wcscat(wide, L"caf\x00E9.txt");
+    HANDLE h = CreateFileW(wide, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    CHECK(h != INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    std::string builder = CurrentFolder() + "\\tools\\mksfx.exe";
+    drv::Process p = drv::Start("\"" + builder + "\" -o \"" + dir + "\\setup.exe\" \"" + src + "\"", dir);
+    CHECK(drv::WaitExit(p, 60000) == 1);
+    CHECK(!drv::FileExists(dir + "\\setup.exe"));
+}
