@@ -87,6 +87,8 @@ static std::string ReadPasswordFile(const std::string &path)
 Options ParseCommandLine(const std::vector<std::string> &args)
 {
     Options o;
+    if (args.empty())
+        throw BuildError(std::string("no arguments\n") + HelpText, ExitUsage);
     bool levelGiven = false, passwordGiven = false;
     for (size_t i = 0; i < args.size(); i++) {
         const std::string &a = args[i];
