@@ -367,7 +367,12 @@ int Build(const Options &o)
         char suffix[32];
         snprintf(suffix, sizeof suffix, ".mksfx-%02x%02x%02x%02x.tmp", r[0], r[1], r[2], r[3]);
         temp = o.Output + suffix;
+        // Armed before the file exists, so that no moment is left in which
+        // an interrupt would leave it behind.
+        RemoveOnInterrupt(temp.c_str(), nullptr);
         out = CreateNewFile(temp);
+        if (!out)
+            RemoveOnInterrupt(nullptr, nullptr);
     }
     if (!out)
         throw BuildError("cannot create a file beside \"" + o.Output + "\": " + SystemError());
