@@ -280,7 +280,9 @@ void CollectFiles(const std::string &path, std::vector<Entry> &entries, bool use
     Walk w{entries, useEpoch, epoch, skipId, note, {}, {}};
     if (info.Folder) {
         std::string root = path;
-        while (root.size() > 1 && (root.back() == '/' || root.back() == '\\'))
+        // "C:\" stays: "C:" would be the current folder of drive C.
+        while (root.size() > 1 && (root.back() == '/' || root.back() == '\\') &&
+               !(root.size() == 3 && root[1] == ':'))
             root.pop_back();
         if (WalkFolder(w, root, "", info.Id) == 0)
             note("folder \"" + path + "\" holds no files");
