@@ -204,6 +204,7 @@ with zipfile.ZipFile(d + '/twice.zip', 'w') as z:
         const char *zip, *message;
     } cases[] = {
         {"zip64.zip", "entry \"big.txt\" of"},
+        {"zip64.zip", "uses ZIP64, which is not supported"},
         {"bzip2.zip", "entry \"packed.txt\" of"},
         {"bzip2.zip", "method 12 (bzip2)"},
         {"lzma.zip", "method 14 (LZMA)"},
@@ -218,8 +219,6 @@ with zipfile.ZipFile(d + '/twice.zip', 'w') as z:
         Outcome r = Mksfx({"-o", out, "--zip", scratch.Path() + "/" + c.zip});
         EXPECT_EQ(r.Code, 1) << c.zip;
         EXPECT_NE(r.Output.find(c.message), std::string::npos) << c.zip << ": " << r.Output;
-        EXPECT_NE(r.Output.find("ZIP64"), c.zip == std::string("zip64.zip") ? std::string::npos : 0)
-            << r.Output;
     }
     struct stat st;
     EXPECT_NE(stat(out.c_str(), &st), 0) << "a refused build leaves no output";
