@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Builder.h"
+#include "ZipInput.h"
 #include "mksfx_helpers.h"
 #include "support/TempFile.h"
 
@@ -92,6 +93,43 @@ TEST(BuilderNames, DuplicatesAsWindowsSeesThem)
     EXPECT_NO_THROW(mksfx::CheckUniqueNames(entries({"a/b.txt", "a/c.txt", "ab"})));
     EXPECT_THROW(mksfx::CheckUniqueNames(entries({"Docs/Read.me", "docs/READ.ME"})), BuildError);
     EXPECT_THROW(mksfx::CheckUniqueNames(entries({"tool", "TOOL/x.dll"})), BuildError);
+}
+
+TEST(BuilderNames, NamesOfExistingZipsAreResolved)
+{
+    using mksfx::ZipEntryInfo;
+    auto resolve = [](const std::string &raw, uint16_t flags, std::vector<uint8_t> extra = {}) {
+        ZipEntryInfo e;
+        e.RawName = raw;
+        e.Flags = flags;
+        e.Extra = extra;
+        std::string utf8;
+        return mksfx::EntryNameUtf8(e, utf8) ? utf8 : std::string("(refused)");
+    };
+    const std::string hangul = u8"\ud55c\uae00.txt", cp949 = "\xC7\xD1\xB1\xDB.txt";
+    EXPECT_EQ(resolve(hangul, 0x0800), hangul);            // UTF-8 flag (7-Zip, jar, Python)
+    EXPECT_EQ(resolve(hangul, 0), hangul);                 // plain UTF-8 bytes (Info-ZIP on Linux)
+    EXPECT_EQ(resolve(cp949, 0), hangul);                  // code page 949 (Korean Windows)
+    EXPECT_EQ(resolve(cp949, 0x0800), "(refused)");        // flagged, but no UTF-8
+    EXPECT_EQ(resolve("\x80\xFF", 0), "(refused)");          // neither
+
+    // The Info-ZIP Unicode Path field counts only while its CRC matches the
+    // name beside it: a tool that renamed the entry left it stale.
+    auto field = [](const std::string &raw, const std::string &utf8) {
+        uint32_t crc = 0xFFFFFFFF;
+        for (unsigned char c : raw) {
+            crc ^= c;
+            for (int k = 0; k < 8; k++)
+                crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+        }
+        crc = ~crc;
+        std::vector<uint8_t> x = {0x75, 0x70, (uint8_t)(5 + utf8.size()), 0, 1, (uint8_t)crc,
+                                  (uint8_t)(crc >> 8), (uint8_t)(crc >> 16), (uint8_t)(crc >> 24)};
+        x.insert(x.end(), utf8.begin(), utf8.end());
+        return x;
+    };
+    EXPECT_EQ(resolve("HANGUL~1.TXT", 0, field("HANGUL~1.TXT", hangul)), hangul);
+    EXPECT_EQ(resolve("renamed.txt", 0, field("HANGUL~1.TXT", hangul)), "renamed.txt");
 }
 
 class BuilderWalk : public ::testing::Test {
