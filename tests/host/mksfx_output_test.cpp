@@ -177,6 +177,21 @@ TEST_F(BuilderOutput, AnInterruptedBuildLeavesNothing)
     EXPECT_TRUE(Leftovers().empty());
 }
 
+TEST_F(BuilderOutput, ProgressOnlyOnATerminal)
+{
+    // 40 MB of zeros from a sparse file: large enough for progress, and
+    // quick to read and deflate.
+    ASSERT_EQ(truncate(scratch.Write("in/zeros.bin", std::string()).c_str(), 40000000), 0);
+    Outcome quiet = Mksfx({"-o", out, "-1", in});
+    EXPECT_EQ(quiet.Code, 0);
+    EXPECT_EQ(quiet.Output, "");
+    // `script` gives the builder a terminal.
+    Outcome shown = Shell("script -qec " + Quote(Quote(MKSFX_PATH) + " -o " + Quote(out) + " -1 " + Quote(in)) +
+                          " /dev/null");
+    EXPECT_EQ(shown.Code, 0) << shown.Output;
+    EXPECT_NE(shown.Output.find("100% of 38 MiB"), std::string::npos) << shown.Output;
+}
+
 TEST_F(BuilderOutput, SignedFileStillExtracts)
 {
     ASSERT_EQ(Mksfx({"-q", "-o", out, "--caption", "Signed", in}).Code, 0);
