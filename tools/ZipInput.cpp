@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include <memory>
+#include <set>
 
 #include "Builder.h"
 #include "Platform.h"
@@ -371,12 +372,14 @@ void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEp
         e.Source->CrcKnown = true;
         entries.push_back(std::move(e));
     }
+    std::set<std::string> holding;   // every folder that holds a file, with its '/'
+    for (size_t i = firstNew; i < entries.size(); i++) {
+        std::string k = NameKey(entries[i].Utf8Name);
+        for (size_t p = k.find('/'); p != std::string::npos; p = k.find('/', p + 1))
+            holding.insert(k.substr(0, p + 1));
+    }
     for (const std::string &folder : folders) {
-        std::string key = NameKey(folder);
-        bool holds = false;
-        for (size_t i = firstNew; i < entries.size() && !holds; i++)
-            holds = NameKey(entries[i].Utf8Name).compare(0, key.size(), key) == 0;
-        if (!holds)
+        if (!holding.count(NameKey(folder)))
             note("empty folder \"" + folder + "\" of \"" + path + "\" left out: the self-extracting file "
                  "creates only folders that hold files");
     }
