@@ -195,6 +195,10 @@ with zipfile.ZipFile(d + '/drive.zip', 'w') as z:
     z.writestr(zipfile.ZipInfo('C:/evil.txt'), 'x')
 with zipfile.ZipFile(d + '/device.zip', 'w') as z:
     z.writestr(zipfile.ZipInfo('docs/con.txt'), 'x')
+with zipfile.ZipFile(d + '/folders.zip', 'w') as z:
+    z.writestr('empty/', '')
+    z.writestr('full/', '')
+    z.writestr('full/x.txt', 'x')
 with zipfile.ZipFile(d + '/twice.zip', 'w') as z:
     z.writestr('Read.me', 'x')
     z.writestr('READ.ME', 'y')
@@ -222,6 +226,14 @@ with zipfile.ZipFile(d + '/twice.zip', 'w') as z:
     }
     struct stat st;
     EXPECT_NE(stat(out.c_str(), &st), 0) << "a refused build leaves no output";
+
+    // Folder entries are dropped; an empty one is named, since the stub
+    // would never create it.
+    Outcome folders = Mksfx({"-o", out, "--zip", scratch.Path() + "/folders.zip"});
+    EXPECT_EQ(folders.Code, 0) << folders.Output;
+    EXPECT_NE(folders.Output.find("empty folder \"empty/\""), std::string::npos) << folders.Output;
+    EXPECT_EQ(folders.Output.find("\"full/\""), std::string::npos) << folders.Output;
+    EXPECT_NE(Mksfx({"--info", out}).Output.find("1 entry"), std::string::npos);
 }
 
 }  // namespace
