@@ -424,17 +424,16 @@ public:
     Written WriteEntry(Entry &e);
 
 private:
-    void Put(const uint8_t *bytes, size_t n, const std::string &name)
+    void Put(const uint8_t *bytes, size_t n)
     {
         if (n && fwrite(bytes, 1, n, out_) != n)
             throw BuildError("cannot write the output: " + SystemError());
-        (void)name;
     }
-    void PutEncrypted(uint8_t *bytes, size_t n, Keys *keys, const std::string &name)
+    void PutEncrypted(uint8_t *bytes, size_t n, Keys *keys)
     {
         if (keys)
             Encrypt(*keys, bytes, n);
-        Put(bytes, n, name);
+        Put(bytes, n);
     }
     void Advance(size_t n)
     {
@@ -496,7 +495,7 @@ bool Writer::Deflate(Entry &e, Keys *keys, uint32_t &crc, uint64_t &read, uint64
             smaller = false;
             break;
         }
-        PutEncrypted(buf_.data(), have, keys, e.Utf8Name);
+        PutEncrypted(buf_.data(), have, keys);
     }
     deflateEnd(&z);
     if (r == Z_STREAM_ERROR)
@@ -512,7 +511,7 @@ void Writer::Store(Entry &e, Keys *keys, uint32_t &crc, uint64_t &read, uint64_t
         read += n;
         written += n;
         Advance(n);
-        PutEncrypted(in_.data(), n, keys, e.Utf8Name);
+        PutEncrypted(in_.data(), n, keys);
     }
 }
 
@@ -537,7 +536,7 @@ Written Writer::WriteEntry(Entry &e)
         known = true;
     }
     std::vector<uint8_t> header = LocalHeaderBytes(e, w);
-    Put(header.data(), header.size(), e.Utf8Name);
+    Put(header.data(), header.size());
 
     Keys keys, start;
     Keys *k = nullptr;
@@ -555,7 +554,7 @@ Written Writer::WriteEntry(Entry &e)
             InitKeys(o_.Password->data(), (uint32_t)o_.Password->size());
         }
         Encrypt(keys, eh, 12);
-        Put(eh, 12, e.Utf8Name);
+        Put(eh, 12);
         start = keys;
         k = &keys;
         encryption = 12;
@@ -596,7 +595,7 @@ Written Writer::WriteEntry(Entry &e)
     header = LocalHeaderBytes(e, w);
     if (!SeekFile(out_, w.Offset))
         throw BuildError("cannot seek in the output: " + SystemError());
-    Put(header.data(), 30, e.Utf8Name);
+    Put(header.data(), 30);
     if (!SeekFile(out_, end))
         throw BuildError("cannot seek in the output: " + SystemError());
     return w;
