@@ -4,7 +4,7 @@
 //
 // The decoder runs through the real file layer.  Output beyond
 // CompareLimit goes to /dev/null and only the CRC is compared.
-#include "FuzzTarget.h"
+#include "../FuzzTarget.h"
 
 #include <fcntl.h>
 #include <stdio.h>

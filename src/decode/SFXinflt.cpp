@@ -117,9 +117,9 @@ void FlushWindow()
     WindowPosition = 0;
 }
 
-// The decoder's view of the byte source once the inlined fast path below
-// has used up InputBuffer: end of data reads as 0xFF and is counted.
-static uint32_t __attribute__((noinline)) SlowInputByte()
+// The byte source as the bit reader sees it: end of data reads as 0xFF
+// and is counted.
+static uint32_t BitSourceByte()
 {
     int c = NextInputByte();
     if (c >= 0)
@@ -128,10 +128,39 @@ static uint32_t __attribute__((noinline)) SlowInputByte()
     return 0xFF;
 }
 
-// Working copies: b and k (bit buffer and count), in and end (the unread
-// part of InputBuffer).  Every routine that reads bits declares them with
-// BIT_STATE and has a label `overrun' for a stream that runs far past its
-// data.
+// FetchBits and ConsumeBits on the decoder state itself, for the block
+// headers, the stored blocks and the code lengths; the code loop works on
+// local copies (below).  n is at most 16.
+static void FetchBits(unsigned n)
+{
+    while (BitCount < n) {
+        BitBuffer |= BitSourceByte() << BitCount;
+        BitCount += 8;
+    }
+}
+
+static void ConsumeBits(unsigned n)
+{
+    BitBuffer >>= n;
+    BitCount = (uint16_t)(BitCount - n);
+}
+
+static unsigned ReadBits(unsigned n)
+{
+    FetchBits(n);
+    unsigned value = BitBuffer & BitMask[n];
+    ConsumeBits(n);
+    return value;
+}
+
+// True once bits past the end of the entry's data have been taken: the end
+// of data bytes sit above every real bit, so fewer than 8 * InputOverrun
+// bits are left exactly then.
+static bool ReadPastEnd() { return BitCount < 8 * InputOverrun; }
+
+// Working copies for the code loop: b and k (bit buffer and count), in and
+// end (the unread part of InputBuffer), pastEnd (ReadPastEnd as a bound on
+// k).
 #define BIT_STATE                                                                                  \
     uint32_t b = BitBuffer;                                                                        \
     unsigned k = BitCount;                                                                         \
@@ -139,54 +168,52 @@ static uint32_t __attribute__((noinline)) SlowInputByte()
     const uint8_t *end = InputBuffer + InputCount;                                                 \
     unsigned pastEnd = 8 * InputOverrun
 
-#define SYNC_INPUT()                                                                               \
+#define STORE_BITS()                                                                               \
     do {                                                                                           \
         uint16_t pos_ = (uint16_t)(in - InputBuffer);                                              \
         RemainingInput -= pos_ - InputPosition;                                                    \
         InputPosition = pos_;                                                                      \
-    } while (0)
-
-#define LOAD_INPUT()                                                                               \
-    do {                                                                                           \
-        in = InputBuffer + InputPosition;                                                          \
-        end = InputBuffer + InputCount;                                                            \
-    } while (0)
-
-#define STORE_BITS()                                                                               \
-    do {                                                                                           \
-        SYNC_INPUT();                                                                              \
         BitBuffer = b;                                                                             \
         BitCount = (uint16_t)k;                                                                    \
     } while (0)
 
-// FetchBits (n <= 16)
-#define FETCH_BITS(n)                                                                              \
+// At least 16 bits, which holds any code (15 bits at most) or extra bits.
+// With four bytes left in InputBuffer, one unaligned load tops the buffer up
+// to 24..31 bits; the bits it places above the count are the stream's next
+// bits, which later loads OR in again unchanged.  Otherwise the bytes come
+// one by one through FetchBits.  A stream that runs a third byte past its
+// end has certainly read past it (valid ones hold at most 23 bits).
+#define REFILL()                                                                                   \
     do {                                                                                           \
-        while (k < (unsigned)(n)) {                                                                \
-            if (in < end) {                                                                        \
-                b |= (uint32_t)*in++ << k;                                                         \
+        if (k < 16) {                                                                              \
+            if (end - in >= 4) {                                                                   \
+                uint32_t word_;                                                                    \
+                memcpy(&word_, in, 4);                                                             \
+                b |= word_ << k;                                                                   \
+                in += (31 - k) >> 3;                                                               \
+                k |= 24;                                                                           \
             } else {                                                                               \
-                SYNC_INPUT();                                                                      \
-                b |= SlowInputByte() << k;                                                         \
-                LOAD_INPUT();                                                                      \
+                STORE_BITS();                                                                      \
+                FetchBits(16);                                                                     \
+                b = BitBuffer;                                                                     \
+                k = BitCount;                                                                      \
+                in = InputBuffer + InputPosition;                                                  \
+                end = InputBuffer + InputCount;                                                    \
                 pastEnd = 8 * InputOverrun;                                                        \
                 if (InputOverrun >= 3)                                                             \
-                    goto overrun;                                                                  \
+                    goto done;                                                                     \
             }                                                                                      \
-            k += 8;                                                                                \
         }                                                                                          \
     } while (0)
 
-// ConsumeBits
 #define CONSUME_BITS(n)                                                                            \
     do {                                                                                           \
         b >>= (n);                                                                                 \
         k -= (n);                                                                                  \
     } while (0)
 
-// True once bits past the end of the entry's data have been taken.  Checked
-// before anything decoded from them reaches the window, so a truncated
-// entry's output is always a prefix of what the whole entry holds.
+// Checked before anything decoded from such bits reaches the window, so a
+// truncated entry's output is always a prefix of what the whole entry holds.
 #define READ_PAST_END() (k < pastEnd)
 
 // ---------------------------------------------------------------------------
@@ -365,6 +392,47 @@ static void FlushFrom(unsigned &w)
     w = 0;
 }
 
+// Copies a match of e bytes within the window, as a byte-by-byte copy in
+// increasing order would: a source that overlaps its destination repeats
+// the pattern.  Sources at least 8 bytes back (or after the destination,
+// without overlap) move in pieces of 8, 4 and 2 bytes, each of which reads
+// only bytes that are already final; no piece writes past the copy's end,
+// since the bytes there are history still to be read.
+static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned e)
+{
+    if (to - from >= 8 || from - to >= (ptrdiff_t)e) {
+        if (e >= 64 && to - from >= (ptrdiff_t)e) {
+            memcpy(to, from, e);
+            return;
+        }
+        for (; e >= 8; e -= 8, to += 8, from += 8) {
+            uint64_t piece;
+            memcpy(&piece, from, 8);
+            memcpy(to, &piece, 8);
+        }
+        if (e >= 4) {
+            uint32_t head, tail;
+            memcpy(&head, from, 4);
+            memcpy(&tail, from + e - 4, 4);
+            memcpy(to, &head, 4);
+            memcpy(to + e - 4, &tail, 4);
+        } else if (e >= 2) {
+            uint16_t head, tail;
+            memcpy(&head, from, 2);
+            memcpy(&tail, from + e - 2, 2);
+            memcpy(to, &head, 2);
+            memcpy(to + e - 2, &tail, 2);
+        } else if (e) {
+            *to = *from;
+        }
+    } else if (to - from == 1) {
+        memset(to, from[0], e);
+    } else {
+        while (e--)
+            *to++ = *from++;
+    }
+}
+
 // Literal/length and distance symbols until the end of the block.
 static int DecodeCodes(const DecodeEntry *tl, const DecodeEntry *td, unsigned bl, unsigned bd)
 {
@@ -376,16 +444,16 @@ static int DecodeCodes(const DecodeEntry *tl, const DecodeEntry *td, unsigned bl
     if (!tl)
         goto done;
     for (;;) {
-        FETCH_BITS(bl);
+        REFILL();
+        // Links walk down to the sub-tables; the bits a code looks at never
+        // go past its table's longest code, so 16 bits cover the walk.
         const DecodeEntry *t = tl + (b & ml);
         unsigned op = t->Op;
         while (op > OpLiteral) {
             if (op == OpInvalid)
                 goto done;
             CONSUME_BITS(t->Bits);
-            op -= OpLiteral;
-            FETCH_BITS(op);
-            t = t->Next + (b & BitMask[op]);
+            t = t->Next + (b & BitMask[op - OpLiteral]);
             op = t->Op;
         }
         CONSUME_BITS(t->Bits);
@@ -402,54 +470,55 @@ static int DecodeCodes(const DecodeEntry *tl, const DecodeEntry *td, unsigned bl
             goto done;
         }
 
-        FETCH_BITS(op);
+        if (k < op)
+            REFILL();
         unsigned n = t->Value + (b & BitMask[op]);
         CONSUME_BITS(op);
 
         if (!td)
             goto done;
-        FETCH_BITS(bd);
+        REFILL();
         t = td + (b & md);
         op = t->Op;
         while (op > OpLiteral) {
             if (op == OpInvalid)
                 goto done;
             CONSUME_BITS(t->Bits);
-            op -= OpLiteral;
-            FETCH_BITS(op);
-            t = t->Next + (b & BitMask[op]);
+            t = t->Next + (b & BitMask[op - OpLiteral]);
             op = t->Op;
         }
         CONSUME_BITS(t->Bits);
-        FETCH_BITS(op);
-        unsigned d = (w - t->Value - (b & BitMask[op])) & 0xFFFF;
+        if (k < op)
+            REFILL();
+        unsigned dist = t->Value + (b & BitMask[op]);
         CONSUME_BITS(op);
         if (READ_PAST_END())
             goto done;
 
+        if (dist <= w && n < WindowSize - w) {
+            // The common case: the source lies in this portion of the
+            // window and the copy does not fill it.
+            CopyMatch(window + w, window + w - dist, n);
+            w += n;
+            continue;
+        }
         // The window is circular: a source before position 0 is the tail
-        // of the previous portion (zeros before the entry's first byte).
+        // of the previous portion (zeros before the entry's first byte);
+        // a copy that fills the window is split around the flush.
+        unsigned d = (w - dist) & 0xFFFF;
         do {
             d &= WindowSize - 1;
             unsigned e = WindowSize - (d > w ? d : w);
             if (e > n)
                 e = n;
             n -= e;
-            if ((int)(w - d) >= (int)e || d >= w + e) {
-                memcpy(window + w, window + d, e);
-                w += e;
-                d += e;
-            } else {
-                // Overlapping: byte by byte, so the copy repeats the pattern.
-                do
-                    window[w++] = window[d++];
-                while (--e);
-            }
+            CopyMatch(window + w, window + d, e);
+            w += e;
+            d += e;
             if (w == WindowSize)
                 FlushFrom(w);
         } while (n);
     }
-overrun:
 done:
     STORE_BITS();
     WindowPosition = (uint16_t)w;
@@ -459,56 +528,44 @@ done:
 // RFC 1951 3.2.4: LEN, NLEN, then LEN bytes, from a byte boundary.
 static int CopyStoredBlock()
 {
-    BIT_STATE;
-    unsigned w = WindowPosition;
-    int result = InflateBadData;
-    unsigned len;
-    CONSUME_BITS(k & 7);
-    FETCH_BITS(16);
-    len = b & 0xFFFF;
-    CONSUME_BITS(16);
-    FETCH_BITS(16);
-    if ((~b & 0xFFFF) != len)
-        goto done;
-    CONSUME_BITS(16);
-    if (READ_PAST_END())
-        goto done;
+    ConsumeBits(BitCount & 7);
+    unsigned len = ReadBits(16);
+    if (ReadBits(16) != (~len & 0xFFFF) || ReadPastEnd())
+        return InflateBadData;
     while (len) {
-        if (k) {
+        unsigned w = WindowPosition;
+        if (BitCount) {
             // Whole bytes the bit buffer already holds come first.
-            Window[w++] = (uint8_t)b;
-            CONSUME_BITS(8);
+            Window[w] = (uint8_t)ReadBits(8);
+            if (ReadPastEnd())
+                return InflateBadData;
+            w++;
             len--;
-            if (READ_PAST_END())
-                goto done;
-        } else if (in < end) {
-            unsigned e = (unsigned)(end - in);
+        } else {
+            BitBuffer = 0;          // drop bits loaded ahead of these bytes
+            if (InputPosition >= InputCount) {
+                int c = NextInputByte();
+                if (c < 0)
+                    return InflateBadData;
+                Window[w++] = (uint8_t)c;
+                len--;
+            }
+            unsigned e = (unsigned)(InputCount - InputPosition);
             if (e > len)
                 e = len;
             if (e > WindowSize - w)
                 e = WindowSize - w;
-            memcpy(Window + w, in, e);
-            in += e;
+            memcpy(Window + w, InputBuffer + InputPosition, e);
+            InputPosition = (uint16_t)(InputPosition + e);
+            RemainingInput -= (int32_t)e;
             w += e;
             len -= e;
-        } else {
-            SYNC_INPUT();
-            int c = NextInputByte();
-            LOAD_INPUT();
-            if (c < 0)
-                goto done;
-            Window[w++] = (uint8_t)c;
-            len--;
         }
+        WindowPosition = (uint16_t)w;
         if (w == WindowSize)
-            FlushFrom(w);
+            FlushWindow();
     }
-    result = InflateOk;
-overrun:
-done:
-    STORE_BITS();
-    WindowPosition = (uint16_t)w;
-    return result;
+    return InflateOk;
 }
 
 static int DecodeFixedBlock()
@@ -536,97 +593,61 @@ static int DecodeFixedBlock()
 // code-length code.
 static int DecodeDynamicBlock()
 {
-    BIT_STATE;
     uint8_t lengths[288 + 32];
     DecodeEntry *tl = 0, *td = 0, *chain = 0, *distanceChain = 0;
-    unsigned nl, nd, nb, total, i = 0, previous = 0, bl = 7, bd = 6;
-    int result = InflateBadData;
+    unsigned bl = 7, bd = 6;
 
-    FETCH_BITS(14);
-    nl = 257 + (b & 31);
-    CONSUME_BITS(5);
-    nd = 1 + (b & 31);
-    CONSUME_BITS(5);
-    nb = 4 + (b & 15);
-    CONSUME_BITS(4);
-    for (unsigned j = 0; j < 19; j++) {
-        unsigned len = 0;
-        if (j < nb) {
-            FETCH_BITS(3);
-            len = b & 7;
-            CONSUME_BITS(3);
+    unsigned nl = 257 + ReadBits(5);
+    unsigned nd = 1 + ReadBits(5);
+    unsigned nb = 4 + ReadBits(4);
+    for (unsigned j = 0; j < 19; j++)
+        lengths[CodeLengthOrder[j]] = (uint8_t)(j < nb ? ReadBits(3) : 0);
+
+    int result = ReadPastEnd() ? InflateBadData : BuildDecodeTable(lengths, 19, 19, 0, 0, 0, tl, chain, bl);
+    if (result == InflateOk) {
+        result = InflateBadData;
+        unsigned total = nl + nd, i = 0, previous = 0;
+        // A code-length code without codes leaves tl null.
+        while (tl && i < total) {
+            FetchBits(bl);
+            const DecodeEntry *t = tl + (BitBuffer & BitMask[bl]);
+            // Lengths of at most 7 bits never need a sub-table; what is not
+            // a plain slot is the free pattern of a single one-bit code.
+            if (t->Op != OpLiteral)
+                break;
+            ConsumeBits(t->Bits);
+            unsigned symbol = t->Value, repeat = 1;
+            if (symbol < 16)
+                previous = symbol;
+            else if (symbol == 16)
+                repeat = 3 + ReadBits(2);
+            else if (symbol == 17)
+                repeat = 3 + ReadBits(3), previous = 0;
+            else
+                repeat = 11 + ReadBits(7), previous = 0;
+            if (i + repeat > total)
+                break;              // a repeat past the end
+            while (repeat--)
+                lengths[i++] = (uint8_t)previous;
         }
-        lengths[CodeLengthOrder[j]] = (uint8_t)len;
+        if (i == total && !ReadPastEnd())
+            result = InflateOk;
     }
-    if (READ_PAST_END())
-        goto done;
-
-    result = BuildDecodeTable(lengths, 19, 19, 0, 0, 0, tl, chain, bl);
-    if (result != InflateOk)
-        goto done;
-    result = InflateBadData;
-    if (!tl)
-        goto done;                  // a code-length code without codes
-
-    total = nl + nd;
-    while (i < total) {
-        FETCH_BITS(bl);
-        const DecodeEntry *t = tl + (b & BitMask[bl]);
-        // Lengths of at most 7 bits never need a sub-table; what is not a
-        // plain slot is the free pattern of a single one-bit code.
-        if (t->Op != OpLiteral)
-            goto done;
-        CONSUME_BITS(t->Bits);
-        unsigned symbol = t->Value, repeat;
-        if (symbol < 16) {
-            lengths[i++] = (uint8_t)symbol;
-            previous = symbol;
-            continue;
-        }
-        if (symbol == 16) {
-            FETCH_BITS(2);
-            repeat = 3 + (b & 3);
-            CONSUME_BITS(2);
-        } else if (symbol == 17) {
-            FETCH_BITS(3);
-            repeat = 3 + (b & 7);
-            CONSUME_BITS(3);
-            previous = 0;
-        } else {
-            FETCH_BITS(7);
-            repeat = 11 + (b & 127);
-            CONSUME_BITS(7);
-            previous = 0;
-        }
-        if (i + repeat > total)
-            goto done;
-        while (repeat--)
-            lengths[i++] = (uint8_t)previous;
-    }
-    if (READ_PAST_END())
-        goto done;
-    STORE_BITS();
     ReleaseDecodeTables(chain);
     chain = 0;
+    if (result != InflateOk)
+        return result;
 
     bl = 9;
     result = BuildDecodeTable(lengths, nl, 257, LengthBase, LengthExtra, 31, tl, chain, bl);
-    if (result != InflateOk)
-        goto released;
-    // An incomplete distance code is accepted: its free patterns decode as
-    // invalid codes when they are met.
-    result = BuildDecodeTable(lengths + nl, nd, 0, DistanceBase, DistanceExtra, 30, td,
-                              distanceChain, bd);
-    if (result == InflateOverSubscribed)
-        goto released;
-    result = DecodeCodes(tl, td, bl, bd);
-    goto released;
-
-overrun:
-    result = InflateBadData;
-done:
-    STORE_BITS();
-released:
+    if (result == InflateOk) {
+        // An incomplete distance code is accepted: its free patterns decode
+        // as invalid codes when they are met.
+        result = BuildDecodeTable(lengths + nl, nd, 0, DistanceBase, DistanceExtra, 30, td,
+                                  distanceChain, bd);
+        if (result != InflateOverSubscribed)
+            result = DecodeCodes(tl, td, bl, bd);
+    }
     ReleaseDecodeTables(chain);
     ReleaseDecodeTables(distanceChain);
     return result;
@@ -634,17 +655,10 @@ released:
 
 static int DecodeBlock(bool &last)
 {
-    unsigned type;
-    {
-        BIT_STATE;
-        FETCH_BITS(3);
-        last = b & 1;
-        type = (b >> 1) & 3;
-        CONSUME_BITS(3);
-        STORE_BITS();
-        if (READ_PAST_END())
-            return InflateBadData;
-    }
+    last = ReadBits(1);
+    unsigned type = ReadBits(2);
+    if (ReadPastEnd())
+        return InflateBadData;
     if (type == 0)
         return CopyStoredBlock();
     if (type == 1)
@@ -652,8 +666,6 @@ static int DecodeBlock(bool &last)
     if (type == 2)
         return DecodeDynamicBlock();
     return InflateBadData;          // reserved block type
-overrun:
-    return InflateBadData;
 }
 
 void Inflate()

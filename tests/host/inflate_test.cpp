@@ -13,6 +13,7 @@
 
 #include "common/FileIO.h"
 #include "common/Memory.h"
+#include "common/SFXmisc.h"
 #include "decode/CrcCrypt.h"
 #include "decode/SFXinflt.h"
 #include "support/BitWriter.h"
@@ -731,6 +732,52 @@ TEST_F(InflateTest, NothingLeaksAfterBadData)
         Run(good);
     }
     EXPECT_LE(mallinfo2().uordblks, before + 1024);
+}
+
+// ---------------------------------------------------------------------------
+// The CRC over a block: parts run side by side and joined must give the
+// plain byte-by-byte register, for every length and split.
+
+class CrcOverBlock : public InflateTest {};
+
+TEST_F(CrcOverBlock, EqualsZlibForEveryLengthAndStart)
+{
+    Bytes data = Random(70000, 21);
+    for (size_t n : {0, 1, 7, 1023, 1024, 1025, 1031, 4096, 8191, 32767, 32768, 65536, 69999}) {
+        for (uint32_t start : {0xFFFFFFFFu, 0u, 0x12345678u}) {
+            uint32_t ours = start;
+            UpdateCrcOverBlock(data.data(), (int32_t)n, ours);
+            uint32_t plain = start;
+            for (size_t i = 0; i < n; i++)
+                plain = CrcTable[(plain ^ data[i]) & 0xFF] ^ (plain >> 8);
+            EXPECT_EQ(ours, plain) << n;
+        }
+        uint32_t reg = 0xFFFFFFFF;
+        UpdateCrcOverBlock(data.data(), (int32_t)n, reg);
+        EXPECT_EQ(reg ^ 0xFFFFFFFF, Crc(Bytes(data.begin(), data.begin() + n))) << n;
+    }
+}
+
+TEST_F(CrcOverBlock, PiecesEqualTheWholeAndNothingForNoBytes)
+{
+    Bytes data = Random(100000, 22);
+    uint32_t whole = 0xFFFFFFFF;
+    UpdateCrcOverBlock(data.data(), (int32_t)data.size(), whole);
+    std::mt19937 rng(23);
+    for (int round = 0; round < 20; round++) {
+        uint32_t pieces = 0xFFFFFFFF;
+        size_t pos = 0;
+        while (pos < data.size()) {
+            size_t n = std::min<size_t>(rng() % 40000, data.size() - pos);
+            UpdateCrcOverBlock(data.data() + pos, (int32_t)n, pieces);
+            pos += n;
+        }
+        EXPECT_EQ(pieces, whole);
+    }
+    uint32_t reg = 0xCAFEBABE;
+    UpdateCrcOverBlock(data.data(), 0, reg);
+    UpdateCrcOverBlock(data.data(), -5, reg);
+    EXPECT_EQ(reg, 0xCAFEBABEu);
 }
 
 // ---------------------------------------------------------------------------
