@@ -13,10 +13,13 @@
 // in portions of up to 32 KB from the archive, decrypted in place as they
 // arrive.
 //
-// The hot loops keep the bit buffer, its count, the input pointers and the
-// window position in locals and take input bytes straight from InputBuffer;
-// only when the buffer runs dry do they store their view back and call the
-// byte source, which refills it.
+// The code loop keeps the bit buffer, its count, the input pointers and the
+// window position in locals and takes input straight from InputBuffer, four
+// bytes at a time; only near the end of a portion does it store its view
+// back and go through the byte source, which refills the buffer.  Block
+// headers, stored blocks and code lengths are cold and share small bit
+// routines on the decoder state instead: in the stub this module is about
+// 5 KB of code.
 //
 // Damaged input: every malformed code, length or table is bad data.  Bits
 // wanted after the entry's compressed data read as 1 (end of data); a
@@ -55,7 +58,9 @@ enum { MaxCodeBits = 16, MaxSymbols = 288 };
 // ---------------------------------------------------------------------------
 // Decoder state: one entry is decoded at a time.
 
-uint32_t BitBuffer;                 // unconsumed input bits, next bit lowest
+// Unconsumed input bits, next bit lowest.  Bits above BitCount are 0 or the
+// stream's next bits, loaded ahead by the code loop.
+uint32_t BitBuffer;
 uint16_t BitCount;                  // valid bits in BitBuffer
 uint8_t *Window;                    // history and output buffer
 uint16_t WindowPosition;            // 0..32768: where the next output byte goes
