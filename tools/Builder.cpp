@@ -385,10 +385,10 @@ std::vector<uint8_t> UnicodePathField(const Entry &e)
     return x;
 }
 
-std::vector<uint8_t> LocalHeaderBytes(const Entry &e, const Written &w)
+// The fields that the local header and the central directory share, from
+// "version needed" to the extra field's length (APPNOTE 4.3.7, 4.3.12).
+static void PutSharedHeaderFields(std::vector<uint8_t> &b, const Entry &e, const Written &w)
 {
-    std::vector<uint8_t> b;
-    Put32(b, 0x04034B50);
     Put16(b, w.Version);
     Put16(b, w.Flags);
     Put16(b, w.Method);
@@ -399,6 +399,13 @@ std::vector<uint8_t> LocalHeaderBytes(const Entry &e, const Written &w)
     Put32(b, w.Size);
     Put16(b, (uint32_t)e.Name.size());
     Put16(b, (uint32_t)w.Extra.size());
+}
+
+std::vector<uint8_t> LocalHeaderBytes(const Entry &e, const Written &w)
+{
+    std::vector<uint8_t> b;
+    Put32(b, 0x04034B50);
+    PutSharedHeaderFields(b, e, w);
     b.insert(b.end(), e.Name.begin(), e.Name.end());
     b.insert(b.end(), w.Extra.begin(), w.Extra.end());
     return b;
@@ -625,16 +632,7 @@ void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &op
         const Written &w = done[i];
         Put32(cd, 0x02014B50);
         Put16(cd, 20);          // made by: MS-DOS attributes, version 2.0
-        Put16(cd, w.Version);
-        Put16(cd, w.Flags);
-        Put16(cd, w.Method);
-        Put16(cd, e.DosTime);
-        Put16(cd, e.DosDate);
-        Put32(cd, w.Crc);
-        Put32(cd, w.Compressed);
-        Put32(cd, w.Size);
-        Put16(cd, (uint32_t)e.Name.size());
-        Put16(cd, (uint32_t)w.Extra.size());
+        PutSharedHeaderFields(cd, e, w);
         Put16(cd, 0);           // comment
         Put16(cd, 0);           // disk
         Put16(cd, 0);           // internal attributes
