@@ -4,22 +4,25 @@
 
 #include "driver.h"
 
-TEST_CASE(BareStubReachesTheDialogAndClosesWithZero)
+TEST_CASE(BareStubReportsTheEmptyArchiveReachesTheDialogAndClosesWithZero)
 {
-    // A stub file with no settings block and no archive.
+    // A stub file with no settings block and no archive: the listing run
+    // reports the missing header, then the dialog opens with defaults.
     CopyFileA("sfx.exe", "bare_stub.exe", FALSE);
     drv::Process p = drv::Start("bare_stub.exe");
     CHECK(p.handle != NULL);
-    HWND main = drv::WaitDialogWithControl(p.id, 101);
-    // The listing of an empty archive may report itself first.
-    for (int i = 0; i < 3 && !main; i++) {
-        HWND box = drv::WaitDialog(p.id, 0, 2000);
-        if (box)
-            drv::DismissBox(box);
-        main = drv::WaitDialogWithControl(p.id, 101, 3000);
+    HWND box = drv::WaitDialog(p.id, "에러...");
+    CHECK(box != NULL);
+    if (box) {
+        CHECK(drv::MessageBoxText(box) == "압축파일의 헤더를 읽지못함");
+        drv::DismissBox(box);
     }
+    HWND main = drv::WaitDialogWithControl(p.id, 101);
     CHECK(main != NULL);
-    if (main)
+    if (main) {
+        CHECK(drv::WindowText(main) == "자동압축해제");
         drv::Press(main, IDCANCEL);
+    }
     CHECK(drv::WaitExit(p) == 0);
+    DeleteFileA("bare_stub.exe");
 }
