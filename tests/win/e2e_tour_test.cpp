@@ -150,6 +150,8 @@ TEST_CASE(ArchiveWithoutEntriesAndItsMessage)
 TEST_CASE(BrowseOpensTheFolderDialogAndCancelKeepsTheField)
 {
     std::string dir = Scratch("tour_browse");
+    CreateDirectoryA((dir + "\\문서").c_str(), NULL);
+    CreateDirectoryA((dir + "\\사진").c_str(), NULL);
     Sfx sfx;
     zm::Settings s;
     s.folder = dir;
@@ -161,6 +163,17 @@ TEST_CASE(BrowseOpensTheFolderDialogAndCancelKeepsTheField)
     CHECK(select != NULL);
     if (select) {
         Shot("folder-select", select, sfx.main);
+        // The new-folder dialog over it, a name typed, then cancelled.
+        drv::Press(select, 2004);
+        HWND made = drv::WaitDialogWithControl(sfx.process.id, 3002, 5000);
+        CHECK(made != NULL);
+        if (made) {
+            CHECK_TEXT(TextOf(made), "서브디렉토리 만들기");
+            SendDlgItemMessageA(made, 3002, WM_SETTEXT, 0, (LPARAM) "새 폴더");
+            Shot("folder-new", made, select);
+            drv::Press(made, IDCANCEL);
+            CHECK(Eventually([&] { return !IsWindow(made); }));
+        }
         drv::Press(select, IDCANCEL);
         CHECK(Eventually([&] { return !IsWindow(select); }));
     }
