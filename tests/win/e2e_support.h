@@ -11,16 +11,6 @@
 #include <string>
 #include <vector>
 
-// CHECK_STR for texts that are temporaries: both sides are held as copies.
-#define CHECK_TEXT(a, b)                                                    \
-    do {                                                                    \
-        std::string a_ = (a), b_ = (b);                                     \
-        if (a_ != b_) {                                                     \
-            printf("  %s:%d: \"%s\" != \"%s\"\n", __FILE__, __LINE__, a_.c_str(), \
-                   b_.c_str());                                             \
-            WinTestFailures++;                                              \
-        }                                                                   \
-    } while (0)
 
 namespace e2e {
 

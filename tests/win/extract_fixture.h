@@ -333,16 +333,6 @@ inline std::string Joined(const std::vector<std::string> &v)
     return s;
 }
 
-// CHECK_STR for values that are std::string temporaries.
-#define CHECK_TEXT(a, b)                                                         \
-    do {                                                                         \
-        std::string a_ = (a), b_ = (b);                                          \
-        if (a_ != b_) {                                                          \
-            printf("  %s:%d: \"%s\" != \"%s\"\n", __FILE__, __LINE__, a_.c_str(),  \
-                   b_.c_str());                                                  \
-            WinTestFailures++;                                                   \
-        }                                                                        \
-    } while (0)
 
 #define CHECK_EVENTS(got, ...)                                                   \
     do {                                                                         \

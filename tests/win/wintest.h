@@ -50,6 +50,18 @@ struct WinTestRegister {
         }                                                                   \
     } while (0)
 
+// CHECK_STR for texts held in std::string temporaries: both sides are kept
+// as copies.  Include <string> before using it.
+#define CHECK_TEXT(a, b)                                                    \
+    do {                                                                    \
+        std::string a_ = (a), b_ = (b);                                     \
+        if (a_ != b_) {                                                     \
+            printf("  %s:%d: \"%s\" != \"%s\"\n", __FILE__, __LINE__, a_.c_str(), \
+                   b_.c_str());                                             \
+            WinTestFailures++;                                              \
+        }                                                                   \
+    } while (0)
+
 // Defined once per program by including wintest_main.h in one file.
 int WinTestRunAll(const char *only);
 
