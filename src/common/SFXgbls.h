@@ -40,10 +40,13 @@ static_assert(sizeof(LocalFileHeader) == 30, "local header is 30 bytes");
 
 enum {
     TextBufferSize = 261,        // settings texts and BrowseFolder
-    TargetFolderChars = 255,     // what the folder field may hand over
-    // Room for the 255 characters, the backslash that the run after
-    // extraction appends, and a terminator, with slack.
-    TargetFolderSize = 260,
+    // The longest target folder a run accepts.  The buffer holds more: a
+    // longer folder (typed, browsed, or the temporary folder) is kept whole
+    // and refused by the run, since cut short it would name another folder.
+    TargetFolderChars = 255,
+    // 260 characters, the backslash the run after extraction appends, and
+    // a terminator.
+    TargetFolderSize = 262,
     PasswordBufferSize = 80,
     NameBufferSize = 258,
 };

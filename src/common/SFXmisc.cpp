@@ -128,23 +128,50 @@ bool PathExists(char *text)
     return found;
 }
 
+// Walks up from the path to the first level that exists, then creates the
+// missing levels on the way back down, outermost first.  A loop, not a
+// recursion: the depth of a path is not bounded by anything the stack
+// could hold.
 void EnsureFolder(const char *text)
 {
     Text path = {0, 0};
     TextAssign(path, text);
-    if (path.Length && path.Data[path.Length - 1] == '\\')
-        path.Data[--path.Length] = 0;
-    if (path.Length >= 3 && !PathExists(path.Data)) {
+    char *p = path.Data;
+    uint32_t n = path.Length;
+    if (n && p[n - 1] == '\\')
+        p[--n] = 0;
+    // The lengths of the missing levels, longest first.
+    uint32_t *missing = (uint32_t *)GetMem((n + 1) * sizeof(uint32_t));
+    uint32_t count = 0;
+    while (n >= 3) {
+        char cut = p[n];
+        p[n] = 0;
+        bool exists = PathExists(p);
         Text parent = {0, 0};
-        FolderPart(path.Data, parent);
-        // A folder part is normally shorter than its text; a three-character
-        // text with a colon (such as "a:b") is its own folder part and would
-        // recurse for ever.
-        if (parent.Length < path.Length)
-            EnsureFolder(parent.Data);
+        if (!exists)
+            FolderPart(p, parent);
+        p[n] = cut;
+        uint32_t up = parent.Length;
         TextFree(parent);
-        FolderCreate(path.Data);
+        if (exists)
+            break;
+        missing[count++] = n;
+        if (up && p[up - 1] == '\\')
+            up--;
+        // A three-character text with a colon (such as "a:b") is its own
+        // folder part: nothing above it to make.
+        if (up >= n)
+            break;
+        n = up;
     }
+    while (count) {
+        uint32_t level = missing[--count];
+        char cut = p[level];
+        p[level] = 0;
+        FolderCreate(p);
+        p[level] = cut;
+    }
+    FreeMem(missing);
     TextFree(path);
 }
 
@@ -268,6 +295,25 @@ void CopyStoredEntry()
 }
 
 #ifdef _WIN32
+
+FARPROC SystemProc(const char *dll, const char *proc)
+{
+    HMODULE module = LoadLibraryExA(dll, NULL, 0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+    if (!module) {
+        // Without the search flags (Windows before the update that brought
+        // them) a full path does it; the altered search path makes the DLL's
+        // own imports come from its folder too.
+        char path[MAX_PATH + 16];
+        uint32_t n = GetSystemDirectoryA(path, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH)
+            return 0;
+        path[n++] = '\\';
+        for (const char *s = dll; (path[n++] = *s) != 0; s++)
+            ;
+        module = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+    return module ? GetProcAddress(module, proc) : 0;
+}
 
 void CentreWindow(SfxWindow window)
 {

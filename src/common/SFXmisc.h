@@ -50,6 +50,11 @@ void UpdateCrcOverBlock(const uint8_t *bytes, int32_t count, uint32_t &crc);
 void CopyStoredEntry();
 
 #ifdef _WIN32
+// An entry point of a DLL that Windows does not protect as a KnownDLL,
+// loaded from the system folder and nowhere else; null when it cannot be
+// had.  The folder of the self-extracting file is typically a Downloads
+// folder that anyone may drop a DLL of that name into.
+FARPROC SystemProc(const char *dll, const char *proc);
 // Centres a window on the primary screen.
 void CentreWindow(SfxWindow window);
 // The list item after ListSearchIndex (wrapping) whose whole text equals the

@@ -6,6 +6,7 @@
 // what failed, ready for another try.
 #include "Extract.h"
 
+#include "../archive/EntryNames.h"
 #include "../archive/ZipWalk.h"
 #include "../common/FileIO.h"
 #include "../common/Memory.h"
@@ -23,61 +24,6 @@ static void ShowMessage(const char *text, const char *caption)
 static void Deselect(SfxWindow list)
 {
     SendMessageA(list, LB_SETSEL, FALSE, (LPARAM)ListSearchIndex);
-}
-
-static bool IsSlash(char c)
-{
-    return c == '\\' || c == '/';
-}
-
-// Names that would land outside the target folder.  Windows drops trailing
-// dots and spaces from a path component, so ".. " and "..." reach the parent
-// as surely as ".." does; a ':' names a drive or an alternate data stream;
-// a leading separator names a root or a UNC share.
-static bool IsUnsafeName(const char *name)
-{
-    if (IsSlash(name[0]))
-        return true;
-    uint32_t dots = 0;
-    bool onlyDots = true;
-    for (const char *p = name;; p++) {
-        char c = *p;
-        if (c == ':')
-            return true;
-        if (c == 0 || IsSlash(c)) {
-            if (onlyDots && dots >= 2)
-                return true;
-            if (c == 0)
-                return false;
-            dots = 0;
-            onlyDots = true;
-        } else if (c == '.') {
-            dots++;
-        } else if (c != ' ') {
-            onlyDots = false;
-        }
-    }
-}
-
-// The target path: TargetFolder without one trailing '\', a '\', the entry
-// name with every '/' turned into '\'.  Allocated to fit whatever the folder
-// and the name hold; a path too long for the file system then fails where
-// the file is created, with that step's message.
-static char *BuildTargetPath(const Text &name)
-{
-    uint32_t folder = TextLength(TargetFolder);
-    if (folder >= TargetFolderSize)
-        folder = TargetFolderSize - 1;
-    if (folder && TargetFolder[folder - 1] == '\\')
-        folder--;
-    char *path = (char *)GetMem(folder + name.Length + 2);
-    memcpy(path, TargetFolder, folder);
-    path[folder] = '\\';
-    char *d = path + folder + 1;
-    for (uint32_t i = 0; i < name.Length; i++)
-        d[i] = name.Data[i] == '/' ? '\\' : name.Data[i];
-    d[name.Length] = 0;
-    return path;
 }
 
 static void SetStatus(SfxWindow dialog, const char *text)
@@ -156,6 +102,26 @@ static bool FindSelectedItem(SfxWindow list, const char *name)
     return false;
 }
 
+// Written to a pipe, an entry carries its sizes and CRC only in the data
+// descriptor after its data, which the walk never reads: the local header
+// says 0 bytes.  Deflated, that can never hold a stream; stored, it is an
+// empty file only when the next record follows at once.  Either way the
+// entry cannot be extracted from the local header, and an empty file with
+// a matching CRC of 0 would be reported as a success.
+static bool IsStreamedEntry(int32_t dataPosition)
+{
+    if (!(LocalHeader.Flags & 8) || LocalHeader.CompressedSize != 0)
+        return false;
+    if (LocalHeader.Method != 0)
+        return true;
+    uint8_t next[4] = {0, 0, 0, 0};
+    SeekArchive(dataPosition);
+    bool atRecord = FileRead(ArchiveFile, next, 4) < 4 ||
+                    (next[0] == 'P' && next[1] == 'K' && next[2] < 9 && next[3] < 9);
+    SeekArchive(dataPosition);
+    return !atRecord;
+}
+
 static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &name, bool &proceed)
 {
     if (!FindSelectedItem(list, name.Data))
@@ -175,12 +141,29 @@ static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &na
         return EntryNext;
     }
 
+    // An entry that cannot be decoded must not cost an existing file its
+    // contents, nor leave folders behind: it is judged before any of them.
+    bool undecodable = (LocalHeader.Method != 0 && LocalHeader.Method != 8) ||
+                       IsStreamedEntry(LastSeekPosition);
+
     proceed = (LocalHeader.Flags & 1) == 0 || PasswordFits();
     if (!proceed)
         return EntryStopWalk;
 
+    // A folder cut to fit would be another folder: one that does not fit
+    // is refused whole, before the file system sees any of it.
+    if (TextLength(TargetFolder) > TargetFolderChars) {
+        ShowMessage(TargetFolder, "디렉토리의 에러...");
+        return EntryStopWalk;
+    }
     EntryResult result = EntryNext;
     char *path = BuildTargetPath(name);
+    // The system would cut or reinterpret a longer path; it fails as a file
+    // that cannot be created fails.
+    if (TextLength(path) >= MaxTargetPath) {
+        ShowMessage(path, "파일을 열 수 없음...");
+        goto done;
+    }
     if (PathExists(path)) {
         bool overwrite = true;
         if (OverwritePolicy == OverwriteNever) {
@@ -194,7 +177,11 @@ static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &na
             Deselect(list);
             goto done;
         }
+        if (undecodable)
+            goto unknown;
     } else {
+        if (undecodable)
+            goto unknown;
         Text folder = {0, 0};
         FolderPart(path, folder);
         EnsureFolder(folder.Data);
@@ -206,14 +193,6 @@ static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &na
             result = EntryStopWalk;
             goto done;
         }
-    }
-
-    // An entry that cannot be decoded must not cost an existing file its
-    // contents: the method is judged before the output file is created.
-    if (LocalHeader.Method != 0 && LocalHeader.Method != 8) {
-        ShowMessage("알수없는 압축파일", "압축해제 에러...");
-        result = EntryEndRun;
-        goto done;
     }
 
     OutputFile = FileCreate(path);
@@ -242,6 +221,10 @@ static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &na
     if (!FileClose(OutputFile))
         ShowMessage(path, "파일을 닫을 수 없음...");
     OutputFile = NoFile;
+    goto done;
+unknown:
+    ShowMessage("알수없는 압축파일", "압축해제 에러...");
+    result = EntryEndRun;
 done:
     FreeMem(path);
     return result;

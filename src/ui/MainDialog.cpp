@@ -26,18 +26,23 @@ static void SelectWholeList(HWND dialog)
     SendMessageA(Item(dialog, EntryListId()), LB_SETSEL, TRUE, -1);
 }
 
-// The folder field holds at most 255 characters for the driver.
+// The folder field is read with room for more than a run accepts, so a
+// longer folder reaches the run whole and is refused there, not cut into
+// the name of another folder.
 static void ReadFolderField(HWND dialog)
 {
-    GetDlgItemTextA(dialog, IDC_FOLDER, TargetFolder, TargetFolderChars + 1);
+    GetDlgItemTextA(dialog, IDC_FOLDER, TargetFolder, TargetFolderSize - 1);
 }
 
 static void TakeCurrentFolder()
 {
-    // With a longer current folder the call writes nothing; the buffer
-    // must still hold a text.
-    if (GetCurrentDirectoryA(TargetFolderChars + 1, TargetFolder) > TargetFolderChars)
-        TargetFolder[0] = 0;
+    // A current folder too long for the buffer is still named, relatively:
+    // an empty text would put every file in the root of the drive.
+    DWORD n = GetCurrentDirectoryA(TargetFolderSize - 1, TargetFolder);
+    if (n == 0 || n >= TargetFolderSize - 1) {
+        TargetFolder[0] = '.';
+        TargetFolder[1] = 0;
+    }
 }
 
 static char *Append(char *to, const char *text)
@@ -75,7 +80,7 @@ static void InitDialog(HWND dialog)
 
     if (HasDefaultFolder) {
         uint32_t n = 0;
-        for (; n < TargetFolderChars && DefaultFolder[n]; n++)
+        for (; n < TargetFolderSize - 2 && DefaultFolder[n]; n++)
             TargetFolder[n] = DefaultFolder[n];
         TargetFolder[n] = 0;
     } else {
@@ -118,12 +123,12 @@ static void InitDialog(HWND dialog)
 static void Browse(HWND dialog)
 {
     ReadFolderField(dialog);
-    memcpy(BrowseFolder, TargetFolder, TargetFolderChars + 1);
+    memcpy(BrowseFolder, TargetFolder, TextBufferSize - 1);
+    BrowseFolder[TextBufferSize - 1] = 0;
     if (DialogBoxParamA(GetModuleHandleA(NULL), "DLGSEL", dialog, DlgSelProc, 0) == 1) {
-        memcpy(TargetFolder, BrowseFolder, TargetFolderChars + 1);
-        // The folder dialog may hand back up to 260 characters; the field
-        // and the driver take 255, and the copy must stay a text.
-        TargetFolder[TargetFolderChars] = 0;
+        // Up to 260 characters come back, all of them kept.
+        memcpy(TargetFolder, BrowseFolder, TextBufferSize);
+        TargetFolder[TextBufferSize - 1] = 0;
         SetDlgItemTextA(dialog, IDC_FOLDER, TargetFolder);
     }
 }

@@ -11,6 +11,9 @@
 
 enum { ExpandedChars = 255 };
 
+// A long form that does not fit in 255 characters is not cut, since the cut
+// text would name another folder (which ensure folder would then make): the
+// text as the system gave it, which names the same folder, stays.
 void ExpandLongPath(char *buffer)
 {
     uint32_t n = TextLength(buffer);
@@ -30,7 +33,7 @@ void ExpandLongPath(char *buffer)
     memcpy(result, input, 3);
     char name[TextBufferSize];
     uint32_t start = 3;     // first character of the current component
-    for (uint32_t i = 3; i < n && length < ExpandedChars; i++) {
+    for (uint32_t i = 3; i < n; i++) {
         if (input[i] != '\\')
             continue;
         input[i] = 0;
@@ -38,13 +41,19 @@ void ExpandLongPath(char *buffer)
         const char *part = PathFind(input, name, sizeof name) ? name : input + start;
         for (; *part && length < ExpandedChars; part++)
             result[length++] = *part;
+        bool full = *part || length == ExpandedChars;
         input[i] = '\\';
-        if (length < ExpandedChars)
-            result[length++] = '\\';
+        if (full)
+            goto unchanged;
+        result[length++] = '\\';
         start = i + 1;
     }
     memcpy(buffer, result, length);
     buffer[length] = 0;
+    return;
+unchanged:
+    if (n < TextBufferSize)
+        memcpy(buffer, input, n + 1);
 }
 
 bool CreateAndEnterFolder(const char *base, const char *name)

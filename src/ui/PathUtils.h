@@ -9,7 +9,9 @@
 // Rewrites a drive path (TextBufferSize bytes) with every component in its
 // long name and stored letter case, ending with a backslash, at most 255
 // characters.  Texts shorter than 4 characters (a drive root) are left as
-// they are; a component that cannot be looked up keeps its own text.
+// they are; a component that cannot be looked up keeps its own text.  When
+// the long form would pass 255 characters the text stays as given (with
+// the backslash, when it fits): never a cut text naming another folder.
 void ExpandLongPath(char *buffer);
 
 // Creates base + name with every missing level (base ends with a backslash

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "archive/EntryNames.h"
+#include "common/Memory.h"
 #include "common/SFXmisc.h"
 
 static std::string NamePart(const char *s)
@@ -88,4 +90,45 @@ TEST(TextRoutines, FixedTextCutsAtTheFirstZero)
     TextFree(t);
     EXPECT_EQ(SmallerOf(-3, 2), -3);
     EXPECT_EQ(SmallerOf(5, 5), 5);
+}
+
+// The names an entry may not have: each would be written outside the target
+// folder, into a device, or not at all.
+TEST(EntryNames, RefusedWhereWindowsWouldLeaveTheFolderOrReachADevice)
+{
+    const char *const refused[] = {
+        "../up", "a/../../b", "a\\.. \\b", "a/.../b", "..", ". .",           // parents
+        "/root", "\\x", "\\\\server\\share\\x", "C:x", "c:\\x", "f.txt:ads", // roots, streams
+        "NUL", "nul.txt", "sub/aux.dat", "CON", "Com1.log", "lpt9 .x", "prn..", "LPT0",
+        "conin$", "CONOUT$.txt", "COM\xA9\xF6", "a/Lpt\xA9\xF8.z/b",          // devices
+        "w*.txt", "q?", "say\"hi\"", "a<b", "a>b", "pi|pe", "c\x01", "tab\t", "\x1F",
+    };
+    for (const char *name : refused)
+        EXPECT_TRUE(IsUnsafeName(name)) << name;
+    const char *const allowed[] = {
+        "a.txt", "dir/sub/file", "dir\\file", "a/..b/c..d/x.y", "CONFIG.SYS", "nul_", "com10",
+        "lpt", "COMx", "console.txt", "a.nul", "auxiliary/x", "com1x.txt", ".hidden", "x/./y",
+        "\xB0\xA1\xB3\xAA.txt", "\xB9\xAE\x5C\xC0\xDA", "dir/",
+    };
+    for (const char *name : allowed)
+        EXPECT_FALSE(IsUnsafeName(name)) << name;
+}
+
+TEST(EntryNames, TargetPathJoinsWithOneBackslash)
+{
+    const struct {
+        const char *folder, *name, *path;
+    } cases[] = {
+        {"D:\\out", "a/b.txt", "D:\\out\\a\\b.txt"},
+        {"D:\\out\\", "a\\b", "D:\\out\\a\\b"},
+        {"D:", "x", "D:\\x"},
+        {"", "x", "\\x"},
+    };
+    for (const auto &c : cases) {
+        strcpy(TargetFolder, c.folder);
+        Text name = {(char *)c.name, (uint32_t)strlen(c.name)};
+        char *path = BuildTargetPath(name);
+        EXPECT_STREQ(path, c.path);
+        FreeMem(path);
+    }
 }

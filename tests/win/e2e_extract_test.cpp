@@ -260,3 +260,23 @@ TEST_CASE(CommandsWaitWhileARunIsInProgress)
     CHECK(sfx.Exit() == 0);
     CHECK(HasThreeFiles(out));
 }
+
+// The folder field holds more than a run accepts.  Cut to 255 characters it
+// would name another folder, which the run would make and fill.
+TEST_CASE(OverlongFolderFieldIsRefusedNotCut)
+{
+    std::string dir = Scratch("longfield");
+    std::string folder = dir + "\\" + std::string(150, 'a') + "\\" + std::string(150, 'b');
+    Sfx sfx;
+    CHECK(sfx.Start(dir, Into(dir), ThreeFiles()));
+    if (!sfx.main)
+        return;
+    sfx.SetFolder(folder);
+    sfx.Press(IDOK);
+    CHECK(sfx.Box("디렉토리의 에러...", folder.substr(0, 260)));
+    CHECK(sfx.Box(FailCaption, FailText));
+    CHECK(sfx.MainAlive());
+    CHECK(!drv::FileExists(dir + "\\" + std::string(150, 'a')));
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+}

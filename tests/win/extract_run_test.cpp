@@ -194,7 +194,13 @@ TEST_CASE(UnsafeNamesAreRefusedAndTheWalkGoesOn)
     OverwritePolicy = OverwriteAll;
     const char *unsafe[] = {"../up.txt", "a/../../up2.txt", "a\\.. \\up3.txt", "a/.../up4.txt",
                             "C:up5.txt", "c:\\up6.txt", "ok.txt:stream", "/root.txt",
-                            "\\\\server\\share\\x.txt"};
+                            "\\\\server\\share\\x.txt",
+                            // Devices, in any case, with any extension, dots or spaces.
+                            "NUL", "nul.txt", "sub/aux.dat", "CON", "Com1.log", "lpt9 .x",
+                            "prn..", "conin$", "COM\xA9\xF7",
+                            // Characters no Windows name may hold.
+                            "wild*.txt", "q?.txt", "say\"hi\".txt", "a<b", "a>b", "pi|pe",
+                            "ctl\x01.txt", "tab\there"};
     std::vector<zm::Entry> entries;
     for (const char *n : unsafe)
         entries.push_back(Stored(n, "evil"));
@@ -210,7 +216,7 @@ TEST_CASE(UnsafeNamesAreRefusedAndTheWalkGoesOn)
         want.push_back(Box("잘못된 파일이름.", n));
     want.push_back(ItemsLeft);
     CHECK_TEXT(Joined(ExtractRun(IDC_LIST_UNSORTED)), Joined(want));
-    CHECK(SelectedCount(IDC_LIST_UNSORTED) == 9);
+    CHECK(SelectedCount(IDC_LIST_UNSORTED) == (int)(sizeof unsafe / sizeof *unsafe));
     CHECK_TEXT(drv::ReadFileText(dir + "\\ok.txt"), "fine");
     CHECK(drv::FileExists(dir + "\\a\\..b\\c..d"));
     CHECK(!drv::FileExists("C:\\extract_tests\\unsafe\\up.txt"));
@@ -219,6 +225,7 @@ TEST_CASE(UnsafeNamesAreRefusedAndTheWalkGoesOn)
     CHECK(!drv::FileExists("C:\\extract_tests\\unsafe\\inner\\a\\up4.txt"));
     CHECK(!drv::FileExists("C:\\up6.txt"));
     CHECK(!drv::FileExists("C:\\root.txt"));
+    CHECK(!drv::FileExists(dir + "\\sub"));
 }
 
 TEST_CASE(OverlongPathsFailAtCreationWithoutOverrun)
@@ -242,6 +249,69 @@ TEST_CASE(OverlongPathsFailAtCreationWithoutOverrun)
     std::vector<std::string> events = ExtractRun(IDC_LIST_UNSORTED);
     CHECK(events.size() == 2);
     CHECK(events.size() == 2 && events[1] == ItemsLeft);
+
+    // Past 64 KiB the system cuts a path to a prefix of itself, which may
+    // lie outside the target: refused before any file or folder call, as
+    // deep as the name goes.
+    dir = Target("huge");
+    std::string huge;
+    while (huge.size() < 65530)
+        huge += "d/";
+    huge += "x.txt";
+    UseArchive({Stored(huge, "x"), Stored("after.txt", "after")});
+    ListRun(IDC_LIST_UNSORTED);
+    events = ExtractRun(IDC_LIST_UNSORTED);
+    // The box shows the path, as far as a message box shows a text.
+    std::string cannotOpen = Box("파일을 열 수 없음...", dir);
+    CHECK(events.size() == 2 && events[0].compare(0, cannotOpen.size(), cannotOpen) == 0 &&
+          events[1] == ItemsLeft);
+    CHECK(!drv::FileExists(dir + "\\d"));
+    CHECK_TEXT(drv::ReadFileText(dir + "\\after.txt"), "after");
+
+    // A target folder longer than a run accepts is refused whole, never
+    // cut to the name of another folder.
+    folder = Target("toolong") + "\\" + std::string(200, 'f') + "\\" + std::string(60, 'g');
+    folder.resize(TargetFolderSize - 2);
+    strcpy(TargetFolder, folder.c_str());
+    UseArchive({Stored("a.txt", "a")});
+    ListRun(IDC_LIST_UNSORTED);
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box("디렉토리의 에러...", folder), ItemsLeft);
+    CHECK(!drv::FileExists(folder.substr(0, 255)));
+    CHECK(!drv::FileExists(Target("toolong") + "\\" + std::string(200, 'f')));
+}
+
+// Written to a pipe, an entry has its CRC and sizes only in the descriptor
+// behind its data.  Nothing can be extracted from the local header: the
+// run ends as for an unknown method, before anything is created.
+TEST_CASE(StreamedEntriesEndTheRunBeforeAnythingIsCreated)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    for (uint16_t method : {8, 0}) {
+        std::string dir = Target(method ? "streamed8" : "streamed0");
+        zm::Entry streamed = Stored("sub/piped.txt", "written through a pipe");
+        streamed.method = method;
+        streamed.descriptor = streamed.streamed = true;
+        UseArchive({Stored("a.txt", "a"), streamed, Stored("z.txt", "z")});
+        ListRun(IDC_LIST_UNSORTED);
+        CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box("압축해제 에러...", "알수없는 압축파일"));
+        CHECK(ExtractSucceeded == 0);
+        CHECK_TEXT(drv::ReadFileText(dir + "\\a.txt"), "a");
+        CHECK(!drv::FileExists(dir + "\\sub"));
+    }
+    // Bit 3 with the real sizes in the local header, as zip -P writes it,
+    // and an empty file streamed as stored, extract as ever.
+    std::string dir = Target("described");
+    zm::Entry described = Stored("d.txt", "described");
+    described.descriptor = true;
+    zm::Entry empty = Stored("empty.txt", "");
+    empty.descriptor = empty.streamed = true;
+    UseArchive({described, empty, Stored("z.txt", "z")});
+    ListRun(IDC_LIST_UNSORTED);
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), AllDone);
+    CHECK_TEXT(drv::ReadFileText(dir + "\\d.txt"), "described");
+    CHECK(drv::FileExists(dir + "\\empty.txt"));
+    CHECK_TEXT(drv::ReadFileText(dir + "\\z.txt"), "z");
 }
 
 // A compressed size of 2 GiB or more is negative as a signed count: the entry

@@ -106,7 +106,8 @@ TEST_CASE(ExpandLongPathKeepsComponentsItCannotLookUp)
     CHECK_EXPANDS("q:\\nowhere", "q:\\nowhere\\");
 }
 
-TEST_CASE(ExpandLongPathCutsAtTwoHundredFiftyFiveCharacters)
+// Cut to 255 characters, a long form would name another folder.
+TEST_CASE(ExpandLongPathKeepsATextWhoseLongFormDoesNotFit)
 {
     // A full buffer: 260 characters, no trailing backslash, and a guard
     // right behind the terminator that must survive.
@@ -123,8 +124,7 @@ TEST_CASE(ExpandLongPathCutsAtTwoHundredFiftyFiveCharacters)
         in[259] = 'e';
     memcpy(b.buffer, in.c_str(), 261);
     ExpandLongPath(b.buffer);
-    CHECK(strlen(b.buffer) == 255);
-    CHECK(memcmp(b.buffer, in.c_str(), 255) == 0);
+    CHECK_STR(b.buffer, in.c_str());
     CHECK(memcmp(b.guard, "GGGGGGGG", 8) == 0);
 
     // A real folder whose long form passes 255 characters: only its short
@@ -141,10 +141,8 @@ TEST_CASE(ExpandLongPathCutsAtTwoHundredFiftyFiveCharacters)
     WideCharToMultiByte(CP_ACP, 0, shortWide + 4, -1, shortForm, sizeof shortForm, NULL, NULL);
     CHECK(strlen(shortForm) < 100);
     std::string got = Expanded(Lower(shortForm));
-    CHECK(got.size() == 255);
-    std::string want = "c:\\Long Folder Name\\" + std::string(120, 'L') + "\\" + std::string(120, 'M');
-    want.resize(255);
-    CHECK_STR(got.c_str(), want.c_str());
+    CHECK_TEXT(got, Lower(shortForm) + "\\");
+    CHECK(GetFileAttributesA(got.c_str()) != INVALID_FILE_ATTRIBUTES);
     RemoveDirectoryW(deeper.c_str());
     RemoveDirectoryW(deep.c_str());
 }

@@ -94,9 +94,9 @@ std::string Archive(const std::vector<Entry> &entries, uint32_t base)
         Put16(h, e.method);
         Put16(h, e.time);
         Put16(h, e.date);
-        Put32(h, crc);
-        Put32(h, (uint32_t)body.size());
-        Put32(h, (uint32_t)e.data.size());
+        Put32(h, e.streamed ? 0 : crc);
+        Put32(h, e.streamed ? 0 : (uint32_t)body.size());
+        Put32(h, e.streamed ? 0 : (uint32_t)e.data.size());
         Put16(h, (uint32_t)e.name.size());
         Put16(h, 0);
         out += h + e.name + body;

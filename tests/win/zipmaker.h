@@ -17,6 +17,7 @@ struct Entry {
     uint16_t method = 8;        // 0 stored, 8 deflated, anything else is stored raw
     std::string password;       // non-empty: traditional encryption
     bool descriptor = false;    // set flag bit 3 and write a data descriptor
+    bool streamed = false;      // with descriptor: CRC and sizes 0 in the local header
     bool badCrc = false;        // store a wrong CRC-32
     uint16_t time = 0x6000, date = 0x5A21;
 };

@@ -1,0 +1,108 @@
+// The name rule and the target-path builder over arbitrary names and target
+// folders.  A name the rule lets through must land inside the target folder
+// and name an ordinary file there, as Windows would resolve the path; the
+// resolver below is written from Windows' rules, not from the rule it
+// checks: separators, "." and "..", trailing dots and spaces, devices,
+// streams and drives.
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "../FuzzTarget.h"
+#include "archive/EntryNames.h"
+#include "common/Memory.h"
+
+namespace {
+
+bool IsDevice(std::string c)
+{
+    // What Win32 takes for a device: the part before the first dot, less
+    // trailing spaces (and dots), compared without case.
+    c = c.substr(0, c.find('.'));
+    while (!c.empty() && (c.back() == ' ' || c.back() == '.'))
+        c.pop_back();
+    for (char &ch : c)
+        ch = (char)toupper((unsigned char)ch);
+    static const char *const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char *d : devices)
+        if (c == d)
+            return true;
+    if ((c.compare(0, 3, "COM") == 0 || c.compare(0, 3, "LPT") == 0) &&
+        ((c.size() == 4 && isdigit((unsigned char)c[3])) ||
+         (c.size() == 5 && (uint8_t)c[3] == 0xA9 && (uint8_t)c[4] >= 0xF6 && (uint8_t)c[4] <= 0xF8)))
+        return true;
+    return false;
+}
+
+// Resolves path as Win32 does with its components; false when the result is
+// no plain file-system path (a device, a stream, a drive-relative jump, a
+// UNC or rooted path, a character a name cannot hold).
+bool Resolve(const std::string &path, std::vector<std::string> &out)
+{
+    if (path.size() < 3 || path[1] != ':' || path[2] != '\\')
+        return false;
+    out.assign(1, path.substr(0, 2));
+    std::string rest = path.substr(3), part;
+    rest += '\\';
+    for (char c : rest) {
+        if (c == '/' || c == '\\') {
+            bool onlyDots = part.find_first_not_of(". ") == std::string::npos;
+            size_t dots = 0;
+            for (char p : part)
+                dots += p == '.';
+            if (onlyDots && dots >= 2) {
+                if (out.size() == 1)
+                    return false;       // above the root: the root stays, but so does the escape
+                out.pop_back();
+            } else if (!onlyDots) {
+                while (part.back() == '.' || part.back() == ' ')
+                    part.pop_back();
+                if (IsDevice(part))
+                    return false;
+                out.push_back(part);
+            }
+            part.clear();
+            continue;
+        }
+        if ((uint8_t)c < 32 || strchr(":*?\"<>|", c))
+            return false;
+        part += c;
+    }
+    return true;
+}
+
+} // namespace
+
+SFX_FUZZ_TARGET(names)
+{
+    // The first byte picks a target folder; the rest is the entry name,
+    // cut at its first zero byte as the walk cuts names.
+    static const char *const folders[] = {"C:\\out", "C:\\out\\", "D:\\a b\\c.d", "E:", "E:\\"};
+    if (size == 0)
+        return 0;
+    const char *folder = folders[data[0] % 5];
+    strcpy(TargetFolder, folder);
+    std::string name((const char *)data + 1, size - 1);
+    name.resize(strlen(name.c_str()));
+    if (name.empty() || IsUnsafeName(name.c_str()))
+        return 0;
+    Text text = {(char *)name.c_str(), (uint32_t)name.size()};
+    char *path = BuildTargetPath(text);
+
+    std::vector<std::string> base, target;
+    std::string root = folder;
+    if (root.size() == 2)
+        root += '\\';
+    if (!Resolve(root, base) || !Resolve(path, target))
+        __builtin_trap();
+    // Inside the folder, below it (an entry is never the folder itself
+    // unless it is a folder entry, which creates nothing).
+    if (target.size() < base.size())
+        __builtin_trap();
+    for (size_t i = 0; i < base.size(); i++)
+        if (target[i] != base[i])
+            __builtin_trap();
+    FreeMem(path);
+    return 0;
+}
