@@ -5,7 +5,11 @@
 set(SFX_WIN_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-unwind-tables -ffunction-sections -fdata-sections -fexec-charset=CP949
     -fno-stack-protector -fno-ident -fno-tree-loop-distribute-patterns -Wall -Wextra -Wno-unused-parameter)
-set(SFX_WIN_LIBS kernel32 user32 gdi32 shell32 comctl32 mpr)
+# KnownDLLs only, and as few as can be: Windows maps these from the system
+# folder whatever the search order, but the DLLs they import in turn may be
+# looked for beside the program.  shell32, comctl32 and mpr are loaded at
+# run time from the system folder (SystemProc), dependencies included.
+set(SFX_WIN_LIBS kernel32 user32 gdi32)
 
 file(GLOB SFX_UI_SOURCES CONFIGURE_DEPENDS ${SFX_SRC}/ui/*.cpp ${SFX_SRC}/extract/*.cpp)
 
@@ -26,6 +30,7 @@ add_executable(sfx_image WIN32 ${SFX_SRC}/program/Sfx.cpp $<TARGET_OBJECTS:sfxre
 target_compile_options(sfx_image PRIVATE ${SFX_WIN_FLAGS})
 target_link_libraries(sfx_image PRIVATE sfxwin)
 target_link_options(sfx_image PRIVATE -nostdlib -s -Wl,--gc-sections -Wl,-e,_SfxStart@0
+    -Wl,-u,__load_config_used
     -Wl,--exclude-all-symbols)
 # The compiler is kept from turning loops into library calls, so the image
 # imports nothing from msvcrt today; it stays on the line as the home of

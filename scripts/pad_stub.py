@@ -3,20 +3,96 @@
 assumes when it looks for its settings block.  Fails, naming the overshoot,
 when the linked image is larger, and when the bytes 50 4B 03 04 (the ZIP
 local-header signature) occur anywhere in it: the archive walk must never
-take the stub itself for an entry."""
+take the stub itself for an entry.
+
+Two more checks keep a DLL planted beside the file from running:
+- the import table may name only KnownDLLs, which Windows maps from the
+  system folder whatever the search order (a static import of anything
+  else is looked for in the folder of the .exe first, before the program's
+  first instruction), and only those whose own imports are harmless: shell32
+  pulls in DLLs that are no KnownDLLs, so it is loaded at run time;
+- the load configuration directory must point at the program's
+  _load_config_used block, whose DependentLoadFlags restrict the imports
+  of those DLLs to the system folder.  This linker does not fill that
+  directory itself, so it is filled here from the block's bytes."""
+import struct
 import sys
 
 IMAGE_SIZE = 0x9800
+KNOWN_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'msvcrt.dll'}
+LOAD_CONFIG_SIZE = 0x48
+LOAD_CONFIG = struct.pack('<18I', LOAD_CONFIG_SIZE, *([0] * 12), 0x0800 << 16, 0, 0, 0, 0)
+LOAD_CONFIG_ENTRY = 10
+
+
+def sections(data):
+    pe = struct.unpack_from('<I', data, 0x3C)[0]
+    count = struct.unpack_from('<H', data, pe + 6)[0]
+    optional = struct.unpack_from('<H', data, pe + 20)[0]
+    table = pe + 24 + optional
+    for i in range(count):
+        _name, vsize, rva, rawsize, raw = struct.unpack_from('<8sIIII', data, table + 40 * i)
+        yield rva, max(vsize, rawsize), raw, rawsize
+
+
+def directory_offset(data, entry):
+    pe = struct.unpack_from('<I', data, 0x3C)[0]
+    return pe + 24 + 96 + 8 * entry          # PE32 optional header
+
+
+def rva_to_offset(data, rva):
+    for start, size, raw, _ in sections(data):
+        if start <= rva < start + size:
+            return raw + rva - start
+    sys.exit(f"stub: RVA {rva:#x} lies in no section")
+
+
+def offset_to_rva(data, offset):
+    for start, _, raw, rawsize in sections(data):
+        if raw <= offset < raw + rawsize:
+            return start + offset - raw
+    sys.exit(f"stub: file offset {offset:#x} lies in no section")
+
+
+def imported_dlls(data):
+    rva = struct.unpack_from('<I', data, directory_offset(data, 1))[0]
+    names, at = [], rva_to_offset(data, rva)
+    while True:
+        name_rva = struct.unpack_from('<IIIII', data, at)[3]
+        if name_rva == 0:
+            return names
+        start = rva_to_offset(data, name_rva)
+        names.append(data[start:data.index(b'\0', start)].decode('ascii'))
+        at += 20
+
+
+def fill_load_config(data):
+    at = directory_offset(data, LOAD_CONFIG_ENTRY)
+    found = data.find(LOAD_CONFIG)
+    if found < 0 or data.find(LOAD_CONFIG, found + 1) >= 0:
+        sys.exit("stub: the load configuration block is missing or not unique")
+    rva = offset_to_rva(data, found)
+    current = struct.unpack_from('<II', data, at)
+    if current not in ((0, 0), (rva, LOAD_CONFIG_SIZE)):
+        sys.exit(f"stub: the load configuration directory points elsewhere: {current}")
+    struct.pack_into('<II', data, at, rva, LOAD_CONFIG_SIZE)
+
 
 def main(src, dst):
-    data = open(src, 'rb').read()
+    data = bytearray(open(src, 'rb').read())
     if len(data) > IMAGE_SIZE:
         sys.exit(f"stub: the linked image is {len(data)} bytes, "
                  f"{len(data) - IMAGE_SIZE} over the {IMAGE_SIZE} allowed")
     if bytes.fromhex('504b0304') in data:
         sys.exit("stub: the image contains the local-header signature 50 4B 03 04")
+    unknown = [n for n in imported_dlls(data) if n.lower() not in KNOWN_DLLS]
+    if unknown:
+        sys.exit(f"stub: imports {', '.join(unknown)}, which Windows would look for beside "
+                 f"the file first; load them at run time from the system folder")
+    fill_load_config(data)
     print(f"stub: {len(data)} bytes linked, {IMAGE_SIZE - len(data)} to spare")
     open(dst, 'wb').write(data + bytes(IMAGE_SIZE - len(data)))
+
 
 if __name__ == '__main__':
     main(sys.argv[1], sys.argv[2])

@@ -8,4 +8,11 @@ if [ -z "${WINEPREFIX:-}" ] || [ -z "${DISPLAY:-}" ]; then
   exit 2
 fi
 export LANG=ko_KR.UTF-8 LC_ALL=ko_KR.UTF-8 WINEDEBUG=-all
+# SFX_PLANTED_DLLS (names separated by commas) makes Wine prefer a DLL of
+# those names found beside the program, as Windows does for names it does not
+# protect.  Wine reads this only from the environment a process starts with.
+# Its debugger stays off, so a process that a planted DLL breaks just ends.
+if [ -n "${SFX_PLANTED_DLLS:-}" ]; then
+  export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}$SFX_PLANTED_DLLS=n,b;winedbg.exe=d"
+fi
 exec timeout 600 wine "$@"

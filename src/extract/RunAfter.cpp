@@ -3,6 +3,7 @@
 // program is on its own: nothing waits for it or looks at its result.
 #include "Extract.h"
 
+#include "../archive/EntryNames.h"
 #include "../common/SFXmisc.h"
 
 #include <shellapi.h>
@@ -11,7 +12,10 @@ void RunAfterExtraction(int checkState)
 {
     // TargetFolder has room for a 255-character folder and the backslash.
     AppendBackslash(TargetFolder);
-    if (checkState != 1)
+    // The run file is joined to the target folder: one that could lead out
+    // of it (a '..' component, a ':', a leading separator, a device) is
+    // never launched, whatever made the settings block.
+    if (checkState != 1 || IsUnsafeName(RunFile))
         return;
 
     // The whole folder text, its backslash and the whole run file text,
@@ -24,13 +28,17 @@ void RunAfterExtraction(int checkState)
         path[n++] = *s;
     path[n] = 0;
 
+    typedef HINSTANCE(WINAPI * Execute)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+    Execute execute = (Execute)SystemProc("shell32.dll", "ShellExecuteA");
+    if (!execute)
+        return;
     if (RunOpensFile && HasRunFile) {
-        ShellExecuteA(NULL, NULL, path, NULL, "", SW_SHOW);
+        execute(NULL, NULL, path, NULL, "", SW_SHOW);
     } else if (RunWithParameters) {
         // The short form replaces the text only when it is shorter, so it
         // always fits where the text was; a switch that names no file
         // stays as it is.
         GetShortPathNameA(RunParameters, RunParameters, TextLength(RunParameters));
-        ShellExecuteA(NULL, "open", path, RunParameters, "", SW_SHOW);
+        execute(NULL, "open", path, RunParameters, "", SW_SHOW);
     }
 }

@@ -5,19 +5,40 @@
 #include "../common/FileIO.h"
 #include "../common/Memory.h"
 #include "../common/SFXgbls.h"
+#include "../common/SFXmisc.h"
 #include "../decode/CrcCrypt.h"
 #include "../ui/MainDialog.h"
 
 // Only the system folder may supply DLLs: a DLL planted beside the
-// self-extracting file (a Downloads folder, say) must never be loaded.
+// self-extracting file (a Downloads folder, say) must never be loaded.  The
+// image imports only KnownDLLs, which Windows maps from the system folder
+// whatever the search order; everything else is loaded at run time
+// (SystemProc), and this closes the default search for the loads the
+// system DLLs make on their own.  Before the update that brought
+// SetDefaultDllDirectories, the current folder at least leaves the search.
 static void RestrictDllSearch()
 {
     typedef BOOL(WINAPI * SetDirs)(DWORD);
     HMODULE k = GetModuleHandleA("kernel32.dll");
     SetDirs set = k ? (SetDirs)(void *)GetProcAddress(k, "SetDefaultDllDirectories") : 0;
-    if (set)
-        set(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+    if (!set || !set(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */))
+        SetDllDirectoryA("");
+    // shell32 loads comctl32 by name when it first needs it, and a loader
+    // that ignores the setting above (Windows without it; Wine for its own
+    // delayed imports) would look beside the file.  Loaded from the system
+    // folder first, it is found already loaded.
+    SystemProc("comctl32.dll", "ImageList_Draw");
 }
+
+// The image's load configuration, kept for one field: DependentLoadFlags
+// (the word at offset 0x36) makes Windows 10 and later resolve the static
+// imports of the DLLs this image loads from the system folder alone, before
+// the first instruction of the program runs.  The linker points the load
+// configuration directory at this symbol; 0x48 bytes is the layout every
+// 32-bit Windows reads.
+extern "C" __attribute__((used)) const uint32_t _load_config_used[18] = {
+    0x48, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0800u << 16, 0, 0, 0, 0,
+};
 
 static void MainBody()
 {

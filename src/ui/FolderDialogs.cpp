@@ -23,6 +23,12 @@ enum {
     SelectChars = 256,
 };
 
+// shell32 and comctl32 are loaded at run time from the system folder: the
+// DLLs they import in turn are then looked for there too, not beside the
+// self-extracting file, as they would be for a static import.
+typedef DWORD_PTR(WINAPI *FileInfoProc)(LPCSTR, DWORD, SHFILEINFOA *, UINT, UINT);
+static FileInfoProc FileInfo;
+
 // The plain folder icon for the parent entry: index 3 of the system image
 // list on Windows, but Wine fills its list in the order icons are asked for,
 // so the index is asked for too.
@@ -37,8 +43,10 @@ static int ShellItemInfo(const char *path, char *display, UINT extra = 0)
     SHFILEINFOA info;
     info.iIcon = ParentIcon;
     info.szDisplayName[0] = 0;
-    HIMAGELIST list = (HIMAGELIST)SHGetFileInfoA(path, FILE_ATTRIBUTE_DIRECTORY, &info, sizeof info,
-        SHGFI_SYSICONINDEX | SHGFI_DISPLAYNAME | SHGFI_SMALLICON | extra);
+    if (!FileInfo)
+        FileInfo = (FileInfoProc)SystemProc("shell32.dll", "SHGetFileInfoA");
+    HIMAGELIST list = FileInfo ? (HIMAGELIST)FileInfo(path, FILE_ATTRIBUTE_DIRECTORY, &info,
+        sizeof info, SHGFI_SYSICONINDEX | SHGFI_DISPLAYNAME | SHGFI_SMALLICON | extra) : 0;
     // A failed query answers 0; the handle from an earlier one stays good.
     if (list)
         SystemImageList = list;
@@ -76,18 +84,28 @@ static void FillFolderList(HWND dialog)
     SendMessageA(list, LB_SETCURSEL, 0, 0);
 }
 
+typedef BOOL(WINAPI *DrawImageProc)(HIMAGELIST, int, HDC, int, int, UINT);
+static DrawImageProc DrawImage;
+
 // Items are "[name]", "[..]" or "[-x-]"; each is drawn with the shell's
 // icon and name for what it stands for.
 static void DrawFolderItem(const DRAWITEMSTRUCT *item)
 {
     if (item->CtlID != IDC_SEL_LIST || (int)item->itemID < 0)
         return;
-    char text[TextBufferSize];
+    // A folder name may hold 255 UTF-16 units, up to 510 bytes here, and the
+    // item is that name in brackets: the buffer is sized to the item.
+    LRESULT length = SendMessageA(item->hwndItem, LB_GETTEXTLEN, item->itemID, 0);
+    if (length < 2)
+        return;
+    char *text = (char *)GetMem((uint32_t)length + 1);
     text[0] = 0;
     SendMessageA(item->hwndItem, LB_GETTEXT, item->itemID, (LPARAM)text);
     uint32_t n = TextLength(text);
-    if (n < 2)
+    if (n < 2) {
+        FreeMem(text);
         return;
+    }
     char *name = text + 1;
     text[n - 1] = 0;
     n -= 2;
@@ -123,8 +141,12 @@ static void DrawFolderItem(const DRAWITEMSTRUCT *item)
             indent = SmallIconSize / 2;
     }
     int x = item->rcItem.left + indent;
-    ImageList_Draw(SystemImageList, icon, dc, x + 3, item->rcItem.top + 1, ILD_TRANSPARENT);
+    if (!DrawImage)
+        DrawImage = (DrawImageProc)SystemProc("comctl32.dll", "ImageList_Draw");
+    if (DrawImage)
+        DrawImage(SystemImageList, icon, dc, x + 3, item->rcItem.top + 1, ILD_TRANSPARENT);
     TextOutA(dc, x + SmallIconSize + 8, item->rcItem.top + 2, shown, TextLength(shown));
+    FreeMem(text);
 }
 
 INT_PTR CALLBACK DlgNewProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -200,9 +222,13 @@ INT_PTR CALLBACK DlgSelProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             }
             return 1;
         case IDC_SEL_NETWORK:
-            if (WNetConnectionDialog(dialog, RESOURCETYPE_DISK) == NO_ERROR)
+        {
+            typedef DWORD(WINAPI * Connect)(HWND, DWORD);
+            Connect connect = (Connect)SystemProc("mpr.dll", "WNetConnectionDialog");
+            if (connect && connect(dialog, RESOURCETYPE_DISK) == NO_ERROR)
                 FillFolderList(dialog);
             return 1;
+        }
         case IDC_SEL_NEW:
             if (DialogBoxParamA(GetModuleHandleA(NULL), "DLGNEW", dialog, DlgNewProc, 0) == 1)
                 FillFolderList(dialog);

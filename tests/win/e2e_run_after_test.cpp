@@ -208,3 +208,26 @@ TEST_CASE(RunRoutineLaunchesFromAFolderEndingInABackslash)
     CHECK(l.commandLine.find(dir + "\\runmarker.exe") != std::string::npos);
     DoneGlobals();
 }
+
+// The run file is joined to the target folder and must stay inside it,
+// whatever the settings block says.
+TEST_CASE(RunRoutineNeverLaunchesOutsideTheTargetFolder)
+{
+    std::string dir = Scratch("run_escape"), inner = dir + "\\inner";
+    CreateDirectoryA(inner.c_str(), NULL);
+    CopyFileA("runmarker.exe", (dir + "\\runmarker.exe").c_str(), FALSE);
+    const std::string escapes[] = {"..\\runmarker.exe", "sub\\..\\..\\runmarker.exe",
+                                   dir + "\\runmarker.exe", dir.substr(2) + "\\runmarker.exe"};
+    InitGlobals();
+    for (const std::string &run : escapes) {
+        Configure(true, run.c_str(), "");
+        strcpy(TargetFolder, inner.c_str());
+        RunAfterExtraction(1);
+        Configure(false, run.c_str(), "/p");
+        strcpy(TargetFolder, inner.c_str());
+        RunAfterExtraction(1);
+    }
+    DoneGlobals();
+    Launch l;
+    CHECK(!WaitMarker(dir, l, 2000));
+}

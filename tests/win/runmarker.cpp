@@ -2,14 +2,17 @@
 // extraction: it leaves marker.txt beside itself holding its command line
 // its current folder and the show command it was started with (-1 for
 // none), one per line, so the tests can see that it ran and how it was
-// called.
+// called.  "runmarker /load NAME" also loads the DLL NAME the way a
+// program that does not guard its DLL search would.
 #include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
 
-int main()
+int main(int argc, char **argv)
 {
+    if (argc == 3 && strcmp(argv[1], "/load") == 0)
+        LoadLibraryA(argv[2]);
     char path[MAX_PATH * 2];
     DWORD n = GetModuleFileNameA(NULL, path, MAX_PATH);
     path[n] = 0;
