@@ -4,7 +4,7 @@
 # when it is larger or carries a local-header signature.
 set(SFX_WIN_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-unwind-tables -ffunction-sections -fdata-sections -fexec-charset=CP949
-    -fno-stack-protector -fno-ident -fno-tree-loop-distribute-patterns -Wall -Wextra -Wno-unused-parameter)
+    -fstack-protector-strong -fno-ident -fno-tree-loop-distribute-patterns -Wall -Wextra -Wno-unused-parameter)
 # KnownDLLs only, and as few as can be: Windows maps these from the system
 # folder whatever the search order, but the DLLs they import in turn may be
 # looked for beside the program.  shell32, comctl32 and mpr are loaded at

@@ -11,12 +11,34 @@
 static void __attribute__((noreturn)) RunError(uint32_t code, uintptr_t address)
 {
     char text[] = "Runtime error     at 00000000";
-    for (int i = 16; i >= 14 && code; i--, code /= 10)
-        text[i] = (char)('0' + code % 10);
+    for (uint32_t i = 16, n = code; i >= 14 && n; i--, n /= 10)
+        text[i] = (char)('0' + n % 10);
     for (int i = 28; i >= 21; i--, address >>= 4)
         text[i] = "0123456789ABCDEF"[address & 15];
     MessageBoxA(NULL, text, "Error", MB_OK);
-    ExitProcess(203);
+    ExitProcess(code);
+}
+
+// The stack protector's canary.  Every function that holds a text buffer
+// on the stack checks it before returning: a hostile name or path that ran
+// past a buffer ends the program through the runtime's report (error 216,
+// as for an access violation) before the overwritten return address is
+// used.  Seeded at start-up by SeedStackGuard, before any checked frame.
+extern "C" uintptr_t __stack_chk_guard = 0x5F3759DF;
+
+extern "C" void __attribute__((noreturn)) __stack_chk_fail()
+{
+    RunError(216, (uintptr_t)__builtin_return_address(0));
+}
+
+// Unchecked itself: it changes the canary its own frame would be checked
+// against.
+__attribute__((no_stack_protector)) void SeedStackGuard()
+{
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    __stack_chk_guard ^= counter.LowPart ^ counter.HighPart ^ GetTickCount() ^
+                         (GetCurrentProcessId() << 16) ^ (uintptr_t)&counter;
 }
 
 void *GetMem(uint32_t size)

@@ -9,4 +9,11 @@
 void *GetMem(uint32_t size);   // never returns null
 void FreeMem(void *block);     // null is allowed
 
+#ifdef _WIN32
+// Seeds the stack protector's canary; the entry point calls it first.  A
+// smashed stack ends the process with "Runtime error 216 at ..." and exit
+// code 216.
+void SeedStackGuard();
+#endif
+
 #endif

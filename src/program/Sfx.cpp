@@ -62,6 +62,7 @@ static void MainBody()
 
 extern "C" void __stdcall SfxStart()
 {
+    SeedStackGuard();
     RestrictDllSearch();
     InitGlobals();
     MainBody();

@@ -150,9 +150,10 @@ TEST_CASE(LongFolderItemIsDrawnWithoutOverrun)
     if (!sel)
         return;
     // The host's file system holds no such name, so the item is put in the
-    // list the way the listing would put it there.
+    // list the way the listing would put it there; longer than any name,
+    // so that no layout of the stack could absorb an overrun.
     HWND list = GetDlgItem(sel, 2003);
-    std::wstring item = L"[" + std::wstring(255, L'\xD55C') + L"]";
+    std::wstring item = L"[" + std::wstring(1000, L'\xD55C') + L"]";
     SendMessageW(list, LB_INSERTSTRING, 1, (LPARAM)item.c_str());
     SendMessageW(list, LB_SETCURSEL, 1, 0);
     RedrawWindow(list, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
