@@ -240,8 +240,14 @@ public:
 
     size_t Read(uint8_t *buffer, size_t n) override
     {
-        if (!file_ || ended_)
+        if (!file_)
             return 0;
+        // The stream ended with the last bytes handed out: the file, the
+        // inflate state and the buffer go now, not when the build ends.
+        if (ended_) {
+            Finish(true);
+            return 0;
+        }
         if (info_.Method == 0) {
             size_t got = Fill(buffer, (size_t)std::min<uint64_t>(n, remaining_));
             if (got == 0)
