@@ -96,11 +96,15 @@ static int64_t UnixTime(const FILETIME &ft)
 
 bool GetEnvironment(const char *name, std::string &utf8)
 {
+    // The process's own wide block: the C runtime's copy may have been
+    // made from the ANSI one, which loses what the code page lacks.
     std::wstring w = Wide(name);
-    const wchar_t *v = _wgetenv(w.c_str());
-    if (!v)
+    DWORD n = GetEnvironmentVariableW(w.c_str(), nullptr, 0);
+    if (n == 0)
         return false;
-    utf8 = Narrow(v, (int)wcslen(v), CP_UTF8, nullptr);
+    std::wstring v(n, L'\0');
+    n = GetEnvironmentVariableW(w.c_str(), &v[0], n);
+    utf8 = Narrow(v.c_str(), (int)n, CP_UTF8, nullptr);
     return true;
 }
 
