@@ -174,19 +174,22 @@ Options ParseCommandLine(const std::vector<std::string> &given)
     Options o;
     if (given.empty())
         throw BuildError(std::string("no arguments\n") + HelpText, ExitUsage);
-    // The parser takes its arguments last first; -0 ... -9 are spelled as
-    // the --level they stand for.
-    std::vector<std::string> args;
-    bool rest = false;
-    for (const std::string &a : given) {
-        rest = rest || a == "--";
-        bool digit = !rest && a.size() == 2 && a[0] == '-' && a[1] >= '0' && a[1] <= '9';
-        args.push_back(digit ? "--level=" + a.substr(1) : a);
-    }
-    std::reverse(args.begin(), args.end());
     CLI::App app;
     Parsed p;
     Define(app, o, p);
+    // The parser takes its arguments last first; -0 ... -9 are spelled as
+    // the --level they stand for, unless one is the value of an option
+    // before it (--params -5).
+    std::vector<std::string> args;
+    bool rest = false, value = false;
+    for (const std::string &a : given) {
+        rest = rest || a == "--";
+        bool digit = !rest && !value && a.size() == 2 && a[0] == '-' && a[1] >= '0' && a[1] <= '9';
+        args.push_back(digit ? "--level=" + a.substr(1) : a);
+        const CLI::Option *option = rest || a.find('=') != std::string::npos ? nullptr : app.get_option_no_throw(a);
+        value = !value && option && option->get_expected_min() > 0;
+    }
+    std::reverse(args.begin(), args.end());
     try {
         app.parse(args);
     } catch (const CLI::ParseError &e) {

@@ -314,6 +314,9 @@ private:
     {
         if (!complete)
             throw BuildError(Where() + " is damaged: its data is cut short");
+        if (produced_ != info_.Size)
+            throw BuildError(Where() + " is damaged: it is shorter than its declared " + std::to_string(info_.Size) +
+                             " bytes");
         Close();
         ended_ = true;
     }

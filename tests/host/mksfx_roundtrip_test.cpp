@@ -216,6 +216,8 @@ raw = bytearray(open(d + '/liar.zip', 'rb').read())
 cd = raw.rfind(b'PK\x01\x02')
 raw[cd + 24:cd + 28] = (100).to_bytes(4, 'little')
 open(d + '/liar.zip', 'wb').write(raw)
+raw[cd + 24:cd + 28] = (3000000).to_bytes(4, 'little')
+open(d + '/short.zip', 'wb').write(raw)
 )PY"));
     ASSERT_EQ(Shell("python3 " + Quote(maker) + " " + Quote(scratch.Path())).Code, 0);
     struct Case {
@@ -236,6 +238,7 @@ open(d + '/liar.zip', 'wb').write(raw)
         // At most 1 MB may be written before the size check speaks.
         {"liar.zip", "\"liar.bin\" of", "ulimit -f 1024;"},
         {"liar.zip", "longer than its declared 100 bytes", "ulimit -f 1024;"},
+        {"short.zip", "shorter than its declared 3000000 bytes"},
     };
     std::string out = scratch.Path() + "/refused.exe";
     for (const Case &c : cases) {

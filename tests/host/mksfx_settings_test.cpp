@@ -67,6 +67,7 @@ TEST_F(BuilderSettings, EachOptionSetsItsBits)
         {{"--run", "setup.exe", "--open"}, Block(0, 0x01, "", "", "", "setup.exe")},
         {{"--run", "setup.exe", "--params", "/S"}, Block(0, 0, "", "", "/S", "setup.exe")},
         {{"--params", "/x"}, Block(0, 0, "", "", "/x", "")},
+        {{"-3", "--params", "-5"}, Block(0, 0, "", "", "-5", "")},   // a value, not a level
         {{"--run", "setup.exe", "--open", "--show-run"}, Block(0x01, 0x01, "", "", "", "setup.exe")},
         {{"--overwrite", "all"}, Block(0x08, 0, "", "", "", "")},
         {{"--overwrite", "never"}, Block(0x10, 0, "", "", "", "")},
