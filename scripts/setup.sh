@@ -11,7 +11,7 @@ pkgs=(
   wine wine32:i386 fonts-wine xvfb xauth x11-apps imagemagick fonts-nanum
   zip unzip p7zip-full python3 locales
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libdeflate-dev
-  valgrind osslsigncode openssl bsdutils default-jdk-headless
+  valgrind osslsigncode openssl bsdutils default-jdk-headless libcli11-dev
 )
 
 missing=()

@@ -13,6 +13,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "Platform.h"
@@ -138,31 +139,132 @@ std::string ArchiveName(const std::string &utf8)
     return cp;
 }
 
+// Windows compares names through its upcase table: every UTF-16 unit is
+// replaced by its simple uppercase form, with no special casing and no
+// normalisation, and units outside the table stand for themselves.  The
+// ranges below are the lowercase letters of the scripts that code page 949
+// and its neighbours hold; `step` 2 marks ranges where lower and upper case
+// alternate.  Letters that would become ASCII (dotless i, long s) are left
+// out, as Windows leaves them.
+namespace {
+
+struct CaseRange {
+    uint16_t First, Last;
+    int16_t Delta;
+    uint8_t Step;
+};
+
+const CaseRange UpperCase[] = {
+    {0x0061, 0x007A, -32, 1},   {0x00E0, 0x00F6, -32, 1},   {0x00F8, 0x00FE, -32, 1},
+    {0x00FF, 0x00FF, 121, 1},   {0x0101, 0x012F, -1, 2},    {0x0133, 0x0137, -1, 2},
+    {0x013A, 0x0148, -1, 2},    {0x014B, 0x0177, -1, 2},    {0x017A, 0x017E, -1, 2},
+    {0x03AC, 0x03AC, -38, 1},   {0x03AD, 0x03AF, -37, 1},   {0x03B1, 0x03C1, -32, 1},
+    {0x03C2, 0x03C2, -31, 1},   {0x03C3, 0x03CB, -32, 1},   {0x03CC, 0x03CC, -64, 1},
+    {0x03CD, 0x03CE, -63, 1},   {0x0430, 0x044F, -32, 1},   {0x0450, 0x045F, -80, 1},
+    {0x0461, 0x0481, -1, 2},    {0x048B, 0x04BF, -1, 2},    {0x04C2, 0x04CE, -1, 2},
+    {0x04D1, 0x052F, -1, 2},    {0x0561, 0x0586, -48, 1},   {0x1E01, 0x1E95, -1, 2},
+    {0x1EA1, 0x1EFF, -1, 2},    {0x2170, 0x217F, -16, 1},   {0x24D0, 0x24E9, -26, 1},
+    {0x2C30, 0x2C5E, -48, 1},   {0xFF41, 0xFF5A, -32, 1},
+};
+
+uint32_t Upper(uint32_t c)
+{
+    for (const CaseRange &r : UpperCase)
+        if (c >= r.First && c <= r.Last && (c - r.First) % r.Step == 0)
+            return (uint32_t)((int32_t)c + r.Delta);
+    return c;
+}
+
+void PutUtf8(std::string &s, uint32_t c)
+{
+    if (c < 0x80) {
+        s += (char)c;
+    } else if (c < 0x800) {
+        s += (char)(0xC0 | c >> 6);
+        s += (char)(0x80 | (c & 0x3F));
+    } else {
+        s += (char)(0xE0 | c >> 12);
+        s += (char)(0x80 | ((c >> 6) & 0x3F));
+        s += (char)(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace
+
 std::string NameKey(const std::string &utf8)
 {
-    std::string k = utf8;
-    for (char &c : k) {
-        if (c >= 'A' && c <= 'Z')
-            c = (char)(c - 'A' + 'a');
-        else if (c == '\\')
-            c = '/';
+    std::string k;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = (unsigned char)utf8[i];
+        // Two- and three-byte sequences hold the BMP, where the table lies;
+        // anything else (four-byte sequences, stray bytes) is kept as it is.
+        if (c >= 0xC2 && c < 0xE0 && i + 1 < utf8.size() && ((unsigned char)utf8[i + 1] >> 6) == 2) {
+            PutUtf8(k, Upper((uint32_t)(c & 0x1F) << 6 | (utf8[i + 1] & 0x3F)));
+            i += 2;
+        } else if (c >= 0xE0 && c < 0xF0 && i + 2 < utf8.size() && ((unsigned char)utf8[i + 1] >> 6) == 2 &&
+                   ((unsigned char)utf8[i + 2] >> 6) == 2) {
+            PutUtf8(k, Upper((uint32_t)(c & 0x0F) << 12 | (uint32_t)(utf8[i + 1] & 0x3F) << 6 |
+                             (utf8[i + 2] & 0x3F)));
+            i += 3;
+        } else {
+            k += c == '\\' ? '/' : c < 0x80 ? (char)Upper(c) : (char)c;
+            i++;
+        }
     }
     return k;
 }
 
 void CheckUniqueNames(const std::vector<Entry> &entries)
 {
-    std::set<std::string> files, folders;
+    std::map<std::string, const std::string *> files, folders;
     for (const Entry &e : entries) {
         std::string k = NameKey(e.Utf8Name);
-        if (!files.insert(k).second)
-            throw BuildError("two entries have the same name on Windows: \"" + e.Utf8Name + "\"");
+        auto seen = files.emplace(k, &e.Utf8Name);
+        if (!seen.second)
+            throw BuildError("two entries have the same name on Windows: \"" + *seen.first->second + "\" and \"" +
+                             e.Utf8Name + "\"");
         for (size_t p = k.find('/'); p != std::string::npos; p = k.find('/', p + 1))
-            folders.insert(k.substr(0, p));
+            folders.emplace(k.substr(0, p), &e.Utf8Name);
     }
-    for (const Entry &e : entries)
-        if (folders.count(NameKey(e.Utf8Name)))
-            throw BuildError("\"" + e.Utf8Name + "\" is both a file and a folder");
+    for (const Entry &e : entries) {
+        auto inside = folders.find(NameKey(e.Utf8Name));
+        if (inside != folders.end())
+            throw BuildError("\"" + *inside->second + "\" puts a file in \"" + e.Utf8Name +
+                             "\", which is a file itself");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Texts for a terminal
+
+std::string Printable(const std::string &text)
+{
+    std::string s;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = (unsigned char)text[i];
+        size_t n = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xF0 && c < 0xF5 ? 4 : 0;
+        bool whole = n > 0 && i + n <= text.size();
+        for (size_t k = 1; whole && k < n; k++)
+            whole = ((unsigned char)text[i + k] >> 6) == 2;
+        // C0 controls, DEL and the C1 controls (U+0080-U+009F, which some
+        // terminals obey as well) are shown as escapes; so is every byte
+        // that is not part of a UTF-8 sequence.
+        bool control = (n == 1 && ((c < 0x20 && c != '\n') || c == 0x7F)) ||
+                       (n == 2 && c == 0xC2 && (unsigned char)text[i + 1] < 0xA0);
+        if (whole && !control) {
+            s.append(text, i, n);
+            i += n;
+            continue;
+        }
+        size_t bytes = whole ? n : 1;
+        for (size_t k = 0; k < bytes; k++) {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02X", (unsigned char)text[i + k]);
+            s += hex;
+        }
+        i += bytes;
+    }
+    return s;
 }
 
 // ---------------------------------------------------------------------------
@@ -212,8 +314,10 @@ struct Walk {
     int64_t Epoch;
     uint64_t SkipId;
     const std::function<void(const std::string &)> &Note;
+    bool FollowLinks;
     std::vector<uint64_t> Stack;   // folders being walked, to stop link loops
     std::vector<std::string> EmptyFolders;
+    std::string Links;             // refused links, one message line each
 };
 
 void AddFile(Walk &w, const std::string &path, const std::string &name, const PathInfo &info)
@@ -247,6 +351,13 @@ size_t WalkFolder(Walk &w, const std::string &path, const std::string &prefix, u
         std::string child = path + "/" + n;
         std::string name = prefix.empty() ? n : prefix + "/" + n;
         PathInfo info = StatPath(child);
+        if (info.Link && !w.FollowLinks) {
+            // Whoever filled the folder chose where a link points: at
+            // /etc/shadow, say, when the builder runs as root.  Every link
+            // is named before the build is refused.
+            w.Links += "\"" + name + "\" is a symbolic link\nmksfx: ";
+            continue;
+        }
         if (!info.Exists)
             throw BuildError("cannot read \"" + child + "\" (a broken link?)");
         if (info.Folder) {
@@ -272,19 +383,23 @@ size_t WalkFolder(Walk &w, const std::string &path, const std::string &prefix, u
 }  // namespace
 
 void CollectFiles(const std::string &path, std::vector<Entry> &entries, bool useEpoch, int64_t epoch,
-                  uint64_t skipId, const std::function<void(const std::string &)> &note)
+                  uint64_t skipId, bool followLinks, const std::function<void(const std::string &)> &note)
 {
     PathInfo info = StatPath(path);
     if (!info.Exists)
         throw BuildError("\"" + path + "\" does not exist");
-    Walk w{entries, useEpoch, epoch, skipId, note, {}, {}};
+    Walk w{entries, useEpoch, epoch, skipId, note, followLinks, {}, {}, {}};
     if (info.Folder) {
         std::string root = path;
         // "C:\" stays: "C:" would be the current folder of drive C.
         while (root.size() > 1 && (root.back() == '/' || root.back() == '\\') &&
                !(root.size() == 3 && root[1] == ':'))
             root.pop_back();
-        if (WalkFolder(w, root, "", info.Id) == 0)
+        size_t files = WalkFolder(w, root, "", info.Id);
+        if (!w.Links.empty())
+            throw BuildError(w.Links + "symbolic links in \"" + path +
+                             "\" are refused; --follow-symlinks packs what they point to");
+        if (files == 0)
             note("folder \"" + path + "\" holds no files");
         else
             for (const std::string &name : w.EmptyFolders)
@@ -485,6 +600,8 @@ bool Writer::Deflate(Entry &e, Keys *keys, uint32_t &crc, uint64_t &read, uint64
             size_t n = e.Source->Read(in_.data(), in_.size());
             crc = Crc32(in_.data(), n, crc);
             read += n;
+            if (read > e.Source->Size)
+                throw BuildError("\"" + e.Utf8Name + "\" changed size while it was being read");
             Advance(n);
             z.next_in = in_.data();
             z.avail_in = (uInt)n;
@@ -516,6 +633,8 @@ void Writer::Store(Entry &e, Keys *keys, uint32_t &crc, uint64_t &read, uint64_t
     while (size_t n = e.Source->Read(in_.data(), in_.size())) {
         crc = Crc32(in_.data(), n, crc);
         read += n;
+        if (read > e.Source->Size)
+            throw BuildError("\"" + e.Utf8Name + "\" changed size while it was being read");
         written += n;
         Advance(n);
         PutEncrypted(in_.data(), n, keys);
@@ -649,7 +768,8 @@ void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &op
     Put16(cd, (uint32_t)entries.size());
     Put32(cd, (uint32_t)(cd.size() - 12));
     Put32(cd, (uint32_t)cdOffset);
-    Put16(cd, 0);
+    Put16(cd, (uint32_t)options.Comment.size());
+    cd.insert(cd.end(), options.Comment.begin(), options.Comment.end());
     if (cdOffset + cd.size() >= FileSizeLimit)
         throw BuildError("the self-extracting file would be 2 GiB or larger");
     if (fwrite(cd.data(), 1, cd.size(), out) != cd.size())

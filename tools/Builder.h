@@ -81,25 +81,40 @@ struct Entry {
 // contents (names relative to it), walked in byte order of the names; a file
 // contributes itself under its own name.  skipId is a file never taken (the
 // output itself).  Empty folders are reported through `note` and left out.
+// Symbolic links inside a folder are refused, every one named, unless
+// followLinks; a path named on the command line is always followed.
 void CollectFiles(const std::string &path, std::vector<Entry> &entries, bool useEpoch,
-                  int64_t epoch, uint64_t skipId,
+                  int64_t epoch, uint64_t skipId, bool followLinks,
                   const std::function<void(const std::string &)> &note);
+
+// What an input ZIP carries besides its entries.
+struct ZipKept {
+    bool HasSettings = false;   // it is a self-extracting file with a block
+    BlockSettings Settings;
+    std::string Comment;        // the archive's comment, as stored
+};
 
 // The entries of an existing ZIP (any ZIP, including a self-extracting one).
 // Encrypted entries need their password; it is the one used for the output.
+// Symbolic links are refused; entry comments are dropped with a note.
 void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEpoch,
                 int64_t epoch, const std::string *password,
-                const std::function<void(const std::string &)> &note);
+                const std::function<void(const std::string &)> &note, ZipKept &kept);
 
 // Refuses duplicate names (as Windows compares them) and a name that is both
-// a file and a folder.
+// a file and a folder, naming both entries.
 void CheckUniqueNames(const std::vector<Entry> &entries);
+
+// A text for a terminal: control characters and bytes that are no UTF-8
+// become \xNN escapes, so that a name cannot clear or retitle the screen.
+std::string Printable(const std::string &text);
 
 struct WriteOptions {
     int Level = 9;                       // 0 stores everything
     const std::string *Password = nullptr;  // code page 949, null: no encryption
     bool Seeded = false;
     uint64_t Seed = 0;
+    std::string Comment;                 // the archive's comment, as stored
     // Called with bytes done and bytes in all for progress reports.
     std::function<void(uint64_t, uint64_t)> Progress;
 };

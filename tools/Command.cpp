@@ -6,11 +6,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 
 #include "Builder.h"
 #include "Inspect.h"
 #include "Platform.h"
+#include "ZipInput.h"
 
 namespace mksfx {
 
@@ -22,23 +25,31 @@ const char HelpText[] =
     "Usage: mksfx -o OUTPUT [options] FILE|FOLDER...\n"
     "       mksfx -o OUTPUT [options] --zip ARCHIVE.zip [FILE|FOLDER...]\n"
     "       mksfx --info FILE\n"
-    "       mksfx --verify FILE [--password-file F]\n"
+    "       mksfx --verify [--password TEXT | --password-file F] FILE\n"
     "\n"
     "Makes a self-extracting file: the stub, a settings block and a ZIP archive.\n"
     "A folder contributes its contents (names relative to it), a file itself.\n"
     "Empty folders are left out: the stub creates only folders that hold files.\n"
+    "Options may stand anywhere, as --name VALUE or --name=VALUE; after --\n"
+    "everything is an input.\n"
     "\n"
     "Input and output:\n"
     "  -o, --output FILE      the self-extracting file to write (replaced only\n"
-    "                         when the new one is complete)\n"
-    "  --zip ARCHIVE          take the entries of an existing ZIP (repeatable)\n"
-    "  --stub FILE            use this stub image (exactly 38912 bytes) instead\n"
-    "                         of the built-in one\n"
+    "                         when the new one is complete; never a pipe,\n"
+    "                         device or folder, and not - for standard output)\n"
+    "  --zip ARCHIVE          take the entries of an existing ZIP (repeatable);\n"
+    "                         a self-extracting file keeps its settings unless\n"
+    "                         options replace them, and a ZIP its comment\n"
+    "  --follow-symlinks      pack what symbolic links in input folders point\n"
+    "                         to (without it they are refused)\n"
+    "  --stub FILE            use this stub image (a Windows program of exactly\n"
+    "                         38912 bytes) instead of the built-in one\n"
     "  -0 ... -9, --level N   deflate level; 0 stores (default 9); an entry that\n"
     "                         deflate does not shrink is stored\n"
     "Settings (texts at most 255 bytes in code page 949):\n"
     "  --caption TEXT         the window caption\n"
-    "  --folder TEXT          the folder proposed as target\n"
+    "  --folder TEXT          the folder proposed as target, used as written:\n"
+    "                         %VARIABLES% are not expanded\n"
     "  --temp-folder          propose the user's temporary folder instead\n"
     "  --run FILE             the extracted file to open afterwards (relative\n"
     "                         to the target folder; must be in the archive)\n"
@@ -50,26 +61,37 @@ const char HelpText[] =
     "  --fixed-overwrite      hide the choice: the initial one holds\n"
     "  --sorted               list the entries sorted by name\n"
     "Encryption (traditional ZIP encryption: keeps out the casual, not the\n"
-    "determined):\n"
+    "determined; the password is typed in code page 949, 1 to 79 bytes):\n"
     "  --password TEXT        encrypt every entry (visible in the shell history)\n"
     "  --password-file FILE   read the password from the first line of FILE\n"
-    "                         (also: the MKSFX_PASSWORD environment variable)\n"
+    "                         (UTF-8; also: the MKSFX_PASSWORD variable)\n"
     "  --seed N               fixed encryption headers, for reproducible tests\n"
     "Other:\n"
     "  --info FILE            show the settings and entries of a file\n"
     "  --verify FILE          decode every entry as the stub does and check it\n"
-    "  -q, --quiet            no notes, no progress\n"
+    "  -q, --quiet            no notes, no progress, no summary line\n"
     "  -h, --help             this text\n"
+    "  --version              the builder's version\n"
+    "\n"
+    "Examples:\n"
+    "  mksfx -o setup.exe --caption \"Tool 1.0\" --folder \"C:\\Tool\" \\\n"
+    "        --run install.exe --open --show-run dist/\n"
+    "  mksfx -o setup.exe --zip release.zip --password-file secret.txt\n"
+    "  mksfx -o new.exe --zip old.exe --caption \"Tool 1.1\"   (other settings kept)\n"
+    "  mksfx --info setup.exe\n"
+    "  MKSFX_PASSWORD=secret mksfx --verify setup.exe\n"
     "\n"
     "SOURCE_DATE_EPOCH, when set, gives every entry that time (UTC).\n"
     "Exit codes: 0 success, 1 error, 2 wrong command line.\n";
 
-static void Usage(const std::string &message)
+namespace {
+
+[[noreturn]] void Usage(const std::string &message)
 {
     throw BuildError(message + " (mksfx --help shows the options)", ExitUsage);
 }
 
-static std::string ReadPasswordFile(const std::string &path)
+std::string ReadPasswordFile(const std::string &path)
 {
     FILE *f = OpenFile(path, "rb");
     if (!f)
@@ -81,120 +103,149 @@ static std::string ReadPasswordFile(const std::string &path)
     fclose(f);
     if (!s.empty() && s.back() == '\r')
         s.pop_back();
+    // Notepad may put a byte order mark in front.
+    if (s.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        s.erase(0, 3);
+    // The same bytes must give the same password on every system: the file
+    // is UTF-8, never the code page of whoever wrote it.
+    if (!ValidUtf8(s))
+        throw BuildError("the password file \"" + path + "\" is not UTF-8 text; save it as UTF-8");
     return s;
 }
 
-Options ParseCommandLine(const std::vector<std::string> &args)
+// What the parser fills besides Options.
+struct Parsed {
+    bool Help = false, Version = false, Info = false, Verify = false;
+    std::string Overwrite, Password, PasswordFile;
+    std::vector<std::string> Positional;
+};
+
+void Define(CLI::App &app, Options &o, Parsed &p)
+{
+    app.set_help_flag();   // the help is ours: HelpText
+    app.add_flag("-h,--help", p.Help);
+    app.add_flag("--version", p.Version);
+    app.add_flag("--info", p.Info);
+    app.add_flag("--verify", p.Verify);
+    app.add_option("-o,--output", o.Output);
+    app.add_option("--zip", o.Zips)->allow_extra_args(false);
+    app.add_flag("--follow-symlinks", o.FollowSymlinks);
+    app.add_option("--stub", o.Stub);
+    app.add_option("--level", o.Level)->check(CLI::Range(0, 9));
+    app.add_option("--caption", o.Caption);
+    app.add_option("--folder", o.Folder);
+    app.add_flag("--temp-folder", o.TempFolder);
+    app.add_option("--run", o.RunFile);
+    app.add_flag("--open", o.OpenFile);
+    app.add_option("--params", o.Parameters);
+    app.add_flag("--show-run", o.ShowRun);
+    app.add_option("--overwrite", p.Overwrite)->check(CLI::IsMember({"ask", "all", "never"}));
+    app.add_flag("--fixed-overwrite", o.FixedOverwrite);
+    app.add_flag("--sorted", o.Sorted);
+    CLI::Option *password = app.add_option("--password", p.Password);
+    app.add_option("--password-file", p.PasswordFile)->excludes(password);
+    app.add_option("--seed", o.Seed);
+    app.add_flag("-q,--quiet", o.Quiet);
+    app.add_option("inputs", p.Positional);
+}
+
+bool Given(const CLI::App &app, const char *name)
+{
+    return app.get_option(name)->count() > 0;
+}
+
+}  // namespace
+
+std::vector<std::string> OptionNames()
+{
+    CLI::App app;
+    Options o;
+    Parsed p;
+    Define(app, o, p);
+    std::vector<std::string> names;
+    for (const CLI::Option *option : app.get_options())
+        for (const std::string &n : option->get_lnames())
+            names.push_back("--" + n);
+    return names;
+}
+
+Options ParseCommandLine(const std::vector<std::string> &given)
 {
     Options o;
-    if (args.empty())
+    if (given.empty())
         throw BuildError(std::string("no arguments\n") + HelpText, ExitUsage);
-    bool levelGiven = false, passwordGiven = false;
-    for (size_t i = 0; i < args.size(); i++) {
-        const std::string &a = args[i];
-        auto value = [&]() -> const std::string & {
-            if (i + 1 >= args.size())
-                Usage(a + " needs a value");
-            return args[++i];
-        };
-        auto once = [&](bool &has) {
-            if (has)
-                Usage(a + " is given twice");
-            has = true;
-        };
-        if (a == "-h" || a == "--help") {
-            o.Command = Options::Help;
-        } else if (a == "--version") {
-            o.Command = Options::Version;
-        } else if (a == "-o" || a == "--output") {
-            if (!o.Output.empty())
-                Usage("-o is given twice");
-            o.Output = value();
-        } else if (a == "--zip") {
-            o.Zips.push_back(value());
-        } else if (a == "--stub") {
-            o.Stub = value();
-        } else if (a == "--info" || a == "--verify") {
-            if (o.Command == Options::Info || o.Command == Options::Verify)
-                Usage("give one of --info and --verify");
-            o.Command = a == "--info" ? Options::Info : Options::Verify;
-            o.Target = value();
-        } else if (a == "--caption") {
-            once(o.HasCaption);
-            o.Caption = value();
-        } else if (a == "--folder") {
-            once(o.HasFolder);
-            o.Folder = value();
-        } else if (a == "--run") {
-            once(o.HasRun);
-            o.RunFile = value();
-        } else if (a == "--params") {
-            once(o.HasParameters);
-            o.Parameters = value();
-        } else if (a == "--temp-folder") {
-            o.TempFolder = true;
-        } else if (a == "--open") {
-            o.OpenFile = true;
-        } else if (a == "--show-run") {
-            o.ShowRun = true;
-        } else if (a == "--fixed-overwrite") {
-            o.FixedOverwrite = true;
-        } else if (a == "--sorted") {
-            o.Sorted = true;
-        } else if (a == "--overwrite") {
-            const std::string &v = value();
-            if (v == "ask")
-                o.Overwrite = OverwriteChoiceAsk;
-            else if (v == "all")
-                o.Overwrite = OverwriteChoiceAll;
-            else if (v == "never")
-                o.Overwrite = OverwriteChoiceNever;
-            else
-                Usage("--overwrite takes ask, all or never, not \"" + v + "\"");
-        } else if ((a.size() == 2 && a[0] == '-' && a[1] >= '0' && a[1] <= '9') || a == "--level") {
-            std::string v = a == "--level" ? value() : a.substr(1);
-            if (v.size() != 1 || v[0] < '0' || v[0] > '9')
-                Usage("the level is a digit from 0 to 9, not \"" + v + "\"");
-            if (levelGiven)
-                Usage("the level is given twice");
-            levelGiven = true;
-            o.Level = v[0] - '0';
-        } else if (a == "--password" || a == "--password-file") {
-            if (passwordGiven)
-                Usage("give the password once");
-            passwordGiven = true;
-            o.HasPassword = true;
-            o.Password = a == "--password" ? value() : ReadPasswordFile(value());
-        } else if (a == "--seed") {
-            const std::string &v = value();
-            char *end = nullptr;
-            o.Seed = strtoull(v.c_str(), &end, 10);
-            if (v.empty() || *end)
-                Usage("--seed takes a number, not \"" + v + "\"");
-            o.Seeded = true;
-        } else if (a == "-q" || a == "--quiet") {
-            o.Quiet = true;
-        } else if (a == "--") {
-            o.Inputs.insert(o.Inputs.end(), args.begin() + (long)i + 1, args.end());
-            break;
-        } else if (a.size() > 1 && a[0] == '-') {
-            Usage("unknown option " + a);
-        } else {
-            o.Inputs.push_back(a);
-        }
+    CLI::App app;
+    Parsed p;
+    Define(app, o, p);
+    // The parser takes its arguments last first; -0 ... -9 are spelled as
+    // the --level they stand for, unless one is the value of an option
+    // before it (--params -5).
+    std::vector<std::string> args;
+    bool rest = false, value = false;
+    for (const std::string &a : given) {
+        rest = rest || a == "--";
+        bool digit = !rest && !value && a.size() == 2 && a[0] == '-' && a[1] >= '0' && a[1] <= '9';
+        args.push_back(digit ? "--level=" + a.substr(1) : a);
+        const CLI::Option *option = rest || a.find('=') != std::string::npos ? nullptr : app.get_option_no_throw(a);
+        value = !value && option && option->get_expected_min() > 0;
     }
-    if (!passwordGiven) {
-        const char *env = getenv("MKSFX_PASSWORD");
-        if (env && *env) {
-            o.HasPassword = true;
-            o.Password = env;
-        }
+    std::reverse(args.begin(), args.end());
+    try {
+        app.parse(args);
+    } catch (const CLI::ParseError &e) {
+        Usage(e.what());
     }
-    if (o.Command != Options::Build)
+    if (p.Help) {
+        o.Command = Options::Help;
         return o;
+    }
+    if (p.Version) {
+        o.Command = Options::Version;
+        return o;
+    }
+    o.HasCaption = Given(app, "--caption");
+    o.HasFolder = Given(app, "--folder");
+    o.HasRun = Given(app, "--run");
+    o.HasParameters = Given(app, "--params");
+    o.HasOverwrite = Given(app, "--overwrite") || o.FixedOverwrite;
+    o.Overwrite = p.Overwrite == "all" ? OverwriteChoiceAll : p.Overwrite == "never" ? OverwriteChoiceNever
+                                                                                      : OverwriteChoiceAsk;
+    o.Seeded = Given(app, "--seed");
+    if (Given(app, "--password")) {
+        o.HasPassword = true;
+        o.Password = p.Password;
+    } else if (Given(app, "--password-file")) {
+        o.HasPassword = true;
+        o.Password = ReadPasswordFile(p.PasswordFile);
+    } else if (GetEnvironment("MKSFX_PASSWORD", o.Password) && !o.Password.empty()) {
+        o.HasPassword = true;
+    }
+
+    if (p.Info || p.Verify) {
+        if (p.Info && p.Verify)
+            Usage("give one of --info and --verify");
+        const char *command = p.Info ? "--info" : "--verify";
+        // Anything else would be silently ignored: refused instead.
+        for (const CLI::Option *option : app.get_options()) {
+            std::string name = option->get_name();
+            bool allowed = name == command || name == "inputs" ||
+                           (p.Verify && (name == "--password" || name == "--password-file"));
+            if (option->count() > 0 && !allowed)
+                Usage(std::string(command) + " takes no " + (name == "inputs" ? "input" : option->get_name()));
+        }
+        if (p.Positional.size() != 1)
+            Usage(std::string(command) + " takes one file");
+        o.Command = p.Info ? Options::Info : Options::Verify;
+        o.Target = p.Positional[0];
+        return o;
+    }
+    o.Inputs = p.Positional;
 
     if (o.Output.empty())
         Usage("no output file: give -o FILE");
+    if (o.Output == "-")
+        Usage("-o - : standard output is not supported; the file is written beside its final name and "
+              "renamed into place, so name a file");
     if (o.Inputs.empty() && o.Zips.empty())
         Usage("no input: name files, folders or --zip archives");
     // Settings the stub would silently ignore are refused: they would ship
@@ -219,7 +270,7 @@ namespace {
 void Note(const Options &o, const std::string &text)
 {
     if (!o.Quiet)
-        fprintf(stderr, "mksfx: note: %s\n", text.c_str());
+        fprintf(stderr, "mksfx: note: %s\n", Printable(text).c_str());
 }
 
 std::vector<uint8_t> LoadStub(const Options &o)
@@ -240,10 +291,70 @@ std::vector<uint8_t> LoadStub(const Options &o)
     }
     // The stub looks for its settings at this fixed offset: an image of any
     // other length would read its own bytes as settings.
-    if (stub.size() != StubImageSize || stub[0] != 'M' || stub[1] != 'Z')
-        throw BuildError("the stub must be a Windows program of exactly " + std::to_string(StubImageSize) +
-                         " bytes; \"" + o.Stub + "\" is " + std::to_string(stub.size()));
+    const std::string name = o.Stub.empty() ? std::string("the built-in stub") : "the stub \"" + o.Stub + "\"";
+    if (stub.size() != StubImageSize)
+        throw BuildError(name + " is " + std::to_string(stub.size()) + " bytes; the stub's image is exactly " +
+                         std::to_string(StubImageSize));
+    if (stub[0] != 'M' || stub[1] != 'Z')
+        throw BuildError(name + " has the right size but is not a Windows program (it does not begin with MZ)");
     return stub;
+}
+
+// The proposed folder goes to the stub's folder field as written: a
+// character Windows forbids in paths would only fail there.
+std::string FolderText(const Options &o)
+{
+    const std::string &f = o.Folder;
+    for (size_t i = 0; i < f.size(); i++) {
+        unsigned char c = (unsigned char)f[i];
+        bool drive = c == ':' && i == 1 && isalpha((unsigned char)f[0]);
+        if (c < 0x20 || (c == ':' && !drive) || strchr("*?\"<>|", c))
+            throw BuildError("--folder \"" + f + "\" holds the character " +
+                             (c < 0x20 ? "0x" + std::to_string(c) : std::string(1, (char)c)) +
+                             ", which Windows forbids in paths");
+    }
+    if (f.find('%') != std::string::npos)
+        Note(o, "--folder is used as written: %VARIABLES% are not expanded by the self-extracting file");
+    return SettingText(f, "--folder");
+}
+
+// A self-extracting input keeps its settings where no option replaces
+// them.  Groups that only work together (the run, the overwrite choice,
+// folder and temporary folder) are taken or replaced whole.
+void KeepSettings(const Options &o, const std::string &from, const BlockSettings &old, BlockSettings &s)
+{
+    std::vector<std::string> kept;
+    if (!o.HasCaption && !old.Caption.empty()) {
+        s.Caption = old.Caption;
+        kept.push_back("caption");
+    }
+    if (!o.HasFolder && !o.TempFolder && (old.DefaultToTemp || !old.Folder.empty())) {
+        s.Folder = old.Folder;
+        s.DefaultToTemp = old.DefaultToTemp;
+        kept.push_back(old.DefaultToTemp ? "temporary folder" : "folder");
+    }
+    if (!o.HasRun && !o.OpenFile && !o.HasParameters && !o.ShowRun &&
+        (!old.RunFile.empty() || !old.Parameters.empty() || old.RunOpensFile || old.ShowRunOption)) {
+        s.RunFile = old.RunFile;
+        s.Parameters = old.Parameters;
+        s.RunOpensFile = old.RunOpensFile;
+        s.ShowRunOption = old.ShowRunOption;
+        kept.push_back("run");
+    }
+    if (!o.HasOverwrite && (old.Overwrite != OverwriteChoiceAsk || old.FixedOverwrite)) {
+        s.Overwrite = old.Overwrite;
+        s.FixedOverwrite = old.FixedOverwrite;
+        kept.push_back("existing files");
+    }
+    if (old.Sorted && !s.Sorted) {
+        s.Sorted = true;
+        kept.push_back("sorted list");
+    }
+    std::string list;
+    for (const std::string &k : kept)
+        list += (list.empty() ? "" : ", ") + k;
+    if (!list.empty())
+        Note(o, "settings kept from \"" + from + "\": " + list + " (options given replace them)");
 }
 
 class Progress {
@@ -282,7 +393,7 @@ int Build(const Options &o)
     if (o.HasCaption)
         s.Caption = SettingText(o.Caption, "--caption");
     if (o.HasFolder)
-        s.Folder = SettingText(o.Folder, "--folder");
+        s.Folder = FolderText(o);
     if (o.HasParameters)
         s.Parameters = SettingText(o.Parameters, "--params");
     if (o.HasRun) {
@@ -300,7 +411,6 @@ int Build(const Options &o)
     s.RunOpensFile = o.OpenFile;
     s.DefaultToTemp = o.TempFolder;
     s.Sorted = o.Sorted;
-    std::vector<uint8_t> block = MakeSettingsBlock(s);
 
     std::string password;
     if (o.HasPassword) {
@@ -326,27 +436,53 @@ int Build(const Options &o)
         useEpoch = true;
     }
 
+    // The finished file is renamed over the output: a pipe, a device (as
+    // root, /dev/null) or a folder would be replaced by a regular file.
     PathInfo existing = StatPath(o.Output);
-    if (existing.Folder)
-        throw BuildError("the output \"" + o.Output + "\" is a folder");
+    if (existing.Exists && !existing.Regular)
+        throw BuildError("the output \"" + o.Output + "\" is not a regular file (a folder, pipe or device); "
+                         "refused");
     auto note = [&](const std::string &t) { Note(o, t); };
     std::vector<Entry> entries;
-    for (const std::string &z : o.Zips)
-        CollectZip(z, entries, useEpoch, epoch, o.HasPassword ? &password : nullptr, note);
+    std::string comment, settingsFrom, commentFrom;
+    for (const std::string &z : o.Zips) {
+        ZipKept kept;
+        CollectZip(z, entries, useEpoch, epoch, o.HasPassword ? &password : nullptr, note, kept);
+        if (kept.HasSettings && settingsFrom.empty()) {
+            settingsFrom = z;
+            KeepSettings(o, z, kept.Settings, s);
+        } else if (kept.HasSettings) {
+            note("the settings of \"" + z + "\" dropped: those of \"" + settingsFrom + "\" are kept");
+        }
+        // A comment holding an end record's signature would make readers
+        // that search from the end take it for the record.
+        if (!kept.Comment.empty() && (!commentFrom.empty() || kept.Comment.find("PK\x05\x06") != std::string::npos)) {
+            note("the comment of \"" + z + "\" dropped" +
+                 (commentFrom.empty() ? std::string(": it looks like a ZIP record")
+                                      : ": the comment of \"" + commentFrom + "\" is kept"));
+        } else if (!kept.Comment.empty()) {
+            comment = kept.Comment;
+            commentFrom = z;
+        }
+    }
+    std::vector<uint8_t> block = MakeSettingsBlock(s);
     for (const std::string &in : o.Inputs)
-        CollectFiles(in, entries, useEpoch, epoch, existing.Exists ? existing.Id : 0, note);
+        CollectFiles(in, entries, useEpoch, epoch, existing.Exists ? existing.Id : 0, o.FollowSymlinks, note);
     if (entries.empty())
         throw BuildError("nothing to pack: the inputs hold no files");
     CheckUniqueNames(entries);
-    if (o.HasRun && !o.RunFile.empty()) {
-        std::string key = NameKey(o.RunFile);
+    // The file the stub would open after extraction (from the options or
+    // kept from an input) must be in the archive.
+    std::string runFile;
+    if (!s.RunFile.empty() && (s.RunOpensFile || !s.Parameters.empty()) && Cp949ToUtf8(s.RunFile, runFile)) {
+        std::string key = NameKey(runFile);
         while (!key.empty() && key[0] == '/')
             key.erase(0, 1);
         bool found = false;
         for (const Entry &e : entries)
             found = found || NameKey(e.Utf8Name) == key;
         if (!found)
-            throw BuildError("the run file \"" + o.RunFile + "\" is not in the archive");
+            throw BuildError("the run file \"" + (o.HasRun ? o.RunFile : runFile) + "\" is not in the archive");
     }
     uint64_t total = StubImageSize + block.size();
     for (const Entry &e : entries) {
@@ -382,6 +518,7 @@ int Build(const Options &o)
             fwrite(block.data(), 1, block.size(), out) != block.size())
             throw BuildError("cannot write the output: " + SystemError());
         WriteOptions w;
+        w.Comment = comment;
         w.Level = o.Level;
         w.Password = o.HasPassword ? &password : nullptr;
         w.Seeded = o.Seeded;
@@ -408,6 +545,14 @@ int Build(const Options &o)
         throw;
     }
     RemoveOnInterrupt(nullptr, nullptr);
+    if (!o.Quiet) {
+        uint64_t in = 0;
+        for (const Entry &e : entries)
+            in += e.Source->Size;
+        printf("%s: %zu entr%s, %llu bytes in, %llu bytes out\n", Printable(o.Output).c_str(), entries.size(),
+               entries.size() == 1 ? "y" : "ies", (unsigned long long)in,
+               (unsigned long long)StatPath(o.Output).Size);
+    }
     return ExitOk;
 }
 

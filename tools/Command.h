@@ -20,12 +20,14 @@ struct Options {
     std::string Caption, Folder, RunFile, Parameters;   // UTF-8 as given
     bool TempFolder = false, OpenFile = false, ShowRun = false, FixedOverwrite = false;
     bool Sorted = false;
+    bool HasOverwrite = false;         // --overwrite or --fixed-overwrite given
     int Overwrite = 0;                 // OverwriteChoice
     int Level = 9;
     bool HasPassword = false;
     std::string Password;              // UTF-8
     bool Seeded = false;
     uint64_t Seed = 0;
+    bool FollowSymlinks = false;
     bool Quiet = false;
 };
 
@@ -39,6 +41,9 @@ Options ParseCommandLine(const std::vector<std::string> &args);
 int RunCommand(const Options &options);
 
 extern const char HelpText[];
+
+// The long names of every option the parser knows, for checking the help.
+std::vector<std::string> OptionNames();
 
 }  // namespace mksfx
 

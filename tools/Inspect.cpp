@@ -7,6 +7,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "Builder.h"
@@ -33,7 +34,7 @@ std::string Shown(const std::string &cp949)
 {
     std::string u;
     if (Cp949ToUtf8(cp949, u))
-        return u;
+        return Printable(u);
     std::string s;
     for (unsigned char c : cp949) {
         char hex[8];
@@ -57,14 +58,17 @@ bool Open(const std::string &path, FILE *out, bool &hasBlock)
     EnsureCrcTable();
     ArchiveFile = FileOpenRead(NarrowPath(path).c_str());
     if (ArchiveFile == NoFile) {
-        fprintf(stderr, "mksfx: cannot open \"%s\"\n", path.c_str());
+        fprintf(stderr, "mksfx: cannot open \"%s\"\n", Printable(path).c_str());
         DoneGlobals();
         return false;
     }
     PathInfo info = StatPath(path);
-    if (info.Size < StubImageSize) {
-        fprintf(stderr, "mksfx: \"%s\" is shorter than the stub's image (%u bytes)\n", path.c_str(),
-                (unsigned)StubImageSize);
+    uint8_t mz[2] = {0, 0};
+    FileRead(ArchiveFile, mz, 2);
+    if (info.Size < StubImageSize || mz[0] != 'M' || mz[1] != 'Z') {
+        fprintf(stderr, "mksfx: \"%s\" is not a self-extracting file: %s\n", Printable(path).c_str(),
+                info.Size < StubImageSize ? "it is shorter than the stub's image"
+                                          : "no Windows program stands in front of its archive");
         FileClose(ArchiveFile);
         DoneGlobals();
         return false;
@@ -150,7 +154,12 @@ int ShowInfo(const std::string &path, FILE *out)
     });
     fprintf(out, "%d entr%s\n", count, count == 1 ? "y" : "ies");
     Close();
-    return readable && count > 0 ? ExitOk : ExitError;
+    if (!readable || count == 0) {
+        fprintf(stderr, "mksfx: \"%s\" is not a self-extracting file: no ZIP entry at 0x%X\n",
+                Printable(path).c_str(), (unsigned)ArchiveStart);
+        return ExitError;
+    }
+    return ExitOk;
 }
 
 int Verify(const std::string &path, const std::string *password, FILE *out)
@@ -173,6 +182,13 @@ int Verify(const std::string &path, const std::string *password, FILE *out)
         const LocalFileHeader &h = e.Header;
         if (h.Method != 0 && h.Method != 8)
             return fail(e.Name, "compression method the stub cannot decode");
+        // The stub creates names byte for byte in code page 949: UTF-8
+        // names (from zip -r, say) would arrive garbled.
+        std::string utf8;
+        if ((h.Flags & 0x0800) || !Cp949ToUtf8(e.Name, utf8))
+            if (std::any_of(e.Name.begin(), e.Name.end(), [](char c) { return (unsigned char)c >= 0x80; }))
+                return fail(e.Name, "the name is not in code page 949 (UTF-8?), so the self-extracting "
+                                    "file would create it garbled; pack it with mksfx --zip");
         if (h.Flags & 1) {
             encrypted++;
             uint8_t buffer[24];
@@ -199,6 +215,8 @@ int Verify(const std::string &path, const std::string *password, FILE *out)
     Close();
     if (!readable || walked.empty()) {
         fprintf(out, "FAILED  no entry found at 0x%X\n", (unsigned)ArchiveStart);
+        fprintf(stderr, "mksfx: \"%s\" is not a self-extracting file: no ZIP entry at 0x%X\n",
+                Printable(path).c_str(), (unsigned)ArchiveStart);
         return ExitError;
     }
     if (password && encrypted == 0) {
@@ -233,7 +251,7 @@ int Verify(const std::string &path, const std::string *password, FILE *out)
     if (f)
         fclose(f);
     if (!problem.empty()) {
-        fprintf(out, "FAILED  central directory: %s\n", problem.c_str());
+        fprintf(out, "FAILED  central directory: %s\n", Printable(problem).c_str());
         failures++;
     }
     fprintf(out, "%zu entries, %d failed\n", walked.size(), failures);

@@ -19,10 +19,12 @@ int main(int argc, char **argv)
         mksfx::Options o = mksfx::ParseCommandLine(mksfx::CommandLine(argc, argv));
         return mksfx::RunCommand(o);
     } catch (const mksfx::BuildError &e) {
-        fprintf(stderr, "mksfx: %s\n", e.what());
+        // Messages carry names from the inputs: no control character of
+        // theirs reaches the terminal.
+        fprintf(stderr, "mksfx: %s\n", mksfx::Printable(e.what()).c_str());
         return e.Code;
     } catch (const std::exception &e) {
-        fprintf(stderr, "mksfx: %s\n", e.what());
+        fprintf(stderr, "mksfx: %s\n", mksfx::Printable(e.what()).c_str());
         return mksfx::ExitError;
     }
 }

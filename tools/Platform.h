@@ -22,10 +22,16 @@ bool Cp949ToUtf8(const std::string &cp949, std::string &utf8);
 // names outside the console's code page survive).
 std::vector<std::string> CommandLine(int argc, char **argv);
 
+// An environment variable as UTF-8 (on Windows from the wide environment,
+// not the ANSI one); false when it is not set.
+bool GetEnvironment(const char *name, std::string &utf8);
+
 struct PathInfo {
     bool Exists = false;
     bool Folder = false;
     bool Regular = false;   // a plain file (no device, pipe or socket)
+    bool Link = false;      // the path itself is a symbolic link (or junction);
+                            // the other fields describe what it points to
     uint64_t Size = 0;
     int64_t ModTime = 0;    // seconds since 1970, UTC
     uint64_t Id = 0;        // identifies the file (inode or file index), 0 unknown

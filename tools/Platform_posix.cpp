@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -51,10 +52,20 @@ std::vector<std::string> CommandLine(int argc, char **argv)
     return std::vector<std::string>(argv + 1, argv + argc);
 }
 
+bool GetEnvironment(const char *name, std::string &utf8)
+{
+    const char *v = getenv(name);
+    if (!v)
+        return false;
+    utf8 = v;
+    return true;
+}
+
 PathInfo StatPath(const std::string &path)
 {
     PathInfo info;
     struct stat st;
+    info.Link = lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
     if (stat(path.c_str(), &st) != 0)
         return info;
     info.Exists = true;

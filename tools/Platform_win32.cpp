@@ -94,26 +94,58 @@ static int64_t UnixTime(const FILETIME &ft)
     return (int64_t)(t / 10000000ULL) - 11644473600LL;
 }
 
+bool GetEnvironment(const char *name, std::string &utf8)
+{
+    // The process's own wide block: the C runtime's copy may have been
+    // made from the ANSI one, which loses what the code page lacks.
+    std::wstring w = Wide(name);
+    DWORD n = GetEnvironmentVariableW(w.c_str(), nullptr, 0);
+    if (n == 0)
+        return false;
+    std::wstring v(n, L'\0');
+    n = GetEnvironmentVariableW(w.c_str(), &v[0], n);
+    utf8 = Narrow(v.c_str(), (int)n, CP_UTF8, nullptr);
+    return true;
+}
+
 PathInfo StatPath(const std::string &path)
 {
     PathInfo info;
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data))
         return info;
+    // Symbolic links and junctions; other reparse points (cloud files,
+    // deduplicated files) are ordinary files to their users.
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        WIN32_FIND_DATAW found;
+        HANDLE f = FindFirstFileW(Wide(path).c_str(), &found);
+        if (f != INVALID_HANDLE_VALUE) {
+            info.Link = found.dwReserved0 == IO_REPARSE_TAG_SYMLINK || found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;
+            FindClose(f);
+        }
+    }
+    HANDLE h = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION bh;
+    bool opened = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &bh);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    if (info.Link) {
+        // What the link points to, as a followed link is read.
+        if (!opened)
+            return info;
+        data.dwFileAttributes = bh.dwFileAttributes;
+        data.nFileSizeHigh = bh.nFileSizeHigh;
+        data.nFileSizeLow = bh.nFileSizeLow;
+        data.ftLastWriteTime = bh.ftLastWriteTime;
+    }
     info.Exists = true;
     info.Folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     info.Regular = !info.Folder && !(data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE);
     info.Size = ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
     info.ModTime = UnixTime(data.ftLastWriteTime);
-    HANDLE h = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-        BY_HANDLE_FILE_INFORMATION bh;
-        if (GetFileInformationByHandle(h, &bh))
-            info.Id = ((uint64_t)bh.dwVolumeSerialNumber << 40) ^
-                      (((uint64_t)bh.nFileIndexHigh << 32) | bh.nFileIndexLow);
-        CloseHandle(h);
-    }
+    if (opened)
+        info.Id = ((uint64_t)bh.dwVolumeSerialNumber << 40) ^ (((uint64_t)bh.nFileIndexHigh << 32) | bh.nFileIndexLow);
     return info;
 }
 

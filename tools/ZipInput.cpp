@@ -34,7 +34,8 @@ static bool ReadAt(FILE *f, uint64_t at, void *buffer, size_t n)
     return SeekFile(f, at) && fread(buffer, 1, n, f) == n;
 }
 
-std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path, uint64_t *shiftOut)
+std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path, uint64_t *shiftOut,
+                                               std::string *comment)
 {
     const std::string file = "\"" + path + "\"";
     uint64_t size = FileSize(f);
@@ -54,6 +55,8 @@ std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
         throw BuildError(file + " is no ZIP archive (no end of central directory record)");
     const uint8_t *e = &tail[eocd];
     uint64_t eocdAt = tailStart + eocd;
+    if (comment)
+        comment->assign((const char *)e + 22, Get16(e + 20));
     if (eocdAt >= 20) {
         uint8_t loc[4];
         if (ReadAt(f, eocdAt - 20, loc, 4) && Get32(loc) == 0x07064B50)
@@ -87,6 +90,8 @@ std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
             throw BuildError(file + " is damaged: its central directory is cut short");
         const uint8_t *h = &cd[p];
         ZipEntryInfo z;
+        z.MadeBy = Get16(h + 4);
+        z.External = Get32(h + 38);
         z.Flags = Get16(h + 8);
         z.Method = Get16(h + 10);
         z.Time = Get16(h + 12);
@@ -101,6 +106,7 @@ std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
             throw BuildError(file + " is damaged: its central directory is cut short");
         z.RawName.assign((const char *)h + 46, nameLength);
         z.Extra.assign(h + 46 + nameLength, h + 46 + nameLength + extraLength);
+        z.CommentLength = (uint16_t)commentLength;
         p += 46 + nameLength + extraLength + commentLength;
         const std::string entry = "entry \"" + z.RawName + "\" of " + file;
         bool zip64 = z.Compressed == 0xFFFFFFFF || z.Size == 0xFFFFFFFF || offset == 0xFFFFFFFF ||
@@ -115,7 +121,7 @@ std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
     return entries;
 }
 
-static bool ValidUtf8(const std::string &s)
+bool ValidUtf8(const std::string &s)
 {
     size_t i = 0;
     while (i < s.size()) {
@@ -181,7 +187,13 @@ class ZipSource : public EntrySource {
 public:
     ZipSource(const std::string &path, const ZipEntryInfo &info, const std::string &name,
               const std::string *password)
-        : path_(path), info_(info), name_(name), password_(password), in_(1 << 16) {}
+        : path_(path), info_(info), name_(name), password_(password)
+    {
+        // Its name is resolved already: the extra field is of no more use,
+        // and a ZIP of 65,534 entries keeps one of these for each.
+        info_.Extra.clear();
+        info_.Extra.shrink_to_fit();
+    }
     ~ZipSource() override { Close(); }
 
     void Rewind() override
@@ -213,7 +225,11 @@ public:
             if (!ok)
                 throw BuildError(Where() + ": the password does not open it");
         }
+        produced_ = 0;
         if (info_.Method == 8) {
+            // The input buffer lives only while the entry is read, so that
+            // memory does not grow with the number of entries.
+            in_.resize(1 << 16);
             memset(&z_, 0, sizeof z_);
             if (inflateInit2(&z_, -15) != Z_OK)
                 throw BuildError("zlib: cannot start inflate");
@@ -224,13 +240,19 @@ public:
 
     size_t Read(uint8_t *buffer, size_t n) override
     {
-        if (!file_ || ended_)
+        if (!file_)
             return 0;
+        // The stream ended with the last bytes handed out: the file, the
+        // inflate state and the buffer go now, not when the build ends.
+        if (ended_) {
+            Finish(true);
+            return 0;
+        }
         if (info_.Method == 0) {
             size_t got = Fill(buffer, (size_t)std::min<uint64_t>(n, remaining_));
             if (got == 0)
                 Finish(remaining_ == 0);
-            return got;
+            return Produced(got);
         }
         z_.next_out = buffer;
         z_.avail_out = (uInt)n;
@@ -255,11 +277,22 @@ public:
         size_t got = n - z_.avail_out;
         if (ended_ && got == 0)
             Finish(true);
-        return got;
+        return Produced(got);
     }
 
 private:
     std::string Where() const { return "entry \"" + name_ + "\" of \"" + path_ + "\""; }
+
+    // Stops at the first byte past the declared size: a small hostile entry
+    // may inflate to gigabytes, and none of them is worth writing.
+    size_t Produced(size_t got)
+    {
+        produced_ += got;
+        if (produced_ > info_.Size)
+            throw BuildError(Where() + " is damaged: it is longer than its declared " + std::to_string(info_.Size) +
+                             " bytes");
+        return got;
+    }
 
     size_t Fill(uint8_t *buffer, size_t n)
     {
@@ -281,6 +314,9 @@ private:
     {
         if (!complete)
             throw BuildError(Where() + " is damaged: its data is cut short");
+        if (produced_ != info_.Size)
+            throw BuildError(Where() + " is damaged: it is shorter than its declared " + std::to_string(info_.Size) +
+                             " bytes");
         Close();
         ended_ = true;
     }
@@ -292,6 +328,7 @@ private:
         if (file_)
             fclose(file_);
         file_ = nullptr;
+        std::vector<uint8_t>().swap(in_);
     }
 
     std::string path_;
@@ -300,7 +337,7 @@ private:
     const std::string *password_;
     std::vector<uint8_t> in_;
     FILE *file_ = nullptr;
-    uint64_t remaining_ = 0;
+    uint64_t remaining_ = 0, produced_ = 0;
     bool encrypted_ = false, inflating_ = false, ended_ = false;
     z_stream z_;
     uint32_t keys_[3] = {0, 0, 0}, saved_[3] = {0, 0, 0};
@@ -326,14 +363,40 @@ static void CheckLocalHeader(FILE *f, const std::string &path, const ZipEntryInf
         throw BuildError(entry + " uses ZIP64, which is not supported");
 }
 
+// The settings block of a self-extracting input: a Windows program of at
+// least the stub's size with "QBW" where the stub looks for it.
+static bool ReadSettingsBlock(FILE *f, BlockSettings &s)
+{
+    uint8_t h[11];
+    if (!ReadAt(f, 0, h, 2) || h[0] != 'M' || h[1] != 'Z' || !ReadAt(f, StubImageSize, h, 11) ||
+        memcmp(h, "QBW", 3) != 0)
+        return false;
+    std::string *texts[4] = {&s.Caption, &s.Folder, &s.Parameters, &s.RunFile};
+    for (int i = 0; i < 4; i++) {
+        texts[i]->resize(h[7 + i]);
+        if (h[7 + i] && fread(&(*texts[i])[0], 1, h[7 + i], f) != h[7 + i])
+            return false;
+    }
+    s.ShowRunOption = (h[5] & 0x01) != 0;
+    s.FixedOverwrite = (h[5] & 0x04) != 0;
+    s.Overwrite = (h[5] & 0x18) == 0x08 ? OverwriteChoiceAll
+                  : (h[5] & 0x18) == 0x10 ? OverwriteChoiceNever : OverwriteChoiceAsk;
+    s.RunOpensFile = (h[6] & 0x01) != 0;
+    s.DefaultToTemp = (h[6] & 0x02) != 0;
+    s.Sorted = (h[6] & 0x04) != 0;
+    return true;
+}
+
 void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEpoch, int64_t epoch,
-                const std::string *password, const std::function<void(const std::string &)> &note)
+                const std::string *password, const std::function<void(const std::string &)> &note,
+                ZipKept &kept)
 {
     FILE *f = OpenFile(path, "rb");
     if (!f)
         throw BuildError("cannot open \"" + path + "\": " + SystemError());
     std::unique_ptr<FILE, int (*)(FILE *)> closer(f, fclose);
-    std::vector<ZipEntryInfo> infos = ReadCentralDirectory(f, path);
+    std::vector<ZipEntryInfo> infos = ReadCentralDirectory(f, path, nullptr, &kept.Comment);
+    kept.HasSettings = ReadSettingsBlock(f, kept.Settings);
     std::vector<std::string> folders;
     size_t firstNew = entries.size();
     for (const ZipEntryInfo &z : infos) {
@@ -354,6 +417,13 @@ void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEp
                              MethodName(z.Method) + "); only stored (0) and deflated (8) are supported");
         if ((z.Flags & 1) && !password)
             throw BuildError(where + " is encrypted: give its password with --password");
+        // A Unix symbolic link stores its target as the data: extracted on
+        // Windows it would become a small text file holding a path.
+        if ((z.MadeBy >> 8) == 3 && ((z.External >> 16) & 0170000) == 0120000)
+            throw BuildError(where + " is a symbolic link, which the self-extracting file cannot create; "
+                                     "refused");
+        if (z.CommentLength)
+            note("the comment of entry \"" + name + "\" dropped: the self-extracting file keeps none");
         if (!name.empty() && name.back() == '/') {
             folders.push_back(name);
             continue;

@@ -16,6 +16,9 @@ struct ZipEntryInfo {
     uint16_t Flags = 0, Method = 0, Time = 0, Date = 0;
     uint32_t Crc = 0, Compressed = 0, Size = 0;
     uint64_t LocalOffset = 0;   // where the local header really is
+    uint16_t MadeBy = 0;        // "version made by": the high byte names the system
+    uint32_t External = 0;      // external attributes (Unix mode in the high half)
+    uint16_t CommentLength = 0;
     std::vector<uint8_t> Extra;
 };
 
@@ -25,14 +28,18 @@ struct ZipEntryInfo {
 // and archives split over disks, are refused naming the file or entry.
 // shift, when given, receives how far the records lie behind where the
 // archive's offsets say (0 for a file whose offsets count from its start).
+// comment, when given, receives the archive's comment as stored.
 std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
-                                               uint64_t *shift = nullptr);
+                                               uint64_t *shift = nullptr, std::string *comment = nullptr);
 
 // The entry's name as UTF-8: by flag bit 11, else the Info-ZIP Unicode Path
 // field, else the bytes as they are when they are UTF-8 (as Unix tools
 // write them), else as code page 949 (as Korean Windows writes them).  False
 // when none of these reads them.
 bool EntryNameUtf8(const ZipEntryInfo &e, std::string &utf8);
+
+// Well-formed UTF-8 (no overlong forms of ASCII, no stray bytes).
+bool ValidUtf8(const std::string &s);
 
 }  // namespace mksfx
 

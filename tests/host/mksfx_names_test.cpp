@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -90,9 +91,36 @@ TEST(BuilderNames, DuplicatesAsWindowsSeesThem)
         }
         return v;
     };
-    EXPECT_NO_THROW(mksfx::CheckUniqueNames(entries({"a/b.txt", "a/c.txt", "ab"})));
-    EXPECT_THROW(mksfx::CheckUniqueNames(entries({"Docs/Read.me", "docs/READ.ME"})), BuildError);
-    EXPECT_THROW(mksfx::CheckUniqueNames(entries({"tool", "TOOL/x.dll"})), BuildError);
+    auto refusal = [&](std::vector<std::string> names) -> std::string {
+        try {
+            mksfx::CheckUniqueNames(entries(names));
+        } catch (const BuildError &e) {
+            return e.what();
+        }
+        return "";
+    };
+    EXPECT_EQ(refusal({"a/b.txt", "a/c.txt", "ab"}), "");
+    // Windows upper-cases each UTF-16 unit: Latin, Greek, Cyrillic and the
+    // fullwidth forms fold, Hangul and other letters without case do not.
+    EXPECT_EQ(refusal({u8"\ud55c.txt", u8"\ud55d.txt", u8"\u0410", u8"\u0411", u8"\uff21x", u8"\uff22x"}), "");
+    struct Case {
+        const char *first, *second, *message;
+    } same[] = {
+        {"Docs/Read.me", "docs/READ.ME", "same name on Windows: \"Docs/Read.me\" and \"docs/READ.ME\""},
+        {u8"\u0416\u0443\u0440\u043d\u0430\u043b.txt", u8"\u0436\u0443\u0440\u043d\u0430\u043b.txt", "same name"},
+        {u8"\uff21.txt", u8"\uff41.txt", "same name"},                  // fullwidth A, a
+        {u8"\u03a9/x", u8"\u03c9/x", "same name"},                      // Greek omega
+        {u8"\u0401", u8"\u0451", "same name"},                          // Cyrillic yo
+        {u8"\u00c6", u8"\u00e6", "same name"},                          // Latin-1 ae
+        {u8"\u0141", u8"\u0142", "same name"},                          // L with stroke
+        {u8"\u2160", u8"\u2170", "same name"},                          // Roman numeral one
+        {"tool", "TOOL/x.dll", "\"TOOL/x.dll\" puts a file in \"tool\""},
+    };
+    for (const Case &c : same) {
+        std::string why = refusal({c.first, "other", c.second});
+        EXPECT_NE(why.find(c.message), std::string::npos) << c.first << ": " << why;
+        EXPECT_NE(why.find(c.second), std::string::npos) << "both are named: " << why;
+    }
 }
 
 TEST(BuilderNames, NamesOfExistingZipsAreResolved)
@@ -222,9 +250,54 @@ TEST_F(BuilderWalk, PipesAndLinkLoopsAreRefused)
     unlink((in + "/pipe").c_str());
 
     ASSERT_EQ(symlink("..", (in + "/b/loop").c_str()), 0);
-    r = Mksfx({"-o", out, in});
+    r = Mksfx({"-o", out, "--follow-symlinks", in});
     EXPECT_EQ(r.Code, 1);
     EXPECT_NE(r.Output.find("contains itself"), std::string::npos) << r.Output;
+}
+
+TEST_F(BuilderWalk, LinksAreRefusedUnlessFollowed)
+{
+    // A link in a folder someone else filled could point anywhere: at
+    // /etc/shadow when the builder runs as root.
+    std::string secret = scratch.Write("secret.txt", std::string("not for shipping"));
+    ASSERT_EQ(symlink(secret.c_str(), (in + "/b/shadow").c_str()), 0);
+    ASSERT_EQ(symlink((in + "/a").c_str(), (in + "/alink").c_str()), 0);
+    Outcome r = Mksfx({"-o", out, in});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Output.find("\"b/shadow\" is a symbolic link"), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("\"alink\" is a symbolic link"), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("--follow-symlinks"), std::string::npos) << r.Output;
+    EXPECT_TRUE(FileBytes(out).empty());
+    ASSERT_EQ(Mksfx({"-q", "-o", out, "--follow-symlinks", in}).Code, 0);
+    std::vector<std::string> names = Names();
+    EXPECT_NE(std::find(names.begin(), names.end(), "b/shadow"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), "alink/1.txt"), names.end());
+}
+
+TEST_F(BuilderWalk, ControlCharactersReachNoTerminal)
+{
+    // ESC ] 0 ; ... BEL retitles a terminal; ESC [ 2 J clears it.
+    const std::string name = "a\x1B]0;owned\x07\x1B[2J.txt";
+    std::string maker = "import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w') as z: z.writestr(sys.argv[2],'x')";
+    std::string zip = scratch.Path() + "/esc.zip", sfx = scratch.Path() + "/esc.exe";
+    ASSERT_EQ(Shell("python3 -c " + Quote(maker) + " " + Quote(zip) + " " + Quote(name)).Code, 0);
+    ASSERT_EQ(Shell("head -c 38912 " + Quote(MKSFX_STUB_PATH) + " > " + Quote(sfx) + " && cat " + Quote(zip) +
+                    " >> " + Quote(sfx)).Code, 0);
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+    } cases[] = {
+        {{"-o", out, "--zip", zip}, 1},   // refused, naming the entry
+        {{"--info", sfx}, 0},
+        {{"--verify", sfx}, 1},
+    };
+    for (const Case &c : cases) {
+        Outcome r = Mksfx(c.args);
+        EXPECT_EQ(r.Code, c.code) << c.args[0] << ": " << r.Output;
+        EXPECT_EQ(r.Output.find('\x1B'), std::string::npos) << c.args[0] << ": " << r.Output;
+        EXPECT_EQ(r.Output.find('\x07'), std::string::npos) << c.args[0];
+        EXPECT_NE(r.Output.find("a\\x1B]0;owned\\x07\\x1B[2J.txt"), std::string::npos) << c.args[0] << ": " << r.Output;
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,17 @@ TEST_F(BuilderOutput, VerifyCatchesWhatTheStubWouldFailOn)
     EXPECT_EQ(bad.Code, 1);
     EXPECT_NE(bad.Output.find("FAILED  text.txt"), std::string::npos) << bad.Output;
 
+    // The old by-hand recipe: zip stores the UTF-8 bytes of a Korean name,
+    // which the stub would show and create as code page 949 garbage.
+    std::string recipe = scratch.Path() + "/recipe";
+    mkdir(recipe.c_str(), 0755);
+    scratch.Write(u8"recipe/\ud55c\uae00.txt", std::string("x"));
+    ASSERT_EQ(Shell("cd " + Quote(recipe) + " && zip -qr ../payload.zip . && cd .. && head -c 38912 " + Quote(out) +
+                    " > recipe.exe && cat payload.zip >> recipe.exe && zip -qA recipe.exe").Code, 0);
+    bad = Mksfx({"--verify", scratch.Path() + "/recipe.exe"});
+    EXPECT_EQ(bad.Code, 1);
+    EXPECT_NE(bad.Output.find("not in code page 949"), std::string::npos) << bad.Output;
+
     // A ZIP appended without moving its offsets: the stub walks it, other
     // readers would have to guess.
     ASSERT_EQ(Shell("cd " + Quote(in) + " && zip -q ../plain.zip text.txt").Code, 0);
@@ -157,6 +169,26 @@ TEST_F(BuilderOutput, AFailedBuildLeavesTheOldOutputAlone)
     EXPECT_TRUE(Leftovers().empty());
 }
 
+TEST_F(BuilderOutput, OnlyARegularFileIsReplaced)
+{
+    // The rename would put a regular file where a pipe, a device or a
+    // folder was (as root, in place of /dev/null).
+    std::string fifo = scratch.Path() + "/fifo", folder = scratch.Path() + "/folder",
+                device = scratch.Path() + "/null";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    mkdir(folder.c_str(), 0755);
+    ASSERT_EQ(symlink("/dev/null", device.c_str()), 0);
+    for (const std::string &target : {fifo, folder, device}) {
+        Outcome r = Mksfx({"-o", target, in});
+        EXPECT_EQ(r.Code, 1) << target;
+        EXPECT_NE(r.Output.find("is not a regular file"), std::string::npos) << r.Output;
+    }
+    struct stat st;
+    EXPECT_TRUE(stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(lstat(device.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_TRUE(Leftovers().empty());
+}
+
 TEST_F(BuilderOutput, AnInterruptedBuildLeavesNothing)
 {
     std::string old = "the previous build";
@@ -184,7 +216,8 @@ TEST_F(BuilderOutput, ProgressOnlyOnATerminal)
     ASSERT_EQ(truncate(scratch.Write("in/zeros.bin", std::string()).c_str(), 40000000), 0);
     Outcome quiet = Mksfx({"-o", out, "-1", in});
     EXPECT_EQ(quiet.Code, 0);
-    EXPECT_EQ(quiet.Output, "");
+    EXPECT_EQ(quiet.Output.find('%'), std::string::npos) << quiet.Output;
+    EXPECT_EQ(std::count(quiet.Output.begin(), quiet.Output.end(), '\n'), 1) << "the summary alone";
     // `script` gives the builder a terminal.
     Outcome shown = Shell("script -qec " + Quote(Quote(MKSFX_PATH) + " -o " + Quote(out) + " -1 " + Quote(in)) +
                           " /dev/null");

@@ -202,10 +202,26 @@ with zipfile.ZipFile(d + '/folders.zip', 'w') as z:
 with zipfile.ZipFile(d + '/twice.zip', 'w') as z:
     z.writestr('Read.me', 'x')
     z.writestr('READ.ME', 'y')
+with zipfile.ZipFile(d + '/symlink.zip', 'w') as z:
+    link = zipfile.ZipInfo('docs/shadow')
+    link.create_system = 3
+    link.external_attr = 0o120777 << 16
+    z.writestr(link, '/etc/shadow')
+# 2 MB of noise declared as 100 bytes: the builder must stop at byte 101,
+# not after filling its temporary file.
+noise = bytes((i * 7919 + (i >> 8) * 104729) & 0xFF for i in range(2000000))
+with zipfile.ZipFile(d + '/liar.zip', 'w') as z:
+    z.writestr('liar.bin', noise)
+raw = bytearray(open(d + '/liar.zip', 'rb').read())
+cd = raw.rfind(b'PK\x01\x02')
+raw[cd + 24:cd + 28] = (100).to_bytes(4, 'little')
+open(d + '/liar.zip', 'wb').write(raw)
+raw[cd + 24:cd + 28] = (3000000).to_bytes(4, 'little')
+open(d + '/short.zip', 'wb').write(raw)
 )PY"));
     ASSERT_EQ(Shell("python3 " + Quote(maker) + " " + Quote(scratch.Path())).Code, 0);
     struct Case {
-        const char *zip, *message;
+        const char *zip, *message, *environment;
     } cases[] = {
         {"zip64.zip", "entry \"big.txt\" of"},
         {"zip64.zip", "uses ZIP64, which is not supported"},
@@ -216,11 +232,17 @@ with zipfile.ZipFile(d + '/twice.zip', 'w') as z:
         {"absolute.zip", "absolute name refused: \"/etc/evil\""},
         {"drive.zip", "drive-prefixed name refused: \"C:/evil.txt\""},
         {"device.zip", "Windows device refused: \"docs/con.txt\""},
-        {"twice.zip", "same name on Windows: \"READ.ME\""},
+        {"twice.zip", "same name on Windows: \"Read.me\" and \"READ.ME\""},
+        {"symlink.zip", "entry \"docs/shadow\" of"},
+        {"symlink.zip", "is a symbolic link"},
+        // At most 1 MB may be written before the size check speaks.
+        {"liar.zip", "\"liar.bin\" of", "ulimit -f 1024;"},
+        {"liar.zip", "longer than its declared 100 bytes", "ulimit -f 1024;"},
+        {"short.zip", "shorter than its declared 3000000 bytes"},
     };
     std::string out = scratch.Path() + "/refused.exe";
     for (const Case &c : cases) {
-        Outcome r = Mksfx({"-o", out, "--zip", scratch.Path() + "/" + c.zip});
+        Outcome r = Mksfx({"-o", out, "--zip", scratch.Path() + "/" + c.zip}, c.environment ? c.environment : "");
         EXPECT_EQ(r.Code, 1) << c.zip;
         EXPECT_NE(r.Output.find(c.message), std::string::npos) << c.zip << ": " << r.Output;
     }
@@ -234,6 +256,42 @@ with zipfile.ZipFile(d + '/twice.zip', 'w') as z:
     EXPECT_NE(folders.Output.find("empty folder \"empty/\""), std::string::npos) << folders.Output;
     EXPECT_EQ(folders.Output.find("\"full/\""), std::string::npos) << folders.Output;
     EXPECT_NE(Mksfx({"--info", out}).Output.find("1 entry"), std::string::npos);
+}
+
+TEST_F(BuilderRoundTrip, ManyEntriesInLittleMemory)
+{
+    // 12,000 deflated entries in 300 MB of address space: the builder may
+    // keep a table of the entries, but no buffer, stream or open file for each.
+    std::string zip = scratch.Path() + "/many.zip";
+    ASSERT_EQ(Shell("python3 -c " + Quote("import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w',8) as z:\n"
+                                          " for i in range(12000): z.writestr('f%05d.txt' % i, 'entry %d' % i)") +
+                    " " + Quote(zip)).Code, 0);
+    std::string out = scratch.Path() + "/many.exe";
+    Outcome r = Mksfx({"-q", "-o", out, "--zip", zip}, "ulimit -v 300000;");
+    EXPECT_EQ(r.Code, 0) << r.Output.substr(0, 2000);
+    EXPECT_NE(Mksfx({"--info", out}).Output.find("12000 entries"), std::string::npos);
+}
+
+TEST_F(BuilderRoundTrip, CommentsAreKeptOrNamed)
+{
+    std::string maker = scratch.Write("comments.py", std::string(R"PY(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    z.comment = b'release 1.2, built by hand'
+    z.writestr('a.txt', 'a')
+    info = zipfile.ZipInfo('b.txt')
+    info.comment = b'about b'
+    z.writestr(info, 'b')
+)PY"));
+    std::string zip = scratch.Path() + "/comments.zip", out = scratch.Path() + "/comments.exe";
+    ASSERT_EQ(Shell("python3 " + Quote(maker) + " " + Quote(zip)).Code, 0);
+    Outcome r = Mksfx({"-o", out, "--zip", zip});
+    ASSERT_EQ(r.Code, 0) << r.Output;
+    EXPECT_NE(r.Output.find("comment of entry \"b.txt\" dropped"), std::string::npos) << r.Output;
+    Outcome comment = Shell("python3 -c " + Quote("import zipfile,sys; print(zipfile.ZipFile(sys.argv[1]).comment)") +
+                            " " + Quote(out));
+    EXPECT_EQ(comment.Output, "b'release 1.2, built by hand'\n");
+    EXPECT_EQ(Mksfx({"--verify", out}).Code, 0);
 }
 
 }  // namespace

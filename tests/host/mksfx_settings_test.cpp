@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include <string>
 #include <vector>
 
+#include "Command.h"
 #include "mksfx_helpers.h"
 #include "support/TempFile.h"
 
@@ -65,6 +67,7 @@ TEST_F(BuilderSettings, EachOptionSetsItsBits)
         {{"--run", "setup.exe", "--open"}, Block(0, 0x01, "", "", "", "setup.exe")},
         {{"--run", "setup.exe", "--params", "/S"}, Block(0, 0, "", "", "/S", "setup.exe")},
         {{"--params", "/x"}, Block(0, 0, "", "", "/x", "")},
+        {{"-3", "--params", "-5"}, Block(0, 0, "", "", "-5", "")},   // a value, not a level
         {{"--run", "setup.exe", "--open", "--show-run"}, Block(0x01, 0x01, "", "", "", "setup.exe")},
         {{"--overwrite", "all"}, Block(0x08, 0, "", "", "", "")},
         {{"--overwrite", "never"}, Block(0x10, 0, "", "", "", "")},
@@ -154,7 +157,109 @@ TEST_F(BuilderSettings, SettingsTheStubWouldIgnoreAreUsageErrors)
     EXPECT_EQ(Mksfx({"-o", output}).Code, 2) << "no input";
     Outcome help = Mksfx({"--help"});
     EXPECT_EQ(help.Code, 0);
-    EXPECT_NE(help.Output.find("--password-file"), std::string::npos);
+    // Every option the parser knows is explained, and examples follow.
+    for (const std::string &option : mksfx::OptionNames())
+        EXPECT_NE(help.Output.find(option), std::string::npos) << option;
+    EXPECT_GT(mksfx::OptionNames().size(), 20u);
+    EXPECT_NE(help.Output.find("Examples:"), std::string::npos);
+}
+
+TEST_F(BuilderSettings, TheCommandLinePeopleExpect)
+{
+    std::string secret = scratch.Path() + "/secret.exe";
+    ASSERT_EQ(Mksfx({"-q", "-o", secret, "--password", "pw", input}).Code, 0);
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        const char *message;
+    } cases[] = {
+        {{"--level=5", "--output=" + output, "--caption=x", input}, 0, "2 entries"},
+        {{"--verify", "--password", "pw", secret}, 0, "0 failed"},
+        {{"--verify", "--password=pw", "--", secret}, 0, "0 failed"},
+        {{"--info", secret, "--caption", "x"}, 2, "--caption"},
+        {{"--verify", secret, "--password", "pw", "--level", "3"}, 2, "--level"},
+        {{"--info", secret, "-o", output}, 2, "--output"},
+        {{"--info", secret, input}, 2, "one file"},
+        {{"--info", "--verify", secret}, 2, "--verify"},
+        {{"-o", "-", input}, 2, "standard output"},
+        {{"--level", "1", "-3", "-o", output, input}, 2, "--level"},
+        // A build says what it did, in one line, unless -q.
+        {{"-o", output, input}, 0, "2 entries, 17 bytes in,"},
+    };
+    for (const Case &c : cases) {
+        Outcome r = Mksfx(c.args);
+        EXPECT_EQ(r.Code, c.code) << c.args[0] << " " << c.args[1] << "\n" << r.Output;
+        EXPECT_NE(r.Output.find(c.message), std::string::npos) << c.args[0] << " " << c.args[1] << "\n" << r.Output;
+    }
+    Outcome built = Mksfx({"-o", output, input});
+    EXPECT_EQ(std::count(built.Output.begin(), built.Output.end(), '\n'), 1) << built.Output;
+    EXPECT_NE(built.Output.find(output), std::string::npos) << built.Output;
+    EXPECT_EQ(Mksfx({"-q", "-o", output, input}).Output, "");
+}
+
+TEST_F(BuilderSettings, InfoAndStubSayWhatIsWrong)
+{
+    std::string zip = scratch.Path() + "/plain.zip";
+    ASSERT_EQ(Shell("head -c 60000 /dev/urandom > " + Quote(input + "/noise.bin") + " && cd " + Quote(input) +
+                    " && zip -q -0 ../plain.zip noise.bin readme.txt").Code, 0);
+    std::string zeros = scratch.Write("zeros.exe", std::string(38912, '\0'));
+    struct Case {
+        std::vector<std::string> args;
+        const char *message;
+    } cases[] = {
+        {{"--info", zip}, "is not a self-extracting file"},
+        {{"--verify", zip}, "is not a self-extracting file"},
+        {{"--info", input + "/readme.txt"}, "is not a self-extracting file"},
+        {{"-o", output, "--stub", zeros, input}, "is not a Windows program"},
+        {{"-o", output, "--stub", zip, input}, "is 60"},
+    };
+    for (const Case &c : cases) {
+        Outcome r = Mksfx(c.args);
+        EXPECT_EQ(r.Code, 1) << c.args[1];
+        EXPECT_NE(r.Output.find(c.message), std::string::npos) << c.args[1] << "\n" << r.Output;
+    }
+}
+
+TEST_F(BuilderSettings, RepackedFileKeepsItsSettings)
+{
+    std::string old = scratch.Path() + "/old.exe";
+    ASSERT_EQ(Mksfx({"-q", "-o", old, "--caption", "Old", "--folder", "C:\\Old", "--run", "setup.exe", "--open",
+                     "--show-run", "--overwrite", "never", "--sorted", input}).Code, 0);
+    const Bytes kept = Block(0x11, 0x05, "Old", "C:\\Old", "", "setup.exe");
+    ASSERT_EQ(SettingsBlock(old), kept);
+    struct Case {
+        std::vector<std::string> options;
+        Bytes block;
+        const char *note;
+    } cases[] = {
+        {{}, kept, "kept from"},
+        {{"--caption", "New"}, Block(0x11, 0x05, "New", "C:\\Old", "", "setup.exe"), "folder"},
+        {{"--temp-folder"}, Block(0x11, 0x07, "Old", "", "", "setup.exe"), "caption"},
+        {{"--run", "readme.txt", "--params", "/q"}, Block(0x10, 0x04, "Old", "C:\\Old", "/q", "readme.txt"), "sorted"},
+        {{"--overwrite", "all"}, Block(0x09, 0x05, "Old", "C:\\Old", "", "setup.exe"), "run"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> args = {"-o", output, "--zip", old};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        Outcome r = Mksfx(args);
+        ASSERT_EQ(r.Code, 0) << r.Output;
+        EXPECT_EQ(SettingsBlock(output), c.block) << (c.options.empty() ? "" : c.options[0]);
+        EXPECT_NE(r.Output.find(c.note), std::string::npos) << r.Output;
+    }
+}
+
+TEST_F(BuilderSettings, FolderIsAWindowsPathAsWritten)
+{
+    for (const char *bad : {"C:\\a?b", "C:\\a*", "C:\\<x>", "C:\\a|b", "C:\\\"x\"", "C:\\a:b", "C:\\tab\there"}) {
+        EXPECT_TRUE(Build({"--folder", bad}).empty()) << bad;
+        EXPECT_EQ(last.Code, 1) << bad;
+        EXPECT_NE(last.Output.find("--folder"), std::string::npos) << last.Output;
+    }
+    Outcome r = Mksfx({"-o", output, "--folder", "%ProgramFiles%\\Tool", input});
+    EXPECT_EQ(r.Code, 0) << r.Output;
+    EXPECT_NE(r.Output.find("not expanded"), std::string::npos) << r.Output;
+    EXPECT_FALSE(Build({"--folder", "D:\\Apps\\Tool"}).empty()) << last.Output;
+    EXPECT_FALSE(Build({"--folder", "\\\\server\\share\\x"}).empty()) << last.Output;
 }
 
 TEST_F(BuilderSettings, PasswordsTheStubCannotTakeAreRefused)
@@ -170,6 +275,15 @@ TEST_F(BuilderSettings, PasswordsTheStubCannotTakeAreRefused)
     Build({"--password", u8"\u00e9t\u00e9"});
     EXPECT_EQ(last.Code, 1);
     EXPECT_NE(last.Output.find("code page 949"), std::string::npos) << last.Output;
+    // A password file is UTF-8, as Notepad saves it (with a byte order mark)
+    // or not; bytes of another code page are named as such.
+    std::string korean = u8"\ube44\ubc00";
+    Build({"--password-file", scratch.Write("bom.txt", "\xEF\xBB\xBF" + korean + "\r\n")});
+    EXPECT_EQ(last.Code, 0) << last.Output;
+    EXPECT_EQ(Mksfx({"--verify", output}, "MKSFX_PASSWORD=" + Quote(korean)).Code, 0);
+    Build({"--password-file", scratch.Write("cp949.txt", std::string("\xBA\xF1\xB9\xD0\n"))});
+    EXPECT_EQ(last.Code, 1);
+    EXPECT_NE(last.Output.find("not UTF-8"), std::string::npos) << last.Output;
 }
 
 }  // namespace

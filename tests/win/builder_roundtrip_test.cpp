@@ -154,3 +154,20 @@ TEST_CASE(WindowsBuilderRefusesNamesOutsideCodePage949)
     CHECK(drv::WaitExit(p, 60000) == 1);
     CHECK(!drv::FileExists(dir + "\\setup.exe"));
 }
+
+TEST_CASE(PasswordFromTheEnvironmentIsReadWide)
+{
+    // MKSFX_PASSWORD in Korean: the builder must read the wide environment,
+    // as it reads the wide command line, or the password would differ from
+    // the one typed after --password.
+    std::string dir = Scratch("builder_environment");
+    CHECK(Pack(dir, "--password 비밀번호"));
+    std::string builder = CurrentFolder() + "\\tools\\mksfx.exe";
+    SetEnvironmentVariableW(L"MKSFX_PASSWORD", L"\xBE44\xBC00\xBC88\xD638");
+    drv::Process p = drv::Start("\"" + builder + "\" --verify \"" + dir + "\\setup.exe\"", dir);
+    int code = drv::WaitExit(p, 60000);
+    SetEnvironmentVariableW(L"MKSFX_PASSWORD", NULL);
+    if (code != 0)
+        printf("  --verify with the password from the environment exited with %d\n", code);
+    CHECK(code == 0);
+}
