@@ -132,35 +132,3 @@ TEST_CASE(FolderMadeInTheBrowserReceivesTheFiles)
     CHECK(Content(chosen + "one.txt") == "first");
     CHECK(Content(chosen + "in\\two.txt") == std::string(3000, 'x'));
 }
-
-// A folder name may hold 255 UTF-16 units, up to 510 bytes in code page 949:
-// drawing its item must not overrun anything.
-TEST_CASE(LongFolderItemIsDrawnWithoutOverrun)
-{
-    std::string dir = Scratch("browse_long");
-    zm::Settings s;
-    s.folder = dir;
-    Sfx sfx;
-    CHECK(sfx.Start(dir, s, {File("a.txt", "a")}));
-    if (!sfx.main)
-        return;
-    sfx.Press(BrowseButton);
-    HWND sel = sfx.WaitOther(SelCaption);
-    CHECK(sel != NULL);
-    if (!sel)
-        return;
-    // The host's file system holds no such name, so the item is put in the
-    // list the way the listing would put it there; longer than any name,
-    // so that no layout of the stack could absorb an overrun.
-    HWND list = GetDlgItem(sel, 2003);
-    std::wstring item = L"[" + std::wstring(1000, L'\xD55C') + L"]";
-    SendMessageW(list, LB_INSERTSTRING, 1, (LPARAM)item.c_str());
-    SendMessageW(list, LB_SETCURSEL, 1, 0);
-    RedrawWindow(list, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
-    Sleep(300);
-    CHECK(IsWindow(sel) && sfx.MainAlive());
-    drv::Press(sel, IDCANCEL);
-    CHECK(Gone(sel));
-    sfx.Press(IDCANCEL);
-    CHECK(sfx.Exit() == 0);
-}

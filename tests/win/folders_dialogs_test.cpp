@@ -279,6 +279,31 @@ TEST_CASE(NetworkButtonWithoutNetworkLeavesTheList)
     CHECK(r == 1);
 }
 
+// A folder name may hold 255 UTF-16 units, up to 510 bytes in code page 949:
+// drawing its item must not overrun anything.  The host's file system holds
+// no such name, so the item is put in the list as the listing would put it
+// there, longer than any name, so that no layout of the stack could absorb
+// an overrun; and it is drawn on request, as the list asks for it.
+TEST_CASE(LongFolderItemIsDrawnWithoutOverrun)
+{
+    MakeScratch();
+    INT_PTR r = RunDlgSel("C:\\SfxDlg Test", [](HWND d) {
+        HWND list = List(d);
+        std::wstring item = L"[" + std::wstring(1000, L'\xD55C') + L"]";
+        SendMessageW(list, LB_INSERTSTRING, 1, (LPARAM)item.c_str());
+        HDC dc = GetDC(list);
+        DRAWITEMSTRUCT draw = {ODT_LISTBOX, 2003, 1, ODA_DRAWENTIRE, ODS_FOCUS, list, dc,
+                               {0, 20, 200, 38}, 0};
+        // Called directly: a window procedure reached through a message
+        // runs inside a handler that swallows the crash of an overrun.
+        DlgSelProc(d, WM_DRAWITEM, 2003, (LPARAM)&draw);
+        CHECK(IsWindow(d));
+        ReleaseDC(list, dc);
+        drv::Press(d, IDOK);
+    });
+    CHECK(r == 1);
+}
+
 // With SFX_SCREENSHOT_PAUSE=<ms> both dialogs stay up that long each and
 // their screen rectangles are printed.  Take DLGNEW with xwd -id: a capture
 // of the root shows it black under Xvfb.
