@@ -1,6 +1,6 @@
 # ZIP archives made on the host by Info-ZIP zip and 7-Zip, for the
-# extraction tests against archives of other programs.  Either program may
-# be missing: its archives are then absent and the tests say so and pass.
+# extraction tests against archives of other programs.  The set-up installs
+# both; an archive that is absent fails its test.
 set(SFX_PEERS_DIR ${CMAKE_BINARY_DIR}/peers)
 add_custom_command(OUTPUT ${SFX_PEERS_DIR}/stamp
     COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/make_peer_zips.sh ${SFX_PEERS_DIR}

@@ -307,8 +307,9 @@ TEST_CASE(LongFolderItemIsDrawnWithoutOverrun)
 // With SFX_SCREENSHOT_PAUSE=<ms> both dialogs stay up that long each and
 // their screen rectangles are printed.  Take DLGNEW with xwd -id: a capture
 // of the root shows it black under Xvfb.
-TEST_CASE(PauseForScreenshots)
+ON_REQUEST_CASE(PauseForScreenshots)
 {
+    CHECK(getenv("SFX_SCREENSHOT_PAUSE") != NULL);
     if (!getenv("SFX_SCREENSHOT_PAUSE"))
         return;
     RunDlgSel("C:\\users\\Public", [](HWND d) {

@@ -6,10 +6,8 @@
 #include "common/Memory.h"
 #include "driver.h"
 
-TEST_CASE(ChildAsksForMoreMemoryThanThereIs)
+ON_REQUEST_CASE(ChildAsksForMoreMemoryThanThereIs)
 {
-    if (!GetEnvironmentVariableA("SFX_RUNERROR_CHILD", NULL, 0))
-        return;   // only the child runs this case
     GetMem(0xFFFFFF00u);
     printf("  GetMem returned\n");
     ExitProcess(1);
@@ -24,10 +22,8 @@ __attribute__((stack_protect, noinline)) static void CopyIntoSmallBuffer(const c
     printf("  %.4s\n", buffer);
 }
 
-TEST_CASE(ChildOverrunsAStackBuffer)
+ON_REQUEST_CASE(ChildOverrunsAStackBuffer)
 {
-    if (!GetEnvironmentVariableA("SFX_RUNERROR_CHILD", NULL, 0))
-        return;
     CopyIntoSmallBuffer("a name far longer than the buffer it is copied into");
     printf("  the overrun went unnoticed\n");
     ExitProcess(1);
@@ -38,8 +34,6 @@ TEST_CASE(ChildOverrunsAStackBuffer)
 // number as the exit code.
 TEST_CASE(FatalErrorsReportTheRuntimeErrorAndItsExitCode)
 {
-    if (GetEnvironmentVariableA("SFX_RUNERROR_CHILD", NULL, 0))
-        return;
     const struct {
         const char *child;
         int code;
@@ -47,9 +41,7 @@ TEST_CASE(FatalErrorsReportTheRuntimeErrorAndItsExitCode)
     char self[MAX_PATH];
     GetModuleFileNameA(NULL, self, sizeof self);
     for (const auto &c : cases) {
-        SetEnvironmentVariableA("SFX_RUNERROR_CHILD", "1");
         drv::Process p = drv::Start(std::string("\"") + self + "\" " + c.child);
-        SetEnvironmentVariableA("SFX_RUNERROR_CHILD", NULL);
         CHECK(p.handle != NULL);
         HWND box = drv::WaitDialog(p.id, "Error");
         CHECK(box != NULL);

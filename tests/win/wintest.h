@@ -13,6 +13,7 @@ struct WinTestCase {
     const char *name;
     void (*fn)();
     WinTestCase *next;
+    bool onRequest;     // runs only when named on the command line
 };
 extern WinTestCase *WinTestFirst;
 extern int WinTestFailures;
@@ -27,9 +28,14 @@ struct WinTestRegister {
     }
 };
 
-#define TEST_CASE(name)                                                     \
+#define TEST_CASE(name) WINTEST_CASE(name, false)
+// A case that runs only when the program is started with its name: the
+// child a test starts from its own program, or a pause for screenshots.
+// It is never counted in a plain run, so it can never pass by doing nothing.
+#define ON_REQUEST_CASE(name) WINTEST_CASE(name, true)
+#define WINTEST_CASE(name, onRequest)                                       \
     static void name();                                                     \
-    static WinTestCase name##_case = {#name, name, 0};                      \
+    static WinTestCase name##_case = {#name, name, 0, onRequest};           \
     static WinTestRegister name##_reg(&name##_case);                        \
     static void name()
 
