@@ -17,6 +17,7 @@ file(GLOB SFX_UI_SOURCES CONFIGURE_DEPENDS ${SFX_SRC}/ui/*.cpp ${SFX_SRC}/extrac
 # code of the stub.
 add_library(sfxwin STATIC ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_win32.cpp ${SFX_UI_SOURCES})
 target_compile_options(sfxwin PRIVATE ${SFX_WIN_FLAGS})
+target_compile_definitions(sfxwin PUBLIC SFX_STUB)
 target_include_directories(sfxwin PUBLIC ${SFX_SRC})
 
 set(SFX_RC ${SFX_SRC}/resources/sfx.rc)

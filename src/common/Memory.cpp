@@ -1,9 +1,11 @@
 // The one allocation routine.  Everything the program allocates goes through
 // here, so running out of memory ends the process the same way wherever it
-// happens: the runtime's report and exit code 203.
+// happens: the runtime's report and exit code 203.  Other programs that link
+// the format code (the builder, tests, fuzzers, benchmarks) get an ordinary
+// std::bad_alloc instead, so that their own clean-up runs.
 #include "Memory.h"
 
-#ifdef _WIN32
+#ifdef SFX_STUB
 
 // "Runtime error     at 00000000": the error number right-aligned in the
 // three places before "at", the failing code address in hexadecimal over
@@ -57,16 +59,15 @@ void FreeMem(void *block)
 
 #else
 
-#include <stdio.h>
 #include <stdlib.h>
+
+#include <new>
 
 void *GetMem(uint32_t size)
 {
     void *p = malloc(size ? size : 1);
-    if (!p) {
-        fprintf(stderr, "Runtime error 203 at %p\n", __builtin_return_address(0));
-        exit(203);
-    }
+    if (!p)
+        throw std::bad_alloc();
     return p;
 }
 

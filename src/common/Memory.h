@@ -1,6 +1,7 @@
 // The program's one allocation routine.  Running out of memory is the only
 // fatal condition: the process ends with the runtime's error report
 // ("Runtime error 203 at XXXXXXXX", caption "Error") and exit code 203.
+// Outside the stub (SFX_STUB undefined) it throws std::bad_alloc.
 #ifndef SFX_MEMORY_H
 #define SFX_MEMORY_H
 
@@ -9,7 +10,7 @@
 void *GetMem(uint32_t size);   // never returns null
 void FreeMem(void *block);     // null is allowed
 
-#ifdef _WIN32
+#ifdef SFX_STUB
 // Seeds the stack protector's canary; the entry point calls it first.  A
 // smashed stack ends the process with "Runtime error 216 at ..." and exit
 // code 216.

@@ -294,7 +294,7 @@ void CopyStoredEntry()
     FreeMem(buffer);
 }
 
-#ifdef _WIN32
+#ifdef SFX_STUB
 
 FARPROC SystemProc(const char *dll, const char *proc)
 {

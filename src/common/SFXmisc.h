@@ -49,7 +49,7 @@ void UpdateCrcOverBlock(const uint8_t *bytes, int32_t count, uint32_t &crc);
 // LocalHeader.Flags is set, RunningCrc over the bytes reported written.
 void CopyStoredEntry();
 
-#ifdef _WIN32
+#ifdef SFX_STUB
 // An entry point of a DLL that Windows does not protect as a KnownDLL,
 // loaded from the system folder and nowhere else; null when it cannot be
 // had.  The folder of the self-extracting file is typically a Downloads

@@ -1,7 +1,9 @@
 // Basic types shared by every module of the stub and by the host builds of
 // its portable parts.  The stub is 32-bit Windows; the portable parts are
 // also compiled for the Linux host so they can be unit-tested, fuzzed and
-// benchmarked there.
+// benchmarked there.  SFX_STUB marks the stub's own build (and the Windows
+// test programs that link it): the window helpers and the runtime's fatal
+// report exist only there, not in the Windows builder.
 #ifndef SFX_TYPES_H
 #define SFX_TYPES_H
 
