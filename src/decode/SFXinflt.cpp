@@ -78,6 +78,10 @@ static unsigned FixedDistanceBits;
 // when fewer than 8 * InputOverrun bits remain.  A valid stream holds at
 // most 23 bits after a fetch, so a third such byte is always an overrun.
 static unsigned InputOverrun;
+// True once the window has been flushed full: from then on all of it is
+// history.  Before that, the bytes past WindowPosition were never written
+// and a back-reference reads them as zeros.
+static bool WindowFilled;
 
 // ---------------------------------------------------------------------------
 // Buffered input and output.
@@ -119,6 +123,7 @@ void FlushWindow()
     if (put > (int32_t)WindowPosition)
         put = WindowPosition;
     UpdateCrcOverBlock(Window, put, RunningCrc);
+    WindowFilled = true;
     WindowPosition = 0;
 }
 
@@ -188,15 +193,20 @@ static bool ReadPastEnd() { return BitCount < 8 * InputOverrun; }
 // bits, which later loads OR in again unchanged.  Otherwise the bytes come
 // one by one through FetchBits.  A stream that runs a third byte past its
 // end has certainly read past it (valid ones hold at most 23 bits).
+#define REFILL_FAST()                                                                              \
+    do {                                                                                           \
+        uint32_t word_;                                                                            \
+        memcpy(&word_, in, 4);                                                                     \
+        b |= word_ << k;                                                                           \
+        in += (31 - k) >> 3;                                                                       \
+        k |= 24;                                                                                   \
+    } while (0)
+
 #define REFILL()                                                                                   \
     do {                                                                                           \
         if (k < 16) {                                                                              \
             if (end - in >= 4) {                                                                   \
-                uint32_t word_;                                                                    \
-                memcpy(&word_, in, 4);                                                             \
-                b |= word_ << k;                                                                   \
-                in += (31 - k) >> 3;                                                               \
-                k |= 24;                                                                           \
+                REFILL_FAST();                                                                     \
             } else {                                                                               \
                 STORE_BITS();                                                                      \
                 FetchBits(16);                                                                     \
@@ -220,6 +230,21 @@ static bool ReadPastEnd() { return BitCount < 8 * InputOverrun; }
 // Checked before anything decoded from such bits reaches the window, so a
 // truncated entry's output is always a prefix of what the whole entry holds.
 #define READ_PAST_END() (k < pastEnd)
+
+// One code's symbol into t and op, its bits consumed: links walk down to
+// the sub-tables; the bits a code looks at never go past its table's
+// longest code, so 16 bits cover the walk.
+#define DECODE_SYMBOL(table, mask)                                                                 \
+    do {                                                                                           \
+        t = (table) + (b & (mask));                                                                \
+        while ((op = t->Op) > OpLiteral) {                                                         \
+            if (op == OpInvalid)                                                                   \
+                goto done;                                                                         \
+            CONSUME_BITS(t->Bits);                                                                 \
+            t = t->Next + (b & BitMask[op - OpLiteral]);                                           \
+        }                                                                                          \
+        CONSUME_BITS(t->Bits);                                                                     \
+    } while (0)
 
 // ---------------------------------------------------------------------------
 // Decoding tables.
@@ -390,13 +415,6 @@ int BuildDecodeTable(const uint8_t *lengths, unsigned n, unsigned s, const uint1
 // ---------------------------------------------------------------------------
 // Blocks.
 
-static void FlushFrom(unsigned &w)
-{
-    WindowPosition = (uint16_t)w;
-    FlushWindow();
-    w = 0;
-}
-
 // Copies a match of e bytes within the window, as a byte-by-byte copy in
 // increasing order would: a source that overlaps its destination repeats
 // the pattern.  Sources at least 8 bytes back (or after the destination,
@@ -438,96 +456,174 @@ static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned e)
     }
 }
 
-// Literal/length and distance symbols until the end of the block.
-static int DecodeCodes(const DecodeEntry *tl, const DecodeEntry *td, unsigned bl, unsigned bd)
+// Copies a match of n bytes from dist bytes back, as RFC 1951 defines it
+// on a circular window: a source before position 0 is the tail of the
+// previous portion (zeros before the entry's first byte), and a copy that
+// fills the window is split around the flush.
+static void CopyAround(unsigned n, unsigned dist)
 {
-    BIT_STATE;
     uint8_t *const window = Window;
     unsigned w = WindowPosition;
-    const unsigned ml = BitMask[bl], md = BitMask[bd];
+    unsigned d = (w - dist) & 0xFFFF;
+    do {
+        d &= WindowSize - 1;
+        unsigned e = WindowSize - (d > w ? d : w);
+        if (e > n)
+            e = n;
+        n -= e;
+        if (d >= w && !WindowFilled)
+            memset(window + w, 0, e);   // never written: reads as zeros
+        else
+            CopyMatch(window + w, window + d, e);
+        w += e;
+        d += e;
+        WindowPosition = (uint16_t)w;
+        if (w == WindowSize) {
+            FlushWindow();
+            w = 0;
+        }
+    } while (n);
+}
+
+// DecodeCodes' result for a symbol decoded with more to come.
+enum { NextSymbol = 3 };
+
+// One literal/length symbol, and the distance of a length, on the decoder
+// state, every step checked: near the ends of InputBuffer and of the window.
+static int DecodeSymbolChecked(const DecodeEntry *tl, const DecodeEntry *td, unsigned ml, unsigned md)
+{
+    BIT_STATE;
+    const DecodeEntry *t;
+    unsigned op, n;
     int result = InflateBadData;
-    if (!tl)
+    REFILL();
+    DECODE_SYMBOL(tl, ml);
+    if (READ_PAST_END())
         goto done;
-    for (;;) {
+    if (op == OpLiteral) {
+        Window[WindowPosition++] = (uint8_t)t->Value;
+        if (WindowPosition == WindowSize)
+            FlushWindow();
+        result = NextSymbol;
+        goto done;
+    }
+    if (op == OpEndOfBlock) {
+        result = InflateOk;
+        goto done;
+    }
+    if (k < op)
         REFILL();
-        // Links walk down to the sub-tables; the bits a code looks at never
-        // go past its table's longest code, so 16 bits cover the walk.
-        const DecodeEntry *t = tl + (b & ml);
-        unsigned op = t->Op;
-        while (op > OpLiteral) {
-            if (op == OpInvalid)
-                goto done;
-            CONSUME_BITS(t->Bits);
-            t = t->Next + (b & BitMask[op - OpLiteral]);
-            op = t->Op;
-        }
-        CONSUME_BITS(t->Bits);
-        if (READ_PAST_END())
-            goto done;
-        if (op == OpLiteral) {
-            window[w++] = (uint8_t)t->Value;
-            if (w == WindowSize)
-                FlushFrom(w);
-            continue;
-        }
-        if (op == OpEndOfBlock) {
-            result = InflateOk;
-            goto done;
-        }
-
-        if (k < op)
-            REFILL();
-        unsigned n = t->Value + (b & BitMask[op]);
-        CONSUME_BITS(op);
-
-        if (!td)
-            goto done;
+    n = t->Value + (b & BitMask[op]);
+    CONSUME_BITS(op);
+    if (!td)
+        goto done;
+    REFILL();
+    DECODE_SYMBOL(td, md);
+    if (k < op)
         REFILL();
-        t = td + (b & md);
-        op = t->Op;
-        while (op > OpLiteral) {
-            if (op == OpInvalid)
-                goto done;
-            CONSUME_BITS(t->Bits);
-            t = t->Next + (b & BitMask[op - OpLiteral]);
-            op = t->Op;
-        }
-        CONSUME_BITS(t->Bits);
-        if (k < op)
-            REFILL();
+    {
         unsigned dist = t->Value + (b & BitMask[op]);
         CONSUME_BITS(op);
         if (READ_PAST_END())
             goto done;
-
-        if (dist <= w && n < WindowSize - w) {
-            // The common case: the source lies in this portion of the
-            // window and the copy does not fill it.
-            CopyMatch(window + w, window + w - dist, n);
-            w += n;
-            continue;
-        }
-        // The window is circular: a source before position 0 is the tail
-        // of the previous portion (zeros before the entry's first byte);
-        // a copy that fills the window is split around the flush.
-        unsigned d = (w - dist) & 0xFFFF;
-        do {
-            d &= WindowSize - 1;
-            unsigned e = WindowSize - (d > w ? d : w);
-            if (e > n)
-                e = n;
-            n -= e;
-            CopyMatch(window + w, window + d, e);
-            w += e;
-            d += e;
-            if (w == WindowSize)
-                FlushFrom(w);
-        } while (n);
+        STORE_BITS();
+        CopyAround(n, dist);
+        return NextSymbol;
     }
 done:
     STORE_BITS();
-    WindowPosition = (uint16_t)w;
     return result;
+}
+
+// The code loop is where the stub's size optimisation costs real time: at
+// -Os GCC keeps the bit buffer and both positions of a 32-bit build in
+// memory, and the loop ran at 0.65 times the speed it has when compiled for
+// speed.  That one routine is (about 1.3 KB more).
+#if defined(__GNUC__) && !defined(__clang__)
+#define HOT_LOOP __attribute__((optimize("O2")))
+#else
+#define HOT_LOOP
+#endif
+
+// Literal/length and distance symbols until the end of the block.
+//
+// Far from the ends of InputBuffer and of the window, a symbol needs none
+// of the tests that the ends call for: its three refills at most (each a
+// 4-byte load that advances up to 3 bytes) stay inside InputBuffer when 12
+// bytes are left, nothing it writes reaches the window's end, and bits past
+// the end of data cannot be in the buffer (they come in only once
+// InputBuffer is used up).  That loop keeps the bit buffer, its count and
+// the two positions in locals, and stores them back around every call, so
+// that nothing it needs in a register lives across one: a 32-bit build has
+// few registers to spare.  Near the ends, one symbol at a time goes the
+// checked way.
+HOT_LOOP static int DecodeCodes(const DecodeEntry *tl, const DecodeEntry *td, unsigned bl, unsigned bd)
+{
+    const unsigned ml = BitMask[bl], md = BitMask[bd];
+    if (!tl)
+        return InflateBadData;
+    for (;;) {
+        uint32_t b = BitBuffer;
+        unsigned k = BitCount;
+        const uint8_t *in = InputBuffer + InputPosition;
+        const uint8_t *const inFast = InputBuffer + (InputCount > 12 ? InputCount - 12 : 0);
+        uint8_t *out = Window + WindowPosition;
+        uint8_t *const outFast = Window + WindowSize - 258;   // the longest match
+        const DecodeEntry *t;
+        unsigned op, n, dist;
+        int result = InflateBadData;
+        while (in < inFast && out < outFast) {
+            REFILL_FAST();
+            DECODE_SYMBOL(tl, ml);
+            if (op == OpLiteral) {
+                *out++ = (uint8_t)t->Value;
+                // Literals come in runs: a second one whose code the
+                // buffer already holds needs no refill and no loop test.
+                t = tl + (b & ml);
+                if (t->Op == OpLiteral && t->Bits <= k) {
+                    CONSUME_BITS(t->Bits);
+                    *out++ = (uint8_t)t->Value;
+                }
+                continue;
+            }
+            if (op == OpEndOfBlock) {
+                result = InflateOk;
+                goto done;
+            }
+            // A length code and its extra bits take 20 bits at most.
+            n = t->Value + (b & BitMask[op]);
+            CONSUME_BITS(op);
+            if (!td)
+                goto done;
+            REFILL_FAST();
+            DECODE_SYMBOL(td, md);
+            if (k < op)
+                REFILL_FAST();
+            dist = t->Value + (b & BitMask[op]);
+            CONSUME_BITS(op);
+            if (dist <= (unsigned)(out - Window)) {
+                // The source lies in this portion of the window.
+                CopyMatch(out, out - dist, n);
+                out += n;
+                continue;
+            }
+            STORE_BITS();
+            WindowPosition = (uint16_t)(out - Window);
+            CopyAround(n, dist);
+            goto next;
+        }
+        STORE_BITS();
+        WindowPosition = (uint16_t)(out - Window);
+        result = DecodeSymbolChecked(tl, td, ml, md);
+        if (result != NextSymbol)
+            return result;
+    next:
+        continue;
+    done:
+        STORE_BITS();
+        WindowPosition = (uint16_t)(out - Window);
+        return result;
+    }
 }
 
 // RFC 1951 3.2.4: LEN, NLEN, then LEN bytes, from a byte boundary.
@@ -681,11 +777,9 @@ void Inflate()
     BitCount = 0;
     BitBuffer = 0;
     InputOverrun = 0;
+    WindowFilled = false;
     InputBuffer = (uint8_t *)GetMem(WindowSize);
     Window = (uint8_t *)GetMem(WindowSize);
-    // A back-reference before the entry's first byte must copy zeros, never
-    // what the memory held before.
-    memset(Window, 0, WindowSize);
     FixedLiteralTable = FixedDistanceTable = 0;
     FixedLiteralChain = FixedDistanceChain = 0;
 
