@@ -179,17 +179,31 @@ static uint32_t CrcMultiply(uint32_t a, uint32_t b)
     return product;
 }
 
-// x^(8n) modulo the polynomial: what n zero bytes do to a register.  The
-// last length asked for is kept; a flushed window always asks for the same.
+// Uninitialised storage costs the stub's image nothing, but with
+// -fdata-sections MinGW gives each such variable a data section of its
+// own, zeros included; these tables are placed in .bss by name.
+#ifdef _WIN32
+#define UNINITIALISED __attribute__((section(".bss")))
+#else
+#define UNINITIALISED
+#endif
+
+// x^(8 * 2^i) modulo the polynomial: what 2^i zero bytes do to a register;
+// filled with CrcSlices (below).
+UNINITIALISED static uint32_t CrcZeroPowers[32];
+
+// x^(8n) modulo the polynomial: what n zero bytes do to a register, one
+// product for each bit of n.  The last length asked for is kept;
+// a flushed window always asks for the same.
 static uint32_t CrcZeroBytes(uint32_t n)
 {
     static uint32_t lastLength, lastPower;
     if (n != lastLength || !lastPower) {
-        uint32_t power = 0x80000000u, square = 0x00800000u;    // x^0, x^8
+        uint32_t power = 0x80000000u;   // x^0
         lastLength = n;
-        for (; n; n >>= 1, square = CrcMultiply(square, square))
+        for (int i = 0; n; n >>= 1, i++)
             if (n & 1)
-                power = CrcMultiply(power, square);
+                power = CrcMultiply(power, CrcZeroPowers[i]);
         lastPower = power;
     }
     return lastPower;
@@ -201,15 +215,30 @@ static uint32_t CrcZeroBytes(uint32_t n)
 // the first from a register of 0, and are joined afterwards: the register
 // of A followed by B is the register of A moved over |B| zero bytes,
 // exclusive-or the register of B from 0 (the update is linear).  Four bytes
-// of a part enter its register at once and leave it by four look-ups, as
-// four single steps would (the load is little-endian, as every machine the
-// program runs on): still one look-up in CrcTable per byte.
+// of a part enter its register at once (the load is little-endian, as every
+// machine the program runs on) and leave it by four independent look-ups,
+// one per byte, in CrcSlices: slice j is what a byte does to the register
+// when j more zero bytes follow it.  Slice 0 is CrcTable.
 enum { CrcParts = sizeof(void *) == 8 ? 12 : 4 };
+
+// Built on first use from CrcTable.
+UNINITIALISED static uint32_t CrcSlices[4][256];
 
 void UpdateCrcOverBlock(const uint8_t *bytes, int32_t count, uint32_t &crc)
 {
     uint32_t c = crc;
     if (count >= 1024) {
+        if (CrcSlices[1][1] == 0) {
+            for (int i = 0; i < 256; i++) {
+                uint32_t v = CrcTable[i];
+                CrcSlices[0][i] = v;
+                for (int j = 1; j < 4; j++)
+                    CrcSlices[j][i] = v = CrcTable[v & 0xFF] ^ (v >> 8);
+            }
+            uint32_t power = 0x00800000u;   // x^8
+            for (int i = 0; i < 32; i++, power = CrcMultiply(power, power))
+                CrcZeroPowers[i] = power;
+        }
         uint32_t q = (uint32_t)count / (4 * CrcParts) * 4;
         uint32_t r[CrcParts];
         r[0] = c;
@@ -221,13 +250,10 @@ void UpdateCrcOverBlock(const uint8_t *bytes, int32_t count, uint32_t &crc)
             for (int j = 0; j < CrcParts; j++) {
                 uint32_t word;
                 memcpy(&word, p + j * q, 4);
-                r[j] ^= word;
+                word ^= r[j];
+                r[j] = CrcSlices[3][word & 0xFF] ^ CrcSlices[2][(word >> 8) & 0xFF] ^
+                       CrcSlices[1][(word >> 16) & 0xFF] ^ CrcSlices[0][word >> 24];
             }
-#pragma GCC unroll 4
-            for (int i = 0; i < 4; i++)
-#pragma GCC unroll 12
-                for (int j = 0; j < CrcParts; j++)
-                    r[j] = CrcTable[r[j] & 0xFF] ^ (r[j] >> 8);
         }
         uint32_t shift = CrcZeroBytes(q);
         c = r[0];
