@@ -167,14 +167,15 @@ char *StripBackslash(char *text)
 }
 
 // Register arithmetic of CRC-32 over GF(2), bit 31 standing for x^0 as in
-// the reflected register: a times b modulo the polynomial.
+// the reflected register: a times b modulo the polynomial.  Masks instead
+// of branches: the bits are random, and every entry of a few kilobytes
+// joins its parts with several of these.
 static uint32_t CrcMultiply(uint32_t a, uint32_t b)
 {
     uint32_t product = 0;
-    for (int i = 0; i < 32; i++, a <<= 1) {
-        if (a & 0x80000000u)
-            product ^= b;
-        b = b & 1 ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+    for (; a; a <<= 1) {
+        product ^= b & (uint32_t)((int32_t)a >> 31);
+        b = (b >> 1) ^ (0xEDB88320u & (0u - (b & 1)));
     }
     return product;
 }
@@ -214,15 +215,15 @@ static uint32_t CrcZeroBytes(uint32_t n)
 // side by side instead (as many as the machine has registers for), all but
 // the first from a register of 0, and are joined afterwards: the register
 // of A followed by B is the register of A moved over |B| zero bytes,
-// exclusive-or the register of B from 0 (the update is linear).  Four bytes
-// of a part enter its register at once (the load is little-endian, as every
-// machine the program runs on) and leave it by four independent look-ups,
-// one per byte, in CrcSlices: slice j is what a byte does to the register
-// when j more zero bytes follow it.  Slice 0 is CrcTable.
-enum { CrcParts = sizeof(void *) == 8 ? 12 : 4 };
+// exclusive-or the register of B from 0 (the update is linear).  Eight
+// bytes of a part enter its register at once (the loads are little-endian,
+// as every machine the program runs on) and leave it by eight independent
+// look-ups, one per byte, in CrcSlices: slice j is what a byte does to the
+// register when j more zero bytes follow it.  Slice 0 is CrcTable.
+enum { CrcParts = sizeof(void *) == 8 ? 6 : 2 };
 
 // Built on first use from CrcTable.
-UNINITIALISED static uint32_t CrcSlices[4][256];
+UNINITIALISED static uint32_t CrcSlices[8][256];
 
 void UpdateCrcOverBlock(const uint8_t *bytes, int32_t count, uint32_t &crc)
 {
@@ -232,27 +233,30 @@ void UpdateCrcOverBlock(const uint8_t *bytes, int32_t count, uint32_t &crc)
             for (int i = 0; i < 256; i++) {
                 uint32_t v = CrcTable[i];
                 CrcSlices[0][i] = v;
-                for (int j = 1; j < 4; j++)
+                for (int j = 1; j < 8; j++)
                     CrcSlices[j][i] = v = CrcTable[v & 0xFF] ^ (v >> 8);
             }
             uint32_t power = 0x00800000u;   // x^8
             for (int i = 0; i < 32; i++, power = CrcMultiply(power, power))
                 CrcZeroPowers[i] = power;
         }
-        uint32_t q = (uint32_t)count / (4 * CrcParts) * 4;
+        uint32_t q = (uint32_t)count / (8 * CrcParts) * 8;
         uint32_t r[CrcParts];
         r[0] = c;
         for (int j = 1; j < CrcParts; j++)
             r[j] = 0;
         // The parts' registers must stay in machine registers.
-        for (const uint8_t *p = bytes, *end = bytes + q; p < end; p += 4) {
+        for (const uint8_t *p = bytes, *end = bytes + q; p < end; p += 8) {
 #pragma GCC unroll 12
             for (int j = 0; j < CrcParts; j++) {
-                uint32_t word;
-                memcpy(&word, p + j * q, 4);
-                word ^= r[j];
-                r[j] = CrcSlices[3][word & 0xFF] ^ CrcSlices[2][(word >> 8) & 0xFF] ^
-                       CrcSlices[1][(word >> 16) & 0xFF] ^ CrcSlices[0][word >> 24];
+                uint32_t low, high;
+                memcpy(&low, p + j * q, 4);
+                memcpy(&high, p + j * q + 4, 4);
+                low ^= r[j];
+                r[j] = CrcSlices[7][low & 0xFF] ^ CrcSlices[6][(low >> 8) & 0xFF] ^
+                       CrcSlices[5][(low >> 16) & 0xFF] ^ CrcSlices[4][low >> 24] ^
+                       CrcSlices[3][high & 0xFF] ^ CrcSlices[2][(high >> 8) & 0xFF] ^
+                       CrcSlices[1][(high >> 16) & 0xFF] ^ CrcSlices[0][high >> 24];
             }
         }
         uint32_t shift = CrcZeroBytes(q);

@@ -13,13 +13,19 @@
 // in portions of up to 32 KB from the archive, decrypted in place as they
 // arrive.
 //
-// The code loop keeps the bit buffer, its count, the input pointers and the
-// window position in locals and takes input straight from InputBuffer, four
-// bytes at a time; only near the end of a portion does it store its view
-// back and go through the byte source, which refills the buffer.  Block
-// headers, stored blocks and code lengths are cold and share small bit
-// routines on the decoder state instead: in the stub this module is about
-// 5 KB of code.
+// The code loop has two ways through a symbol.  Far from the ends of
+// InputBuffer and of the window, a tight loop keeps the bit buffer, its
+// count and both positions in locals, takes input straight from
+// InputBuffer four bytes at a time and tests nothing per symbol but the
+// codes themselves.  Near an end, one symbol at a time goes through checked
+// steps on the decoder state, which refill through the byte source and
+// flush the window.  Block headers, stored blocks and code lengths are cold
+// and share small bit routines on the decoder state: in the stub this
+// module is about 7 KB of code.
+//
+// The window is never cleared: until its first flush, the bytes past the
+// write position were never written, and a back-reference that reaches
+// them (before the entry's first byte) gets zeros.
 //
 // Damaged input: every malformed code, length or table is bad data.  Bits
 // wanted after the entry's compressed data read as 1 (end of data); a
@@ -246,6 +252,17 @@ static bool ReadPastEnd() { return BitCount < 8 * InputOverrun; }
         CONSUME_BITS(t->Bits);                                                                     \
     } while (0)
 
+// Two routines are where the stub's size optimisation costs real time: the
+// fast code loop (at -Os GCC keeps the bit buffer and both positions of a
+// 32-bit build in memory) and the table builder, which every dynamic block
+// runs three times.  They alone are compiled for speed, about 0.9 KB more
+// than at -Os.
+#if defined(__GNUC__) && !defined(__clang__)
+#define HOT_LOOP __attribute__((optimize("O2")))
+#else
+#define HOT_LOOP
+#endif
+
 // ---------------------------------------------------------------------------
 // Decoding tables.
 
@@ -261,7 +278,7 @@ void ReleaseDecodeTables(DecodeEntry *chain)
 // Canonical codes (RFC 1951 3.2.2), assigned shortest first and within one
 // length by symbol.  The code is kept bit-reversed, as the stream delivers
 // it, and advanced by a reversed increment.
-int BuildDecodeTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases,
+HOT_LOOP int BuildDecodeTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases,
                      const uint8_t *extras, unsigned entries, DecodeEntry *&root,
                      DecodeEntry *&chain, unsigned &lookupBits)
 {
@@ -535,94 +552,86 @@ done:
     return result;
 }
 
-// The code loop is where the stub's size optimisation costs real time: at
-// -Os GCC keeps the bit buffer and both positions of a 32-bit build in
-// memory, and the loop ran at 0.65 times the speed it has when compiled for
-// speed.  That one routine is (about 1.3 KB more).
-#if defined(__GNUC__) && !defined(__clang__)
-#define HOT_LOOP __attribute__((optimize("O2")))
-#else
-#define HOT_LOOP
-#endif
+// Symbols far from the ends of InputBuffer and of the window, where they
+// need none of the tests that the ends call for: a symbol's three refills
+// at most (each a 4-byte load that advances up to 3 bytes) stay inside
+// InputBuffer when 12 bytes are left, nothing it writes reaches the
+// window's end, and bits past the end of data cannot be in the buffer
+// (they come in only once InputBuffer is used up).  Returns at the end of
+// the block, at bad data, or with NextSymbol when a symbol comes near an
+// end or its match needed CopyAround.  Nothing in the loop calls out, so
+// that the bit buffer, its count and both positions can stay in registers:
+// a 32-bit build has few to spare.
+HOT_LOOP static int DecodeFast(const DecodeEntry *tl, const DecodeEntry *td, unsigned ml, unsigned md)
+{
+    uint32_t b = BitBuffer;
+    unsigned k = BitCount;
+    const uint8_t *in = InputBuffer + InputPosition;
+    const uint8_t *const inFast = InputBuffer + (InputCount > 12 ? InputCount - 12 : 0);
+    uint8_t *out = Window + WindowPosition;
+    uint8_t *const outFast = Window + WindowSize - 258;   // the longest match
+    const DecodeEntry *t;
+    unsigned op, n, dist;
+    int result = InflateBadData;
+    while (in < inFast && out < outFast) {
+        REFILL_FAST();
+        DECODE_SYMBOL(tl, ml);
+        if (op == OpLiteral) {
+            *out++ = (uint8_t)t->Value;
+            // Literals come in runs: a second one whose code the buffer
+            // already holds needs no refill and no loop test.
+            t = tl + (b & ml);
+            if (t->Op == OpLiteral && t->Bits <= k) {
+                CONSUME_BITS(t->Bits);
+                *out++ = (uint8_t)t->Value;
+            }
+            continue;
+        }
+        if (op == OpEndOfBlock) {
+            result = InflateOk;
+            goto done;
+        }
+        // A length code and its extra bits take 20 bits at most.
+        n = t->Value + (b & BitMask[op]);
+        CONSUME_BITS(op);
+        if (!td)
+            goto done;
+        REFILL_FAST();
+        DECODE_SYMBOL(td, md);
+        if (k < op)
+            REFILL_FAST();
+        dist = t->Value + (b & BitMask[op]);
+        CONSUME_BITS(op);
+        if (dist > (unsigned)(out - Window)) {
+            STORE_BITS();
+            WindowPosition = (uint16_t)(out - Window);
+            CopyAround(n, dist);
+            return NextSymbol;
+        }
+        // The source lies in this portion of the window.
+        CopyMatch(out, out - dist, n);
+        out += n;
+    }
+    result = NextSymbol;
+done:
+    STORE_BITS();
+    WindowPosition = (uint16_t)(out - Window);
+    return result;
+}
 
-// Literal/length and distance symbols until the end of the block.
-//
-// Far from the ends of InputBuffer and of the window, a symbol needs none
-// of the tests that the ends call for: its three refills at most (each a
-// 4-byte load that advances up to 3 bytes) stay inside InputBuffer when 12
-// bytes are left, nothing it writes reaches the window's end, and bits past
-// the end of data cannot be in the buffer (they come in only once
-// InputBuffer is used up).  That loop keeps the bit buffer, its count and
-// the two positions in locals, and stores them back around every call, so
-// that nothing it needs in a register lives across one: a 32-bit build has
-// few registers to spare.  Near the ends, one symbol at a time goes the
-// checked way.
-HOT_LOOP static int DecodeCodes(const DecodeEntry *tl, const DecodeEntry *td, unsigned bl, unsigned bd)
+// Literal/length and distance symbols until the end of the block: the fast
+// loop while it can, one checked symbol when it cannot.
+static int DecodeCodes(const DecodeEntry *tl, const DecodeEntry *td, unsigned bl, unsigned bd)
 {
     const unsigned ml = BitMask[bl], md = BitMask[bd];
     if (!tl)
         return InflateBadData;
     for (;;) {
-        uint32_t b = BitBuffer;
-        unsigned k = BitCount;
-        const uint8_t *in = InputBuffer + InputPosition;
-        const uint8_t *const inFast = InputBuffer + (InputCount > 12 ? InputCount - 12 : 0);
-        uint8_t *out = Window + WindowPosition;
-        uint8_t *const outFast = Window + WindowSize - 258;   // the longest match
-        const DecodeEntry *t;
-        unsigned op, n, dist;
-        int result = InflateBadData;
-        while (in < inFast && out < outFast) {
-            REFILL_FAST();
-            DECODE_SYMBOL(tl, ml);
-            if (op == OpLiteral) {
-                *out++ = (uint8_t)t->Value;
-                // Literals come in runs: a second one whose code the
-                // buffer already holds needs no refill and no loop test.
-                t = tl + (b & ml);
-                if (t->Op == OpLiteral && t->Bits <= k) {
-                    CONSUME_BITS(t->Bits);
-                    *out++ = (uint8_t)t->Value;
-                }
-                continue;
-            }
-            if (op == OpEndOfBlock) {
-                result = InflateOk;
-                goto done;
-            }
-            // A length code and its extra bits take 20 bits at most.
-            n = t->Value + (b & BitMask[op]);
-            CONSUME_BITS(op);
-            if (!td)
-                goto done;
-            REFILL_FAST();
-            DECODE_SYMBOL(td, md);
-            if (k < op)
-                REFILL_FAST();
-            dist = t->Value + (b & BitMask[op]);
-            CONSUME_BITS(op);
-            if (dist <= (unsigned)(out - Window)) {
-                // The source lies in this portion of the window.
-                CopyMatch(out, out - dist, n);
-                out += n;
-                continue;
-            }
-            STORE_BITS();
-            WindowPosition = (uint16_t)(out - Window);
-            CopyAround(n, dist);
-            goto next;
-        }
-        STORE_BITS();
-        WindowPosition = (uint16_t)(out - Window);
-        result = DecodeSymbolChecked(tl, td, ml, md);
+        int result = DecodeFast(tl, td, ml, md);
+        if (result == NextSymbol)
+            result = DecodeSymbolChecked(tl, td, ml, md);
         if (result != NextSymbol)
             return result;
-    next:
-        continue;
-    done:
-        STORE_BITS();
-        WindowPosition = (uint16_t)(out - Window);
-        return result;
     }
 }
 
