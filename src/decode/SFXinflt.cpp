@@ -578,10 +578,10 @@ HOT_LOOP static int DecodeFast(const DecodeEntry *tl, const DecodeEntry *td, uns
         DECODE_SYMBOL(tl, ml);
         if (op == OpLiteral) {
             *out++ = (uint8_t)t->Value;
-            // Literals come in runs: a second one whose code the buffer
-            // already holds needs no refill and no loop test.
-            t = tl + (b & ml);
-            if (t->Op == OpLiteral && t->Bits <= k) {
+            // Literals come in runs: those whose codes the buffer already
+            // holds need no refill and no loop test (at most 31 of them,
+            // well inside the window's margin).
+            for (t = tl + (b & ml); t->Op == OpLiteral && t->Bits <= k; t = tl + (b & ml)) {
                 CONSUME_BITS(t->Bits);
                 *out++ = (uint8_t)t->Value;
             }
