@@ -468,6 +468,14 @@ static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned e)
     } else if (to - from == 1) {
         memset(to, from[0], e);
     } else {
+        // Sources 4 to 7 bytes back: pieces of 4 still read final bytes.
+        if (to - from >= 4) {
+            for (; e >= 4; e -= 4, to += 4, from += 4) {
+                uint32_t piece;
+                memcpy(&piece, from, 4);
+                memcpy(to, &piece, 4);
+            }
+        }
         while (e--)
             *to++ = *from++;
     }
