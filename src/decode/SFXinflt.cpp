@@ -567,9 +567,10 @@ done:
 // window's end, and bits past the end of data cannot be in the buffer
 // (they come in only once InputBuffer is used up).  Returns at the end of
 // the block, at bad data, or with NextSymbol when a symbol comes near an
-// end or its match needed CopyAround.  Nothing in the loop calls out, so
-// that the bit buffer, its count and both positions can stay in registers:
-// a 32-bit build has few to spare.
+// end.  The loop keeps nothing across a call (it makes one only for a match
+// from before the window's position 0), so that the bit buffer, its count
+// and both positions can stay in registers: a 32-bit build has few to
+// spare.
 HOT_LOOP static int DecodeFast(const DecodeEntry *tl, const DecodeEntry *td, unsigned ml, unsigned md)
 {
     uint32_t b = BitBuffer;
@@ -611,10 +612,17 @@ HOT_LOOP static int DecodeFast(const DecodeEntry *tl, const DecodeEntry *td, uns
         dist = t->Value + (b & BitMask[op]);
         CONSUME_BITS(op);
         if (dist > (unsigned)(out - Window)) {
+            // The source lies before this portion of the window.  The
+            // state goes back for the call and comes back from it, so that
+            // nothing is kept across it; the copy cannot fill the window.
             STORE_BITS();
             WindowPosition = (uint16_t)(out - Window);
             CopyAround(n, dist);
-            return NextSymbol;
+            b = BitBuffer;
+            k = BitCount;
+            in = InputBuffer + InputPosition;
+            out = Window + WindowPosition;
+            continue;
         }
         // The source lies in this portion of the window.
         CopyMatch(out, out - dist, n);
