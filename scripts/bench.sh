@@ -4,7 +4,11 @@
 # Makes the raw deflate streams from files on this machine (deterministic:
 # sorted paths, fixed amounts, zlib level 6) in BUILD_ROOT/bench-data, runs
 # BUILD_ROOT/host/bench/inflate_bench on them, then counts instructions per
-# output byte of each decoder under callgrind.
+# output byte of each decoder under callgrind.  Then the stub's own build:
+# BUILD_ROOT/win/tests/win/stub_inflate_bench.exe (the stub's decoder
+# objects against zlib for Windows) under Wine on the same streams and
+# 10,000 small ones, best of SFX_BENCH_RUNS rounds (default 7), and the
+# instruction counts of an i686 build with the stub's flags (gcc -m32).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "$1"); shift

@@ -562,33 +562,62 @@ done:
 
 // Symbols far from the ends of InputBuffer and of the window, where they
 // need none of the tests that the ends call for: a symbol's three refills
-// at most (each a 4-byte load that advances up to 3 bytes) stay inside
-// InputBuffer when 12 bytes are left, nothing it writes reaches the
-// window's end, and bits past the end of data cannot be in the buffer
-// (they come in only once InputBuffer is used up).  Returns at the end of
-// the block, at bad data, or with NextSymbol when a symbol comes near an
-// end.  The loop keeps nothing across a call (it makes one only for a match
-// from before the window's position 0), so that the bit buffer, its count
-// and both positions can stay in registers: a 32-bit build has few to
-// spare.
+// at most (each a 4-byte load that advances up to 3 bytes, or 8 and 7 on a
+// 64-bit host) stay inside InputBuffer when 12 (24) bytes are left,
+// nothing it writes reaches the window's end, and bits past the end of
+// data cannot be in the buffer (they come in only once InputBuffer is used
+// up).  Returns at the end of the block, at bad data, or with NextSymbol
+// when a symbol comes near an end.  The loop keeps nothing across a call
+// (it makes one only for a match from before the window's position 0), so
+// that the bit buffer, its count and both positions can stay in registers:
+// a 32-bit build has few to spare.
+//
+// Its bit buffer is a machine word: on a 64-bit host a refill tops it up to
+// 56..63 bits, and whole bytes beyond 31 bits go back to InputBuffer when
+// the state is stored.
+#if UINTPTR_MAX > 0xFFFFFFFFu
+typedef uint64_t FastBits;
+#else
+typedef uint32_t FastBits;
+#endif
+
+#define REFILL_WORD()                                                                              \
+    do {                                                                                           \
+        FastBits word_;                                                                            \
+        memcpy(&word_, in, sizeof word_);                                                          \
+        b |= word_ << k;                                                                           \
+        in += (8 * sizeof(FastBits) - 1 - k) >> 3;                                                 \
+        k |= 8 * sizeof(FastBits) - 8;                                                             \
+    } while (0)
+
+#define STORE_WORD()                                                                               \
+    do {                                                                                           \
+        if (sizeof(FastBits) > 4)                                                                  \
+            for (; k > 31; k -= 8)                                                                 \
+                in--;                                                                              \
+        STORE_BITS();                                                                              \
+        WindowPosition = (uint16_t)(out - Window);                                                 \
+    } while (0)
+
 HOT_LOOP static int DecodeFast(const DecodeEntry *tl, const DecodeEntry *td, unsigned ml, unsigned md)
 {
-    uint32_t b = BitBuffer;
+    FastBits b = BitBuffer;
     unsigned k = BitCount;
     const uint8_t *in = InputBuffer + InputPosition;
-    const uint8_t *const inFast = InputBuffer + (InputCount > 12 ? InputCount - 12 : 0);
+    const unsigned margin = 3 * sizeof(FastBits);
+    const uint8_t *const inFast = InputBuffer + (InputCount > (int32_t)margin ? InputCount - margin : 0);
     uint8_t *out = Window + WindowPosition;
     uint8_t *const outFast = Window + WindowSize - 258;   // the longest match
     const DecodeEntry *t;
     unsigned op, n, dist;
     int result = InflateBadData;
     while (in < inFast && out < outFast) {
-        REFILL_FAST();
+        REFILL_WORD();
         DECODE_SYMBOL(tl, ml);
         if (op == OpLiteral) {
             *out++ = (uint8_t)t->Value;
             // Literals come in runs: those whose codes the buffer already
-            // holds need no refill and no loop test (at most 31 of them,
+            // holds need no refill and no loop test (at most 63 of them,
             // well inside the window's margin).
             for (t = tl + (b & ml); t->Op == OpLiteral && t->Bits <= k; t = tl + (b & ml)) {
                 CONSUME_BITS(t->Bits);
@@ -605,18 +634,17 @@ HOT_LOOP static int DecodeFast(const DecodeEntry *tl, const DecodeEntry *td, uns
         CONSUME_BITS(op);
         if (!td)
             goto done;
-        REFILL_FAST();
+        REFILL_WORD();
         DECODE_SYMBOL(td, md);
         if (k < op)
-            REFILL_FAST();
+            REFILL_WORD();
         dist = t->Value + (b & BitMask[op]);
         CONSUME_BITS(op);
         if (dist > (unsigned)(out - Window)) {
             // The source lies before this portion of the window.  The
             // state goes back for the call and comes back from it, so that
             // nothing is kept across it; the copy cannot fill the window.
-            STORE_BITS();
-            WindowPosition = (uint16_t)(out - Window);
+            STORE_WORD();
             CopyAround(n, dist);
             b = BitBuffer;
             k = BitCount;
@@ -630,8 +658,7 @@ HOT_LOOP static int DecodeFast(const DecodeEntry *tl, const DecodeEntry *td, uns
     }
     result = NextSymbol;
 done:
-    STORE_BITS();
-    WindowPosition = (uint16_t)(out - Window);
+    STORE_WORD();
     return result;
 }
 
