@@ -4,7 +4,11 @@
 # Makes the raw deflate streams from files on this machine (deterministic:
 # sorted paths, fixed amounts, zlib level 6) in BUILD_ROOT/bench-data, runs
 # BUILD_ROOT/host/bench/inflate_bench on them, then counts instructions per
-# output byte of each decoder under callgrind.
+# output byte of each decoder under callgrind.  Then the stub's own build:
+# BUILD_ROOT/win/tests/win/stub_inflate_bench.exe (the stub's decoder
+# objects against zlib for Windows) under Wine on the same streams and
+# 10,000 small ones, best of SFX_BENCH_RUNS rounds (default 7), and the
+# instruction counts of an i686 build with the stub's flags (gcc -m32).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "$1"); shift
@@ -14,8 +18,9 @@ bench="$build/host/bench/inflate_bench"
 mkdir -p "$data"
 
 python3 - "$data" <<'PY'
-import glob, os, sys, zlib
+import glob, os, random, struct, sys, zlib
 out = sys.argv[1]
+raw = {}
 LIMIT = 8 << 20
 corpora = {
     # plain text: C headers and the licence texts of the installed packages
@@ -38,7 +43,23 @@ for name, paths in corpora.items():
     stream = c.compress(bytes(data)) + c.flush()
     with open(os.path.join(out, name + ".deflate"), "wb") as f:
         f.write(stream)
+    raw[name] = bytes(data)
     print(f"{name}: {used} files, {len(data)} bytes, deflated to {len(stream)} ({100*len(stream)/len(data):.1f}%)")
+# many small entries: 10,000 pieces of 1 to 9 KiB (mean 5 KiB) cut from the
+# corpora above, half text, a quarter each binary and compressed, each its
+# own stream (a 4-byte little-endian length before it)
+rng = random.Random(12)
+size = packed = 0
+with open(os.path.join(out, "small.streams"), "wb") as f:
+    for i in range(10000):
+        src = raw[("text", "binary", "text", "compressed")[i % 4]]
+        n = rng.randint(1024, 9216)
+        p = rng.randrange(len(src) - n)
+        c = zlib.compressobj(6, zlib.DEFLATED, -15, 8)
+        stream = c.compress(src[p:p + n]) + c.flush()
+        f.write(struct.pack("<I", len(stream)) + stream)
+        size += n; packed += len(stream)
+print(f"small: 10000 streams, {size} bytes, deflated to {packed} ({100*packed/size:.1f}%)")
 PY
 
 "$bench" "$data" "$@"
@@ -59,5 +80,60 @@ if command -v valgrind >/dev/null; then
       awk -v ir="$ir" -v n="$size" 'BEGIN { printf " %14.2f", ir / n }'
     done
     echo
+  done
+fi
+
+# The stub's own build: its decoder objects (libsfxwin.a, i686, -Os) against
+# zlib for Windows, under Wine, on the same streams plus the small ones.
+win_bench="$build/win/tests/win/stub_inflate_bench.exe"
+if [ -x "$win_bench" ] && command -v wine >/dev/null; then
+  echo
+  echo "the stub's build under Wine: inflate + CRC-32 against zlib + crc32"
+  source "$root/scripts/wine-env.sh"
+  BUILD_ROOT=$build
+  started=0
+  if [ -z "${WINEPREFIX:-}" ] || [ -z "${DISPLAY:-}" ]; then
+    wine_env_start private
+    started=1
+    trap wine_env_stop EXIT
+  fi
+  wine "$win_bench" "$(winepath -w "$data")" "${SFX_BENCH_RUNS:-7}"
+  if [ "$started" = 1 ]; then wine_env_stop; trap - EXIT; fi
+fi
+
+# Instructions per output byte of an i686 build with the stub's flags
+# (gcc -m32 on Linux, the same sources; zlib is Debian's i386 build).
+if command -v valgrind >/dev/null && [ -f /usr/lib/i386-linux-gnu/libz.a ]; then
+  m32="$build/bench-m32"
+  mkdir -p "$m32"
+  flags=$(sed -n '/^set(SFX_WIN_FLAGS/,/)/p' "$root/cmake/Windows.cmake" | tr '\n' ' ' |
+          sed -E 's/^set\(SFX_WIN_FLAGS//; s/\).*$//')
+  decode_flags=$(sed -n '/^set(SFX_DECODE_FLAGS/,/)/p' "$root/cmake/Windows.cmake" | tr '\n' ' ' |
+                 sed -E 's/^set\(SFX_DECODE_FLAGS//; s/\).*$//')
+  objs=()
+  for src in decode/SFXinflt decode/CrcCrypt common/SFXgbls common/Memory common/SFXmisc; do
+    extra=""
+    case $src in decode/*) extra=$decode_flags ;; esac
+    # shellcheck disable=SC2086
+    g++ -m32 -fno-pie $flags $extra -c "$root/src/$src.cpp" -o "$m32/${src#*/}.o"
+    objs+=("$m32/${src#*/}.o")
+  done
+  g++ -m32 -fno-pie -no-pie -O2 -I"$root/src" -I"$root/bench" "$root/bench/stub_inflate_bench.cpp" \
+      "$root/bench/MemoryFile.cpp" "${objs[@]}" /usr/lib/i386-linux-gnu/libz.a -o "$m32/stub_inflate_bench"
+  echo
+  echo "instructions per output byte, i686 build with the stub's flags (callgrind)"
+  printf '%-12s %10s %10s %10s\n' kind ours zlib zlib/ours
+  for f in "$data"/*.deflate "$data"/*.streams; do
+    name=$(basename "$f"); name=${name%.*}
+    printf '%-12s' "$name"
+    per=()
+    for d in ours zlib; do
+      log=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null --collect-atstart=no \
+            --toggle-collect='Decode_*' "$m32/stub_inflate_bench" --once "$d" "$f" 2>&1)
+      size=$(echo "$log" | grep -E '^[0-9]+$' | tail -n 1)
+      ir=$(echo "$log" | sed -nE 's/.*Collected : ([0-9]+).*/\1/p')
+      per+=("$(awk -v ir="$ir" -v n="$size" 'BEGIN { printf "%.2f", ir / n }')")
+    done
+    awk -v a="${per[0]}" -v b="${per[1]}" 'BEGIN { printf " %10.2f %10.2f %10.2f\n", a, b, b / a }'
   done
 fi

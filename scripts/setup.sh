@@ -12,6 +12,7 @@ pkgs=(
   zip unzip p7zip-full python3 locales
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libdeflate-dev
   valgrind osslsigncode openssl bsdutils default-jdk-headless libcli11-dev
+  gcc-multilib g++-multilib zlib1g-dev:i386
 )
 
 missing=()

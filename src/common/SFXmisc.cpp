@@ -194,29 +194,44 @@ char *StripBackslash(char *text)
 }
 
 // Register arithmetic of CRC-32 over GF(2), bit 31 standing for x^0 as in
-// the reflected register: a times b modulo the polynomial.
+// the reflected register: a times b modulo the polynomial.  Masks instead
+// of branches: the bits are random, and every entry of a few kilobytes
+// joins its parts with several of these.
 static uint32_t CrcMultiply(uint32_t a, uint32_t b)
 {
     uint32_t product = 0;
-    for (int i = 0; i < 32; i++, a <<= 1) {
-        if (a & 0x80000000u)
-            product ^= b;
-        b = b & 1 ? (b >> 1) ^ 0xEDB88320u : b >> 1;
+    for (; a; a <<= 1) {
+        product ^= b & (uint32_t)((int32_t)a >> 31);
+        b = (b >> 1) ^ (0xEDB88320u & (0u - (b & 1)));
     }
     return product;
 }
 
-// x^(8n) modulo the polynomial: what n zero bytes do to a register.  The
-// last length asked for is kept; a flushed window always asks for the same.
+// Uninitialised storage costs the stub's image nothing, but with
+// -fdata-sections MinGW gives each such variable a data section of its
+// own, zeros included; these tables are placed in .bss by name.
+#ifdef _WIN32
+#define UNINITIALISED __attribute__((section(".bss")))
+#else
+#define UNINITIALISED
+#endif
+
+// x^(8 * 2^i) modulo the polynomial: what 2^i zero bytes do to a register;
+// filled with CrcSlices (below).
+UNINITIALISED static uint32_t CrcZeroPowers[32];
+
+// x^(8n) modulo the polynomial: what n zero bytes do to a register, one
+// product for each bit of n.  The last length asked for is kept;
+// a flushed window always asks for the same.
 static uint32_t CrcZeroBytes(uint32_t n)
 {
     static uint32_t lastLength, lastPower;
     if (n != lastLength || !lastPower) {
-        uint32_t power = 0x80000000u, square = 0x00800000u;    // x^0, x^8
+        uint32_t power = 0x80000000u;   // x^0
         lastLength = n;
-        for (; n; n >>= 1, square = CrcMultiply(square, square))
+        for (int i = 0; n; n >>= 1, i++)
             if (n & 1)
-                power = CrcMultiply(power, square);
+                power = CrcMultiply(power, CrcZeroPowers[i]);
         lastPower = power;
     }
     return lastPower;
@@ -227,34 +242,49 @@ static uint32_t CrcZeroBytes(uint32_t n)
 // side by side instead (as many as the machine has registers for), all but
 // the first from a register of 0, and are joined afterwards: the register
 // of A followed by B is the register of A moved over |B| zero bytes,
-// exclusive-or the register of B from 0 (the update is linear).  Four bytes
-// of a part enter its register at once and leave it by four look-ups, as
-// four single steps would (the load is little-endian, as every machine the
-// program runs on): still one look-up in CrcTable per byte.
-enum { CrcParts = sizeof(void *) == 8 ? 12 : 4 };
+// exclusive-or the register of B from 0 (the update is linear).  Eight
+// bytes of a part enter its register at once (the loads are little-endian,
+// as every machine the program runs on) and leave it by eight independent
+// look-ups, one per byte, in CrcSlices: slice j is what a byte does to the
+// register when j more zero bytes follow it.  Slice 0 is CrcTable.
+enum { CrcParts = sizeof(void *) == 8 ? 6 : 2 };
+
+// Built on first use from CrcTable.
+UNINITIALISED static uint32_t CrcSlices[8][256];
 
 void UpdateCrcOverBlock(const uint8_t *bytes, int32_t count, uint32_t &crc)
 {
     uint32_t c = crc;
     if (count >= 1024) {
-        uint32_t q = (uint32_t)count / (4 * CrcParts) * 4;
+        if (CrcSlices[1][1] == 0) {
+            for (int i = 0; i < 256; i++) {
+                uint32_t v = CrcTable[i];
+                CrcSlices[0][i] = v;
+                for (int j = 1; j < 8; j++)
+                    CrcSlices[j][i] = v = CrcTable[v & 0xFF] ^ (v >> 8);
+            }
+            uint32_t power = 0x00800000u;   // x^8
+            for (int i = 0; i < 32; i++, power = CrcMultiply(power, power))
+                CrcZeroPowers[i] = power;
+        }
+        uint32_t q = (uint32_t)count / (8 * CrcParts) * 8;
         uint32_t r[CrcParts];
         r[0] = c;
         for (int j = 1; j < CrcParts; j++)
             r[j] = 0;
         // The parts' registers must stay in machine registers.
-        for (const uint8_t *p = bytes, *end = bytes + q; p < end; p += 4) {
+        for (const uint8_t *p = bytes, *end = bytes + q; p < end; p += 8) {
 #pragma GCC unroll 12
             for (int j = 0; j < CrcParts; j++) {
-                uint32_t word;
-                memcpy(&word, p + j * q, 4);
-                r[j] ^= word;
+                uint32_t low, high;
+                memcpy(&low, p + j * q, 4);
+                memcpy(&high, p + j * q + 4, 4);
+                low ^= r[j];
+                r[j] = CrcSlices[7][low & 0xFF] ^ CrcSlices[6][(low >> 8) & 0xFF] ^
+                       CrcSlices[5][(low >> 16) & 0xFF] ^ CrcSlices[4][low >> 24] ^
+                       CrcSlices[3][high & 0xFF] ^ CrcSlices[2][(high >> 8) & 0xFF] ^
+                       CrcSlices[1][(high >> 16) & 0xFF] ^ CrcSlices[0][high >> 24];
             }
-#pragma GCC unroll 4
-            for (int i = 0; i < 4; i++)
-#pragma GCC unroll 12
-                for (int j = 0; j < CrcParts; j++)
-                    r[j] = CrcTable[r[j] & 0xFF] ^ (r[j] >> 8);
         }
         uint32_t shift = CrcZeroBytes(q);
         c = r[0];

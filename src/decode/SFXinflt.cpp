@@ -13,13 +13,19 @@
 // in portions of up to 32 KB from the archive, decrypted in place as they
 // arrive.
 //
-// The code loop keeps the bit buffer, its count, the input pointers and the
-// window position in locals and takes input straight from InputBuffer, four
-// bytes at a time; only near the end of a portion does it store its view
-// back and go through the byte source, which refills the buffer.  Block
-// headers, stored blocks and code lengths are cold and share small bit
-// routines on the decoder state instead: in the stub this module is about
-// 5 KB of code.
+// The code loop has two ways through a symbol.  Far from the ends of
+// InputBuffer and of the window, a tight loop keeps the bit buffer, its
+// count and both positions in locals, takes input straight from
+// InputBuffer four bytes at a time and tests nothing per symbol but the
+// codes themselves.  Near an end, one symbol at a time goes through checked
+// steps on the decoder state, which refill through the byte source and
+// flush the window.  Block headers, stored blocks and code lengths are cold
+// and share small bit routines on the decoder state: in the stub this
+// module is about 7 KB of code.
+//
+// The window is never cleared: until its first flush, the bytes past the
+// write position were never written, and a back-reference that reaches
+// them (before the entry's first byte) gets zeros.
 //
 // Damaged input: every malformed code, length or table is bad data.  Bits
 // wanted after the entry's compressed data read as 1 (end of data); a
@@ -78,6 +84,10 @@ static unsigned FixedDistanceBits;
 // when fewer than 8 * InputOverrun bits remain.  A valid stream holds at
 // most 23 bits after a fetch, so a third such byte is always an overrun.
 static unsigned InputOverrun;
+// True once the window has been flushed full: from then on all of it is
+// history.  Before that, the bytes past WindowPosition were never written
+// and a back-reference reads them as zeros.
+static bool WindowFilled;
 
 // ---------------------------------------------------------------------------
 // Buffered input and output.
@@ -119,6 +129,7 @@ void FlushWindow()
     if (put > (int32_t)WindowPosition)
         put = WindowPosition;
     UpdateCrcOverBlock(Window, put, RunningCrc);
+    WindowFilled = true;
     WindowPosition = 0;
 }
 
@@ -188,15 +199,20 @@ static bool ReadPastEnd() { return BitCount < 8 * InputOverrun; }
 // bits, which later loads OR in again unchanged.  Otherwise the bytes come
 // one by one through FetchBits.  A stream that runs a third byte past its
 // end has certainly read past it (valid ones hold at most 23 bits).
+#define REFILL_FAST()                                                                              \
+    do {                                                                                           \
+        uint32_t word_;                                                                            \
+        memcpy(&word_, in, 4);                                                                     \
+        b |= word_ << k;                                                                           \
+        in += (31 - k) >> 3;                                                                       \
+        k |= 24;                                                                                   \
+    } while (0)
+
 #define REFILL()                                                                                   \
     do {                                                                                           \
         if (k < 16) {                                                                              \
             if (end - in >= 4) {                                                                   \
-                uint32_t word_;                                                                    \
-                memcpy(&word_, in, 4);                                                             \
-                b |= word_ << k;                                                                   \
-                in += (31 - k) >> 3;                                                               \
-                k |= 24;                                                                           \
+                REFILL_FAST();                                                                     \
             } else {                                                                               \
                 STORE_BITS();                                                                      \
                 FetchBits(16);                                                                     \
@@ -221,6 +237,32 @@ static bool ReadPastEnd() { return BitCount < 8 * InputOverrun; }
 // truncated entry's output is always a prefix of what the whole entry holds.
 #define READ_PAST_END() (k < pastEnd)
 
+// One code's symbol into t and op, its bits consumed: links walk down to
+// the sub-tables; the bits a code looks at never go past its table's
+// longest code, so 16 bits cover the walk.
+#define DECODE_SYMBOL(table, mask)                                                                 \
+    do {                                                                                           \
+        t = (table) + (b & (mask));                                                                \
+        while ((op = t->Op) > OpLiteral) {                                                         \
+            if (op == OpInvalid)                                                                   \
+                goto done;                                                                         \
+            CONSUME_BITS(t->Bits);                                                                 \
+            t = t->Next + (b & BitMask[op - OpLiteral]);                                           \
+        }                                                                                          \
+        CONSUME_BITS(t->Bits);                                                                     \
+    } while (0)
+
+// Two routines are where the stub's size optimisation costs real time: the
+// fast code loop (at -Os GCC keeps the bit buffer and both positions of a
+// 32-bit build in memory) and the table builder, which every dynamic block
+// runs three times.  They alone are compiled for speed, about 0.9 KB more
+// than at -Os.
+#if defined(__GNUC__) && !defined(__clang__)
+#define HOT_LOOP __attribute__((optimize("O2")))
+#else
+#define HOT_LOOP
+#endif
+
 // ---------------------------------------------------------------------------
 // Decoding tables.
 
@@ -236,7 +278,7 @@ void ReleaseDecodeTables(DecodeEntry *chain)
 // Canonical codes (RFC 1951 3.2.2), assigned shortest first and within one
 // length by symbol.  The code is kept bit-reversed, as the stream delivers
 // it, and advanced by a reversed increment.
-int BuildDecodeTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases,
+HOT_LOOP int BuildDecodeTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases,
                      const uint8_t *extras, unsigned entries, DecodeEntry *&root,
                      DecodeEntry *&chain, unsigned &lookupBits)
 {
@@ -390,13 +432,6 @@ int BuildDecodeTable(const uint8_t *lengths, unsigned n, unsigned s, const uint1
 // ---------------------------------------------------------------------------
 // Blocks.
 
-static void FlushFrom(unsigned &w)
-{
-    WindowPosition = (uint16_t)w;
-    FlushWindow();
-    w = 0;
-}
-
 // Copies a match of e bytes within the window, as a byte-by-byte copy in
 // increasing order would: a source that overlaps its destination repeats
 // the pattern.  Sources at least 8 bytes back (or after the destination,
@@ -433,101 +468,214 @@ static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned e)
     } else if (to - from == 1) {
         memset(to, from[0], e);
     } else {
+        // Sources 4 to 7 bytes back: pieces of 4 still read final bytes.
+        if (to - from >= 4) {
+            for (; e >= 4; e -= 4, to += 4, from += 4) {
+                uint32_t piece;
+                memcpy(&piece, from, 4);
+                memcpy(to, &piece, 4);
+            }
+        }
         while (e--)
             *to++ = *from++;
     }
 }
 
-// Literal/length and distance symbols until the end of the block.
-static int DecodeCodes(const DecodeEntry *tl, const DecodeEntry *td, unsigned bl, unsigned bd)
+// Copies a match of n bytes from dist bytes back, as RFC 1951 defines it
+// on a circular window: a source before position 0 is the tail of the
+// previous portion (zeros before the entry's first byte), and a copy that
+// fills the window is split around the flush.
+static void CopyAround(unsigned n, unsigned dist)
 {
-    BIT_STATE;
     uint8_t *const window = Window;
     unsigned w = WindowPosition;
-    const unsigned ml = BitMask[bl], md = BitMask[bd];
-    int result = InflateBadData;
-    if (!tl)
-        goto done;
-    for (;;) {
-        REFILL();
-        // Links walk down to the sub-tables; the bits a code looks at never
-        // go past its table's longest code, so 16 bits cover the walk.
-        const DecodeEntry *t = tl + (b & ml);
-        unsigned op = t->Op;
-        while (op > OpLiteral) {
-            if (op == OpInvalid)
-                goto done;
-            CONSUME_BITS(t->Bits);
-            t = t->Next + (b & BitMask[op - OpLiteral]);
-            op = t->Op;
+    unsigned d = (w - dist) & 0xFFFF;
+    do {
+        d &= WindowSize - 1;
+        unsigned e = WindowSize - (d > w ? d : w);
+        if (e > n)
+            e = n;
+        n -= e;
+        if (d >= w && !WindowFilled)
+            memset(window + w, 0, e);   // never written: reads as zeros
+        else
+            CopyMatch(window + w, window + d, e);
+        w += e;
+        d += e;
+        WindowPosition = (uint16_t)w;
+        if (w == WindowSize) {
+            FlushWindow();
+            w = 0;
         }
-        CONSUME_BITS(t->Bits);
+    } while (n);
+}
+
+// DecodeCodes' result for a symbol decoded with more to come.
+enum { NextSymbol = 3 };
+
+// One literal/length symbol, and the distance of a length, on the decoder
+// state, every step checked: near the ends of InputBuffer and of the window.
+static int DecodeSymbolChecked(const DecodeEntry *tl, const DecodeEntry *td, unsigned ml, unsigned md)
+{
+    BIT_STATE;
+    const DecodeEntry *t;
+    unsigned op, n;
+    int result = InflateBadData;
+    REFILL();
+    DECODE_SYMBOL(tl, ml);
+    if (READ_PAST_END())
+        goto done;
+    if (op == OpLiteral) {
+        Window[WindowPosition++] = (uint8_t)t->Value;
+        if (WindowPosition == WindowSize)
+            FlushWindow();
+        result = NextSymbol;
+        goto done;
+    }
+    if (op == OpEndOfBlock) {
+        result = InflateOk;
+        goto done;
+    }
+    if (k < op)
+        REFILL();
+    n = t->Value + (b & BitMask[op]);
+    CONSUME_BITS(op);
+    if (!td)
+        goto done;
+    REFILL();
+    DECODE_SYMBOL(td, md);
+    if (k < op)
+        REFILL();
+    {
+        unsigned dist = t->Value + (b & BitMask[op]);
+        CONSUME_BITS(op);
         if (READ_PAST_END())
             goto done;
+        STORE_BITS();
+        CopyAround(n, dist);
+        return NextSymbol;
+    }
+done:
+    STORE_BITS();
+    return result;
+}
+
+// Symbols far from the ends of InputBuffer and of the window, where they
+// need none of the tests that the ends call for: a symbol's three refills
+// at most (each a 4-byte load that advances up to 3 bytes, or 8 and 7 on a
+// 64-bit host) stay inside InputBuffer when 12 (24) bytes are left,
+// nothing it writes reaches the window's end, and bits past the end of
+// data cannot be in the buffer (they come in only once InputBuffer is used
+// up).  Returns at the end of the block, at bad data, or with NextSymbol
+// when a symbol comes near an end.  The loop keeps nothing across a call
+// (it makes one only for a match from before the window's position 0), so
+// that the bit buffer, its count and both positions can stay in registers:
+// a 32-bit build has few to spare.
+//
+// Its bit buffer is a machine word: on a 64-bit host a refill tops it up to
+// 56..63 bits, and whole bytes beyond 31 bits go back to InputBuffer when
+// the state is stored.
+#if UINTPTR_MAX > 0xFFFFFFFFu
+typedef uint64_t FastBits;
+#else
+typedef uint32_t FastBits;
+#endif
+
+#define REFILL_WORD()                                                                              \
+    do {                                                                                           \
+        FastBits word_;                                                                            \
+        memcpy(&word_, in, sizeof word_);                                                          \
+        b |= word_ << k;                                                                           \
+        in += (8 * sizeof(FastBits) - 1 - k) >> 3;                                                 \
+        k |= 8 * sizeof(FastBits) - 8;                                                             \
+    } while (0)
+
+#define STORE_WORD()                                                                               \
+    do {                                                                                           \
+        if (sizeof(FastBits) > 4)                                                                  \
+            for (; k > 31; k -= 8)                                                                 \
+                in--;                                                                              \
+        STORE_BITS();                                                                              \
+        WindowPosition = (uint16_t)(out - Window);                                                 \
+    } while (0)
+
+HOT_LOOP static int DecodeFast(const DecodeEntry *tl, const DecodeEntry *td, unsigned ml, unsigned md)
+{
+    FastBits b = BitBuffer;
+    unsigned k = BitCount;
+    const uint8_t *in = InputBuffer + InputPosition;
+    const unsigned margin = 3 * sizeof(FastBits);
+    const uint8_t *const inFast = InputBuffer + (InputCount > (int32_t)margin ? InputCount - margin : 0);
+    uint8_t *out = Window + WindowPosition;
+    uint8_t *const outFast = Window + WindowSize - 258;   // the longest match
+    const DecodeEntry *t;
+    unsigned op, n, dist;
+    int result = InflateBadData;
+    while (in < inFast && out < outFast) {
+        REFILL_WORD();
+        DECODE_SYMBOL(tl, ml);
         if (op == OpLiteral) {
-            window[w++] = (uint8_t)t->Value;
-            if (w == WindowSize)
-                FlushFrom(w);
+            *out++ = (uint8_t)t->Value;
+            // Literals come in runs: those whose codes the buffer already
+            // holds need no refill and no loop test (at most 63 of them,
+            // well inside the window's margin).
+            for (t = tl + (b & ml); t->Op == OpLiteral && t->Bits <= k; t = tl + (b & ml)) {
+                CONSUME_BITS(t->Bits);
+                *out++ = (uint8_t)t->Value;
+            }
             continue;
         }
         if (op == OpEndOfBlock) {
             result = InflateOk;
             goto done;
         }
-
-        if (k < op)
-            REFILL();
-        unsigned n = t->Value + (b & BitMask[op]);
+        // A length code and its extra bits take 20 bits at most.
+        n = t->Value + (b & BitMask[op]);
         CONSUME_BITS(op);
-
         if (!td)
             goto done;
-        REFILL();
-        t = td + (b & md);
-        op = t->Op;
-        while (op > OpLiteral) {
-            if (op == OpInvalid)
-                goto done;
-            CONSUME_BITS(t->Bits);
-            t = t->Next + (b & BitMask[op - OpLiteral]);
-            op = t->Op;
-        }
-        CONSUME_BITS(t->Bits);
+        REFILL_WORD();
+        DECODE_SYMBOL(td, md);
         if (k < op)
-            REFILL();
-        unsigned dist = t->Value + (b & BitMask[op]);
+            REFILL_WORD();
+        dist = t->Value + (b & BitMask[op]);
         CONSUME_BITS(op);
-        if (READ_PAST_END())
-            goto done;
-
-        if (dist <= w && n < WindowSize - w) {
-            // The common case: the source lies in this portion of the
-            // window and the copy does not fill it.
-            CopyMatch(window + w, window + w - dist, n);
-            w += n;
+        if (dist > (unsigned)(out - Window)) {
+            // The source lies before this portion of the window.  The
+            // state goes back for the call and comes back from it, so that
+            // nothing is kept across it; the copy cannot fill the window.
+            STORE_WORD();
+            CopyAround(n, dist);
+            b = BitBuffer;
+            k = BitCount;
+            in = InputBuffer + InputPosition;
+            out = Window + WindowPosition;
             continue;
         }
-        // The window is circular: a source before position 0 is the tail
-        // of the previous portion (zeros before the entry's first byte);
-        // a copy that fills the window is split around the flush.
-        unsigned d = (w - dist) & 0xFFFF;
-        do {
-            d &= WindowSize - 1;
-            unsigned e = WindowSize - (d > w ? d : w);
-            if (e > n)
-                e = n;
-            n -= e;
-            CopyMatch(window + w, window + d, e);
-            w += e;
-            d += e;
-            if (w == WindowSize)
-                FlushFrom(w);
-        } while (n);
+        // The source lies in this portion of the window.
+        CopyMatch(out, out - dist, n);
+        out += n;
     }
+    result = NextSymbol;
 done:
-    STORE_BITS();
-    WindowPosition = (uint16_t)w;
+    STORE_WORD();
     return result;
+}
+
+// Literal/length and distance symbols until the end of the block: the fast
+// loop while it can, one checked symbol when it cannot.
+static int DecodeCodes(const DecodeEntry *tl, const DecodeEntry *td, unsigned bl, unsigned bd)
+{
+    const unsigned ml = BitMask[bl], md = BitMask[bd];
+    if (!tl)
+        return InflateBadData;
+    for (;;) {
+        int result = DecodeFast(tl, td, ml, md);
+        if (result == NextSymbol)
+            result = DecodeSymbolChecked(tl, td, ml, md);
+        if (result != NextSymbol)
+            return result;
+    }
 }
 
 // RFC 1951 3.2.4: LEN, NLEN, then LEN bytes, from a byte boundary.
@@ -681,11 +829,9 @@ void Inflate()
     BitCount = 0;
     BitBuffer = 0;
     InputOverrun = 0;
+    WindowFilled = false;
     InputBuffer = (uint8_t *)GetMem(WindowSize);
     Window = (uint8_t *)GetMem(WindowSize);
-    // A back-reference before the entry's first byte must copy zeros, never
-    // what the memory held before.
-    memset(Window, 0, WindowSize);
     FixedLiteralTable = FixedDistanceTable = 0;
     FixedLiteralChain = FixedDistanceChain = 0;
 

@@ -296,14 +296,21 @@ TEST_F(InflateHandMade, BackReferenceBeforeTheFirstByteCopiesZeros)
     Bytes q(40000, 'Q');
     ExpectRoundTrip(q, Deflate(q));
 
-    BitWriter w;
-    BlockHeader(w, true, 1);
-    PutLiterals(w, FixedLiterals(), "ab");
-    PutMatch(w, FixedLiterals(), FixedDistances(), 10, 6);
-    FixedLiterals().Put(w, 256);
-    Outcome o = Run(w.Bytes());
-    Bytes expected = {'a', 'b', 0, 0, 0, 0, 'a', 'b', 0, 0, 0, 0};
-    EXPECT_TRUE(o.out == expected);
+    // Near the end of the input the checked steps copy the match; with
+    // literals after it, the fast loop does.
+    const std::string after[] = {"", std::string(64, 'z')};
+    for (const std::string &tail : after) {
+        BitWriter w;
+        BlockHeader(w, true, 1);
+        PutLiterals(w, FixedLiterals(), "ab");
+        PutMatch(w, FixedLiterals(), FixedDistances(), 10, 6);
+        PutLiterals(w, FixedLiterals(), tail);
+        FixedLiterals().Put(w, 256);
+        Outcome o = Run(w.Bytes());
+        Bytes expected = {'a', 'b', 0, 0, 0, 0, 'a', 'b', 0, 0, 0, 0};
+        expected.insert(expected.end(), tail.begin(), tail.end());
+        EXPECT_TRUE(o.out == expected) << tail.size() << " literals after the match";
+    }
 }
 
 TEST_F(InflateHandMade, StoredBlocksOfLengthZeroAndAfterBits)
