@@ -16,8 +16,11 @@
 #include "../resources/resource.h"
 #include "../ui/Prompts.h"
 
+static void ShowPendingStatus();
+
 static void ShowMessage(const char *text, const char *caption)
 {
+    ShowPendingStatus();
     MessageBoxA(NULL, text, caption, MB_OK);
 }
 
@@ -42,15 +45,46 @@ static void ShowExtracting(SfxWindow dialog, const char *path)
     FreeMem(text);
 }
 
-// The main dialog stays live during a run: one pending message is handled
-// before each file, so the window repaints and the status line shows.
-static void PumpOneMessage()
+// The main dialog stays live during a run: pending messages are handled
+// between files, so the window repaints and the status line shows.
+static void PumpMessages()
 {
     MSG msg;
-    if (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+    for (int n = 0; n < 16 && PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE); n++) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+}
+
+// Painting the status line and a turn of the message loop each cost about a
+// millisecond under Wine, more than writing a small file, so a run of many
+// files does both a few times a second.  A file's name that was not shown
+// waits here; it is shown before anything waits on the user and when the
+// run ends, so the status line reads then as if every name had been shown.
+enum { StatusInterval = 200 };
+static SfxWindow RunDialog;
+static DWORD LastShown;
+static char *UnshownPath;      // MaxTargetPath bytes during an extraction run
+
+static void ShowPendingStatus()
+{
+    if (UnshownPath && UnshownPath[0])
+        ShowExtracting(RunDialog, UnshownPath);
+    if (UnshownPath)
+        UnshownPath[0] = 0;
+}
+
+static void ShowFileStarted(const char *path)
+{
+    DWORD now = GetTickCount();
+    if (now - LastShown < StatusInterval) {
+        memcpy(UnshownPath, path, TextLength(path) + 1);
+        return;
+    }
+    LastShown = now;
+    UnshownPath[0] = 0;
+    ShowExtracting(RunDialog, path);
+    PumpMessages();
 }
 
 // The password stage of an encrypted entry.  The header is read once; each
@@ -68,6 +102,7 @@ static bool PasswordFits()
         fits = CheckEncryptionHeader(header, 12, LocalHeader.Flags, Password, modTime,
                                      LocalHeader.Crc32);
     for (int prompts = 0; !fits && prompts < 3; prompts++) {
+        ShowPendingStatus();
         AskPassword();
         FixedTextToString(Password, PasswordBuffer, (uint32_t)SmallerOf(PasswordLength, PasswordBufferSize - 1));
         fits = CheckEncryptionHeader(header, 12, LocalHeader.Flags, Password, modTime,
@@ -122,7 +157,7 @@ static bool IsStreamedEntry(int32_t dataPosition)
     return !atRecord;
 }
 
-static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &name, bool &proceed)
+static EntryResult ExtractEntry(SfxWindow list, const Text &name, bool &proceed)
 {
     if (!FindSelectedItem(list, name.Data))
         return EntryNext;
@@ -164,12 +199,22 @@ static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &na
         ShowMessage(path, "파일을 열 수 없음...");
         goto done;
     }
+    // Nearly every file of a run is new, in a folder that exists: one call
+    // creates it, where the tests below would take three more file-system
+    // calls to come to the same.  Any other case fails the call, changing
+    // nothing, and goes through the tests.
+    if (!undecodable) {
+        OutputFile = FileCreateNew(SlashesToBackslashes(path));
+        if (OutputFile != NoFile)
+            goto created;
+    }
     if (PathExists(path)) {
         bool overwrite = true;
         if (OverwritePolicy == OverwriteNever) {
             overwrite = false;
         } else if (OverwritePolicy == OverwriteAsk) {
             FileNamePart(path, ExistingName);
+            ShowPendingStatus();
             AskFileExists();
             overwrite = OverwriteAnswer != 0;
         }
@@ -200,8 +245,8 @@ static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &na
         ShowMessage(path, "파일을 열 수 없음...");
         goto done;
     }
-    ShowExtracting(dialog, path);
-    PumpOneMessage();
+created:
+    ShowFileStarted(path);
     {
         RunningCrc = 0xFFFFFFFF;
         // The compressed size counts the 12-byte encryption header, already
@@ -257,6 +302,8 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     if (RunInProgress)
         return;
     RunInProgress = true;
+    RunDialog = dialog;
+    LastShown = GetTickCount() - StatusInterval;
     ExtractSucceeded = 0;
     bool proceed = false;
     SfxWindow list = GetDlgItem(dialog, listId);
@@ -268,6 +315,8 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
         return;
     }
     char *nameBuffer = (char *)GetMem(NameBufferSize);
+    UnshownPath = (char *)GetMem(MaxTargetPath);
+    UnshownPath[0] = 0;
     Text name = {0, 0};
     ListSearchIndex = -1;
     if (listing)
@@ -289,7 +338,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
             // The encryption header or the data starts after the extra field.
             SeekArchive((int32_t)((uint32_t)headerPosition + 30 + LocalHeader.NameLength +
                                   LocalHeader.ExtraLength));
-            EntryResult r = ExtractEntry(dialog, list, name, proceed);
+            EntryResult r = ExtractEntry(list, name, proceed);
             if (r == EntryEndRun)
                 report = false;
             if (r != EntryNext)
@@ -297,9 +346,12 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
         }
         more = AdvanceToNextHeader(headerPosition);
     }
+    ShowPendingStatus();
     if (report)
         ReportRun(dialog, list, listing, proceed);
     TextFree(name);
     FreeMem(nameBuffer);
+    FreeMem(UnshownPath);
+    UnshownPath = 0;
     RunInProgress = false;
 }
