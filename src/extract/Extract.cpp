@@ -118,12 +118,65 @@ enum EntryResult {
     EntryEndRun,    // end the run at once, without the report
 };
 
+// The items of the sorted list by archive order, taken from the item data
+// the listing run gave them: -1 for an entry without an item.  Null when
+// the list is not sorted; filled in archive order, its search finds every
+// item at once.
+static int32_t *ItemOfEntry;
+static int32_t ListItems;
+
+static void MapItems(SfxWindow list)
+{
+    ListItems = (int32_t)SendMessageA(list, LB_GETCOUNT, 0, 0);
+    if (ListItems <= 0 || !(GetWindowLongA(list, GWL_STYLE) & LBS_SORT))
+        return;
+    ItemOfEntry = (int32_t *)GetMem((uint32_t)ListItems * sizeof(int32_t));
+    memset(ItemOfEntry, 0xFF, (uint32_t)ListItems * sizeof(int32_t));
+    for (int32_t i = 0; i < ListItems; i++) {
+        uint32_t entry = (uint32_t)SendMessageA(list, LB_GETITEMDATA, i, 0) - 1;
+        if (entry < (uint32_t)ListItems)
+            ItemOfEntry[entry] = i;
+    }
+}
+
+// The entry's item in the sorted list when no other item holds its name
+// (then the search, wherever it starts, would find that one); -1 leaves it
+// to the search.  The list sorts by the comparison its search uses, so
+// items holding the same name stand together: comparing the neighbours is
+// enough, and each comparison is the list's own.
+static int32_t MappedItem(SfxWindow list, const char *name, int32_t entry)
+{
+    if (!ItemOfEntry || entry >= ListItems)
+        return -1;
+    int32_t i = ItemOfEntry[entry];
+    // From two before: the item before must not match and this one must.
+    if (i < 0 || SendMessageA(list, LB_FINDSTRINGEXACT, i < 2 ? -1 : i - 2, (LPARAM)name) != i)
+        return -1;
+    if (i + 1 < ListItems) {
+        LRESULT n = SendMessageA(list, LB_GETTEXTLEN, i + 1, 0);
+        if (n < 0)
+            return -1;
+        char *next = (char *)GetMem((uint32_t)n + 1);
+        SendMessageA(list, LB_GETTEXT, i + 1, (LPARAM)next);
+        // From the one before: this item must not match the next one.
+        if (SendMessageA(list, LB_FINDSTRINGEXACT, i - 1, (LPARAM)next) == i)
+            i = -1;
+        FreeMem(next);
+    }
+    return i;
+}
+
 // The entry's list item.  A name held twice in the archive has two items;
 // in the sorted list another entry may stand between the two matches, so the
 // search after the last match can come round to the twin already done.  The
 // other twins are then tried before the entry counts as not selected.
-static bool FindSelectedItem(SfxWindow list, const char *name)
+static bool FindSelectedItem(SfxWindow list, const char *name, int32_t entry)
 {
+    int32_t mapped = MappedItem(list, name, entry);
+    if (mapped >= 0) {
+        ListSearchIndex = mapped;
+        return SendMessageA(list, LB_GETSEL, mapped, 0) > 0;
+    }
     if (EntryIsSelected(list, name))
         return true;
     int32_t first = ListSearchIndex;
@@ -157,9 +210,9 @@ static bool IsStreamedEntry(int32_t dataPosition)
     return !atRecord;
 }
 
-static EntryResult ExtractEntry(SfxWindow list, const Text &name, bool &proceed)
+static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry, bool &proceed)
 {
-    if (!FindSelectedItem(list, name.Data))
+    if (!FindSelectedItem(list, name.Data, entry))
         return EntryNext;
     if (IsUnsafeName(name.Data)) {
         ShowMessage(name.Data, "잘못된 파일이름.");
@@ -321,6 +374,9 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     ListSearchIndex = -1;
     if (listing)
         SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    else
+        MapItems(list);
+    int32_t entry = 0;
 
     bool report = true;
     bool more = ReadNextHeader();
@@ -333,18 +389,21 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
             break;
         }
         if (listing) {
-            SendMessageA(list, LB_ADDSTRING, 0, (LPARAM)name.Data);
+            LRESULT at = SendMessageA(list, LB_ADDSTRING, 0, (LPARAM)name.Data);
+            if (at >= 0)
+                SendMessageA(list, LB_SETITEMDATA, at, entry + 1);
         } else {
             // The encryption header or the data starts after the extra field.
             SeekArchive((int32_t)((uint32_t)headerPosition + 30 + LocalHeader.NameLength +
                                   LocalHeader.ExtraLength));
-            EntryResult r = ExtractEntry(list, name, proceed);
+            EntryResult r = ExtractEntry(list, name, entry, proceed);
             if (r == EntryEndRun)
                 report = false;
             if (r != EntryNext)
                 break;
         }
         more = AdvanceToNextHeader(headerPosition);
+        entry++;
     }
     ShowPendingStatus();
     if (report)
@@ -353,5 +412,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     FreeMem(nameBuffer);
     FreeMem(UnshownPath);
     UnshownPath = 0;
+    FreeMem(ItemOfEntry);
+    ItemOfEntry = 0;
     RunInProgress = false;
 }
