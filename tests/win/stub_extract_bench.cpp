@@ -5,6 +5,10 @@
 // starts it, lets the listing run finish, puts TARGET in the folder field,
 // presses extract and times until the final message box shows.  Prints the
 // milliseconds, the box, the status line and the selection left.
+//   stub_extract_bench --files TARGET
+// Writes 10,000 files of 5,000 bytes in 100 folders of TARGET with the
+// calls the stub makes for each file (CreateFile, WriteFile, CloseHandle):
+// what any Windows program pays under Wine for that many files.
 #include "e2e_support.h"
 
 WinTestCase *WinTestFirst;
@@ -32,8 +36,32 @@ static std::string Utf8(HWND w)
     return out;
 }
 
+static int Files(const char *target)
+{
+    static char data[5000];
+    char path[MAX_PATH];
+    CreateDirectoryA(target, NULL);
+    for (int d = 0; d < 100; d++) {
+        sprintf(path, "%s\\d%02d", target, d);
+        CreateDirectoryA(path, NULL);
+    }
+    double start = Now();
+    for (int i = 0; i < 10000; i++) {
+        sprintf(path, "%s\\d%02d\\file%05d.txt", target, i / 100, i);
+        HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+        DWORD put;
+        WriteFile(h, data, sizeof data, &put, NULL);
+        CloseHandle(h);
+    }
+    printf("%.0f ms\n", Now() - start);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
+    if (argc == 3 && !strcmp(argv[1], "--files"))
+        return Files(argv[2]);
     if (argc < 3) {
         printf("usage: stub_extract_bench ZIP TARGET [STUB]\n");
         return 2;
