@@ -2,20 +2,25 @@
 # Extraction benchmark under Wine: the listing and extraction runs over
 # 10,000 small entries with the sorted and the unsorted list, and a ZIP of
 # about 100 MB extracted by the driver under Wine and by Info-ZIP unzip
-# natively.  Needs a built Windows tree (./run build) and starts its own
-# Wine environment.
-#   SFX_BUILD=build-x scripts/bench_extract.sh [many|big|all]
+# natively; and the real stub, driven through its main dialog, against
+# native unzip on 10,000 entries of about 5 KB.  Needs a built Windows tree
+# (./run build) and starts its own Wine environment.
+#   SFX_BUILD=build-x scripts/bench_extract.sh [many|big|stub|all] [RUNS]
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_ROOT=$(realpath -m "${SFX_BUILD:-$ROOT/build}")
 W=$BUILD_ROOT/win
 what=${1:-all}
+runs=${2:-3}
 
 zlib=$(sed -n 's/^SFX_WIN_ZLIB:FILEPATH=//p' "$W/CMakeCache.txt")
 i686-w64-mingw32-g++-win32 -O2 -fexec-charset=CP949 -std=gnu++17 -I"$ROOT/src" -I"$ROOT/tests/win" \
   "$ROOT/tests/win/extract_bench.cpp" "$W/tests/win/libwindriver.a" "$W/libsfxwin.a" "$zlib" \
   -static -static-libgcc -static-libstdc++ -lkernel32 -luser32 -lgdi32 -lshell32 -lcomctl32 -lmpr \
   -o "$W/extract_bench.exe"
+i686-w64-mingw32-g++-win32 -O2 -fexec-charset=CP949 -std=gnu++17 -I"$ROOT/tests/win" \
+  "$ROOT/tests/win/stub_extract_bench.cpp" "$W/tests/win/libwindriver.a" "$zlib" \
+  -static -static-libgcc -static-libstdc++ -o "$W/stub_extract_bench.exe"
 
 source "$ROOT/scripts/wine-env.sh"
 started=0
@@ -46,4 +51,80 @@ if [ "$what" = big ] || [ "$what" = all ]; then
   echo "unzip (native): $(echo "($end - $start) * 1000" | bc | cut -d. -f1) ms"
   wine ./extract_bench.exe big "$(winepath -w "$big/big.zip")"
   rm -rf "$big"
+fi
+
+if [ "$what" = stub ] || [ "$what" = all ]; then
+  # 10,000 entries in 100 folders: half text, a quarter gzip files and a
+  # quarter PNG-like files (both already compressed), each about 5 KB,
+  # packed by Info-ZIP zip -6.  The archive is kept for the next run (the
+  # same bytes every time).  SFX_BENCH_BEFORE names another stub (an
+  # earlier build) to time in the same rounds.
+  small=$BUILD_ROOT/bench-small
+  if [ ! -f "$small/small.zip" ]; then
+    rm -rf "$small"
+    mkdir -p "$small/src"
+    python3 - "$small/src" <<'EOF'
+import gzip, os, random, struct, sys, zlib
+root, rnd = sys.argv[1], random.Random(12)
+words = "the of and a to in is archive file folder entry window list status byte".split()
+def chunk(kind, body):
+    return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+for i in range(10000):
+    d = os.path.join(root, "d%02d" % (i // 100))
+    os.makedirs(d, exist_ok=True)
+    size = rnd.randint(3000, 7000)
+    if i % 4 < 2:
+        line, text, n = 0, [], 0
+        while n < size:
+            line += 1
+            text.append("%d: %s\n" % (line, " ".join(rnd.choice(words) for _ in range(9))))
+            n += len(text[-1])
+        name, data = "file%05d.txt" % i, "".join(text).encode()
+    elif i % 4 == 2:
+        name, data = "data%05d.gz" % i, gzip.compress(rnd.randbytes(size), mtime=0)
+    else:
+        name = "image%05d.png" % i
+        data = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 64, 64, 8, 6, 0, 0, 0))
+                + chunk(b"IDAT", zlib.compress(rnd.randbytes(size))) + chunk(b"IEND", b""))
+    with open(os.path.join(d, name), "wb") as f:
+        f.write(data)
+EOF
+    (cd "$small/src" && zip -q -6 -r ../small.zip .)
+    rm -rf "$small/src"
+  fi
+  echo "== 10,000 entries of about 5 KB: archive $(du -m "$small/small.zip" | cut -f1) MB"
+  zipw=$(winepath -w "$small/small.zip")
+  target=$WINEPREFIX/drive_c/bench_out
+  stubrun() {   # $1 = stub file; prints "ms | end of the run"
+    rm -rf "$target"
+    sync
+    local line
+    line=$(wine ./stub_extract_bench.exe "$zipw" 'C:\bench_out' "$(winepath -w "$1")" | tr -d '\r')
+    echo "${line%% ms*}|${line#* ms | }"
+  }
+  before=${SFX_BENCH_BEFORE:-}
+  echo "| round | unzip -qo (native) ms | 10,000 bare file writes under Wine ms | stub ms | stub / unzip |${before:+ earlier stub ms | earlier / unzip |} the stub's end |"
+  echo "|---|---|---|---|---|${before:+---|---|}---|"
+  for i in $(seq "$runs"); do
+    rm -rf "$small/unzip-out"
+    sync
+    start=$(date +%s%N)
+    unzip -q -o "$small/small.zip" -d "$small/unzip-out"
+    end=$(date +%s%N)
+    u=$(( (end - start) / 1000000 ))
+    rm -rf "$target"
+    sync
+    f=$(wine ./stub_extract_bench.exe --files 'C:\bench_out' | tr -d '\r')
+    extra=""
+    if [ -n "$before" ]; then
+      b=$(stubrun "$before")
+      extra=" ${b%%|*} | $(echo "scale=2; ${b%%|*} / $u" | bc) |"
+    fi
+    r=$(stubrun "$W/sfx.exe")
+    echo "| $i | $u | ${f% ms} | ${r%%|*} | $(echo "scale=2; ${r%%|*} / $u" | bc) |$extra ${r#*|} |"
+  done
+  # The stub's files must be unzip's files.
+  if diff -r -q "$small/unzip-out" "$target" >/dev/null; then echo "files: identical to unzip's"
+  else echo "files: DIFFERENT from unzip's"; fi
+  rm -rf "$small/unzip-out" "$target"
 fi

@@ -39,5 +39,8 @@ bool FolderCreate(const char *path);
 // GetTempPathA: the temporary folder with a trailing backslash; its length,
 // 0 on failure.
 uint32_t TempFolder(char *buffer, uint32_t size);
+// FileCreate for a file that does not exist yet: fails, touching nothing,
+// when the name exists or its folder does not.
+SfxFile FileCreateNew(const char *path);
 
 #endif

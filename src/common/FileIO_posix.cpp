@@ -140,3 +140,10 @@ uint32_t TempFolder(char *buffer, uint32_t size)
     buffer[n] = 0;
     return (uint32_t)n;
 }
+
+SfxFile FileCreateNew(const char *path)
+{
+    char p[4096];
+    HostPath(path, p, sizeof p);
+    return FromFd(open(p, O_WRONLY | O_CREAT | O_EXCL, 0644));
+}

@@ -73,3 +73,9 @@ uint32_t TempFolder(char *buffer, uint32_t size)
 {
     return GetTempPathA(size, buffer);
 }
+
+SfxFile FileCreateNew(const char *path)
+{
+    return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}

@@ -16,8 +16,11 @@
 #include "../resources/resource.h"
 #include "../ui/Prompts.h"
 
+static void ShowPendingStatus();
+
 static void ShowMessage(const char *text, const char *caption)
 {
+    ShowPendingStatus();
     MessageBoxA(NULL, text, caption, MB_OK);
 }
 
@@ -42,15 +45,46 @@ static void ShowExtracting(SfxWindow dialog, const char *path)
     FreeMem(text);
 }
 
-// The main dialog stays live during a run: one pending message is handled
-// before each file, so the window repaints and the status line shows.
-static void PumpOneMessage()
+// The main dialog stays live during a run: pending messages are handled
+// between files, so the window repaints and the status line shows.
+static void PumpMessages()
 {
     MSG msg;
-    if (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+    for (int n = 0; n < 16 && PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE); n++) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+}
+
+// Painting the status line and a turn of the message loop each cost about a
+// millisecond under Wine, more than writing a small file, so a run of many
+// files does both a few times a second.  A file's name that was not shown
+// waits here; it is shown before anything waits on the user and when the
+// run ends, so the status line reads then as if every name had been shown.
+enum { StatusInterval = 200 };
+static SfxWindow RunDialog;
+static DWORD LastShown;
+static char *UnshownPath;      // MaxTargetPath bytes during an extraction run
+
+static void ShowPendingStatus()
+{
+    if (UnshownPath && UnshownPath[0])
+        ShowExtracting(RunDialog, UnshownPath);
+    if (UnshownPath)
+        UnshownPath[0] = 0;
+}
+
+static void ShowFileStarted(const char *path)
+{
+    DWORD now = GetTickCount();
+    if (now - LastShown < StatusInterval) {
+        memcpy(UnshownPath, path, TextLength(path) + 1);
+        return;
+    }
+    LastShown = now;
+    UnshownPath[0] = 0;
+    ShowExtracting(RunDialog, path);
+    PumpMessages();
 }
 
 // The password stage of an encrypted entry.  The header is read once; each
@@ -68,6 +102,7 @@ static bool PasswordFits()
         fits = CheckEncryptionHeader(header, 12, LocalHeader.Flags, Password, modTime,
                                      LocalHeader.Crc32);
     for (int prompts = 0; !fits && prompts < 3; prompts++) {
+        ShowPendingStatus();
         AskPassword();
         FixedTextToString(Password, PasswordBuffer, (uint32_t)SmallerOf(PasswordLength, PasswordBufferSize - 1));
         fits = CheckEncryptionHeader(header, 12, LocalHeader.Flags, Password, modTime,
@@ -83,12 +118,65 @@ enum EntryResult {
     EntryEndRun,    // end the run at once, without the report
 };
 
+// The items of the sorted list by archive order, taken from the item data
+// the listing run gave them: -1 for an entry without an item.  Null when
+// the list is not sorted; filled in archive order, its search finds every
+// item at once.
+static int32_t *ItemOfEntry;
+static int32_t ListItems;
+
+static void MapItems(SfxWindow list)
+{
+    ListItems = (int32_t)SendMessageA(list, LB_GETCOUNT, 0, 0);
+    if (ListItems <= 0 || !(GetWindowLongA(list, GWL_STYLE) & LBS_SORT))
+        return;
+    ItemOfEntry = (int32_t *)GetMem((uint32_t)ListItems * sizeof(int32_t));
+    memset(ItemOfEntry, 0xFF, (uint32_t)ListItems * sizeof(int32_t));
+    for (int32_t i = 0; i < ListItems; i++) {
+        uint32_t entry = (uint32_t)SendMessageA(list, LB_GETITEMDATA, i, 0) - 1;
+        if (entry < (uint32_t)ListItems)
+            ItemOfEntry[entry] = i;
+    }
+}
+
+// The entry's item in the sorted list when no other item holds its name
+// (then the search, wherever it starts, would find that one); -1 leaves it
+// to the search.  The list sorts by the comparison its search uses, so
+// items holding the same name stand together: comparing the neighbours is
+// enough, and each comparison is the list's own.
+static int32_t MappedItem(SfxWindow list, const char *name, int32_t entry)
+{
+    if (!ItemOfEntry || entry >= ListItems)
+        return -1;
+    int32_t i = ItemOfEntry[entry];
+    // From two before: the item before must not match and this one must.
+    if (i < 0 || SendMessageA(list, LB_FINDSTRINGEXACT, i < 2 ? -1 : i - 2, (LPARAM)name) != i)
+        return -1;
+    if (i + 1 < ListItems) {
+        LRESULT n = SendMessageA(list, LB_GETTEXTLEN, i + 1, 0);
+        if (n < 0)
+            return -1;
+        char *next = (char *)GetMem((uint32_t)n + 1);
+        SendMessageA(list, LB_GETTEXT, i + 1, (LPARAM)next);
+        // From the one before: this item must not match the next one.
+        if (SendMessageA(list, LB_FINDSTRINGEXACT, i - 1, (LPARAM)next) == i)
+            i = -1;
+        FreeMem(next);
+    }
+    return i;
+}
+
 // The entry's list item.  A name held twice in the archive has two items;
 // in the sorted list another entry may stand between the two matches, so the
 // search after the last match can come round to the twin already done.  The
 // other twins are then tried before the entry counts as not selected.
-static bool FindSelectedItem(SfxWindow list, const char *name)
+static bool FindSelectedItem(SfxWindow list, const char *name, int32_t entry)
 {
+    int32_t mapped = MappedItem(list, name, entry);
+    if (mapped >= 0) {
+        ListSearchIndex = mapped;
+        return SendMessageA(list, LB_GETSEL, mapped, 0) > 0;
+    }
     if (EntryIsSelected(list, name))
         return true;
     int32_t first = ListSearchIndex;
@@ -122,9 +210,9 @@ static bool IsStreamedEntry(int32_t dataPosition)
     return !atRecord;
 }
 
-static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &name, bool &proceed)
+static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry, bool &proceed)
 {
-    if (!FindSelectedItem(list, name.Data))
+    if (!FindSelectedItem(list, name.Data, entry))
         return EntryNext;
     if (IsUnsafeName(name.Data)) {
         ShowMessage(name.Data, "잘못된 파일이름.");
@@ -164,12 +252,22 @@ static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &na
         ShowMessage(path, "파일을 열 수 없음...");
         goto done;
     }
+    // Nearly every file of a run is new, in a folder that exists: one call
+    // creates it, where the tests below would take three more file-system
+    // calls to come to the same.  Any other case fails the call, changing
+    // nothing, and goes through the tests.
+    if (!undecodable) {
+        OutputFile = FileCreateNew(SlashesToBackslashes(path));
+        if (OutputFile != NoFile)
+            goto created;
+    }
     if (PathExists(path)) {
         bool overwrite = true;
         if (OverwritePolicy == OverwriteNever) {
             overwrite = false;
         } else if (OverwritePolicy == OverwriteAsk) {
             FileNamePart(path, ExistingName);
+            ShowPendingStatus();
             AskFileExists();
             overwrite = OverwriteAnswer != 0;
         }
@@ -200,8 +298,8 @@ static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &na
         ShowMessage(path, "파일을 열 수 없음...");
         goto done;
     }
-    ShowExtracting(dialog, path);
-    PumpOneMessage();
+created:
+    ShowFileStarted(path);
     {
         RunningCrc = 0xFFFFFFFF;
         // The compressed size counts the 12-byte encryption header, already
@@ -257,6 +355,8 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     if (RunInProgress)
         return;
     RunInProgress = true;
+    RunDialog = dialog;
+    LastShown = GetTickCount() - StatusInterval;
     ExtractSucceeded = 0;
     bool proceed = false;
     SfxWindow list = GetDlgItem(dialog, listId);
@@ -268,10 +368,15 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
         return;
     }
     char *nameBuffer = (char *)GetMem(NameBufferSize);
+    UnshownPath = (char *)GetMem(MaxTargetPath);
+    UnshownPath[0] = 0;
     Text name = {0, 0};
     ListSearchIndex = -1;
     if (listing)
         SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    else
+        MapItems(list);
+    int32_t entry = 0;
 
     bool report = true;
     bool more = ReadNextHeader();
@@ -284,22 +389,30 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
             break;
         }
         if (listing) {
-            SendMessageA(list, LB_ADDSTRING, 0, (LPARAM)name.Data);
+            LRESULT at = SendMessageA(list, LB_ADDSTRING, 0, (LPARAM)name.Data);
+            if (at >= 0)
+                SendMessageA(list, LB_SETITEMDATA, at, entry + 1);
         } else {
             // The encryption header or the data starts after the extra field.
             SeekArchive((int32_t)((uint32_t)headerPosition + 30 + LocalHeader.NameLength +
                                   LocalHeader.ExtraLength));
-            EntryResult r = ExtractEntry(dialog, list, name, proceed);
+            EntryResult r = ExtractEntry(list, name, entry, proceed);
             if (r == EntryEndRun)
                 report = false;
             if (r != EntryNext)
                 break;
         }
         more = AdvanceToNextHeader(headerPosition);
+        entry++;
     }
+    ShowPendingStatus();
     if (report)
         ReportRun(dialog, list, listing, proceed);
     TextFree(name);
     FreeMem(nameBuffer);
+    FreeMem(UnshownPath);
+    UnshownPath = 0;
+    FreeMem(ItemOfEntry);
+    ItemOfEntry = 0;
     RunInProgress = false;
 }

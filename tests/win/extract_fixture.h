@@ -61,6 +61,7 @@ struct State {
     std::deque<ExistAnswer> exists;
     std::deque<PasswordAnswer> passwords;
     std::vector<std::string> events;
+    std::vector<std::string> statuses;      // the status line as each one showed
     bool escLeftPasswordOpen;
     HWND nestedOnPrompt;            // post a nested run request on the next prompt
     int nestedCalls;                // nested runs that reached the window procedure
@@ -140,6 +141,7 @@ static DWORD WINAPI Answer(void *)
         if (!w)
             continue;
         Sleep(S.answerDelayMs);
+        S.statuses.push_back(drv::ControlText(S.main, IDC_STATUS));
         std::string caption = drv::WindowText(w);
         if (S.nestedOnPrompt && !IsMessageBox(w)) {
             PostMessageA(S.nestedOnPrompt, NestedRun, 0, 0);
@@ -194,6 +196,7 @@ static DWORD WINAPI Answer(void *)
 inline void StartAnswering()
 {
     S.events.clear();
+    S.statuses.clear();
     S.stop = 0;
     S.thread = CreateThread(NULL, 0, Answer, NULL, 0, NULL);
 }

@@ -146,12 +146,16 @@ TEST_CASE(AskShowsTheFileNameWithoutItsFolder)
     std::string dir = Target("ask_nested");
     CreateDirectoryA((dir + "\\sub").c_str(), NULL);
     drv::WriteFileBytes(dir + "\\sub\\deep.txt", "old");
-    UseArchive({Stored("sub/deep.txt", "new")});
+    UseArchive({Stored("one.txt", "1"), Stored("sub/two.txt", "2"), Stored("sub/deep.txt", "new")});
     ListRun(IDC_LIST_SORTED);
     OverwritePolicy = OverwriteAsk;
     S.exists = {{true, false, false}};
     CHECK_EVENTS(ExtractRun(IDC_LIST_SORTED), Exist("deep.txt"), AllDone);
     CHECK_TEXT(drv::ReadFileText(dir + "\\sub\\deep.txt"), "new");
+    // While the prompt waits, the status line names the file before it.
+    CHECK(S.statuses.size() == 2);
+    if (!S.statuses.empty())
+        CHECK_TEXT(S.statuses[0], "Extracting: " + dir + "\\sub\\two.txt");
 }
 
 // A prompt has no owner: the main window keeps receiving commands while it

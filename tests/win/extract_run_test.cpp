@@ -40,9 +40,8 @@ TEST_CASE(NestedNamesCreateFoldersAndTheStatusLineShowsThePath)
         CHECK_TEXT(drv::ReadFileText(dir + "\\sub\\dir\\file.txt"), "deep");
         CHECK_TEXT(drv::ReadFileText(dir + "\\sub\\back.txt"), "back");
         CHECK(drv::FileExists(dir + "\\empty.txt"));
-        std::string status = drv::ControlText(S.main, IDC_STATUS);
-        CHECK(status.compare(0, 12, "Extracting: ") == 0);
-        CHECK(status.find("\\\\") == std::string::npos);
+        // The last file's path, however quickly the files went by.
+        CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS), "Extracting: " + dir + "\\empty.txt");
     }
     std::string dir = Target("status");
     UseArchive({Stored("sub/dir/file.txt", "deep")});
@@ -101,6 +100,10 @@ TEST_CASE(CrcMismatchKeepsTheFileAndItsItemSelected)
         CHECK_TEXT(drv::ReadFileText(dir + "\\bad.txt"), "payload");
         CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS),
                   "The selected file(s) couldn't get extracted");
+        // Until the report is answered it names the last file.
+        CHECK(S.statuses.size() == 1);
+        if (!S.statuses.empty())
+            CHECK_TEXT(S.statuses[0], "Extracting: " + dir + "\\z.txt");
         // The next run tries everything again and fails the same way.
         CHECK_EVENTS(ExtractRun(id), ItemsLeft);
         CHECK(SelectedCount(id) == 1);
@@ -152,6 +155,19 @@ TEST_CASE(DuplicateNamesMatchSuccessiveItems)
         CHECK_EVENTS(ExtractRun(id), AllDone);
         CHECK_TEXT(drv::ReadFileText(dir + "\\dup.txt"), "first");
         CHECK(SelectedCount(id) == 0);
+    }
+    // A twin that fails leaves selected the item the search after the last
+    // match gives it, whatever the order of the twins in the list.
+    zm::Entry bad = Stored("DUP.txt", "second");
+    bad.badCrc = true;
+    UseArchive({Stored("b.txt", "b"), Stored("dup.txt", "first"), Stored("a.txt", "a"), bad});
+    for (int id : Lists) {
+        Target("dup");
+        OverwritePolicy = OverwriteAll;
+        ListRun(id);
+        CHECK_EVENTS(ExtractRun(id), ItemsLeft);
+        CHECK_TEXT(Selection(id, "dup.txt"), "01");
+        CHECK(SelectedCount(id) == 1);
     }
 }
 
