@@ -11,6 +11,7 @@
 #include "../common/FileIO.h"
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
+#include "../common/WideText.h"
 #include "../decode/CrcCrypt.h"
 #include "../decode/SFXinflt.h"
 #include "../resources/resource.h"
@@ -18,17 +19,17 @@
 
 static void ShowMessage(const char *text, const char *caption)
 {
-    MessageBoxA(NULL, text, caption, MB_OK);
+    MessageUtf8(NULL, text, caption, MB_OK);
 }
 
 static void Deselect(SfxWindow list)
 {
-    SendMessageA(list, LB_SETSEL, FALSE, (LPARAM)ListSearchIndex);
+    SendMessageW(list, LB_SETSEL, FALSE, (LPARAM)ListSearchIndex);
 }
 
 static void SetStatus(SfxWindow dialog, const char *text)
 {
-    SendDlgItemMessageA(dialog, IDC_STATUS, WM_SETTEXT, 0, (LPARAM)text);
+    SendDlgItemMessageW(dialog, IDC_STATUS, WM_SETTEXT, 0, Wide(text).Param());
 }
 
 static void ShowExtracting(SfxWindow dialog, const char *path)
@@ -47,9 +48,9 @@ static void ShowExtracting(SfxWindow dialog, const char *path)
 static void PumpOneMessage()
 {
     MSG msg;
-    if (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+    if (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
 }
 
@@ -152,7 +153,7 @@ static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &na
 
     // A folder cut to fit would be another folder: one that does not fit
     // is refused whole, before the file system sees any of it.
-    if (TextLength(TargetFolder) > TargetFolderChars) {
+    if (Utf16Units(TargetFolder) > TargetFolderChars) {
         ShowMessage(TargetFolder, "디렉토리의 에러...");
         return EntryStopWalk;
     }
@@ -160,7 +161,7 @@ static EntryResult ExtractEntry(SfxWindow dialog, SfxWindow list, const Text &na
     char *path = BuildTargetPath(name);
     // The system would cut or reinterpret a longer path; it fails as a file
     // that cannot be created fails.
-    if (TextLength(path) >= MaxTargetPath) {
+    if (Utf16Units(path) >= MaxTargetPath) {
         ShowMessage(path, "파일을 열 수 없음...");
         goto done;
     }
@@ -233,13 +234,13 @@ done:
 static void ReportRun(SfxWindow dialog, SfxWindow list, bool listing, bool proceed)
 {
     if (listing) {
-        if (SendMessageA(list, LB_GETCOUNT, 0, 0) <= 0)
+        if (SendMessageW(list, LB_GETCOUNT, 0, 0) <= 0)
             ShowMessage("압축파일의 헤더를 읽지못함", "에러...");
         return;
     }
     if (!proceed)
         return;
-    if (SendMessageA(list, LB_GETSELCOUNT, 0, 0) == 0) {
+    if (SendMessageW(list, LB_GETSELCOUNT, 0, 0) == 0) {
         ShowMessage("모든 파일의 압축을 해제함.", "압축해제완료");
         ExtractSucceeded = 1;
     } else {
@@ -270,21 +271,26 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     char *nameBuffer = (char *)GetMem(NameBufferSize);
     Text name = {0, 0};
     ListSearchIndex = -1;
-    if (listing)
-        SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    if (listing) {
+        SendMessageW(list, LB_RESETCONTENT, 0, 0);
+        // Sorted and searched as on Korean Windows, whatever the system's
+        // own locale: names outside code page 949 take the same order.
+        SendMessageW(list, LB_SETLOCALE, MAKELCID(0x0412, SORT_DEFAULT), 0);
+    }
 
     bool report = true;
     bool more = ReadNextHeader();
     while (more) {
         int32_t headerPosition = LastSeekPosition;
         ReadEntryName(nameBuffer, name);
+        ReadEntryNameAsUtf8(name);
         if (name.Length == 0) {
             ShowMessage("잘못된 파일이름.", "압축파일내의 에러...");
             report = false;
             break;
         }
         if (listing) {
-            SendMessageA(list, LB_ADDSTRING, 0, (LPARAM)name.Data);
+            SendMessageW(list, LB_ADDSTRING, 0, Wide(name.Data).Param());
         } else {
             // The encryption header or the data starts after the extra field.
             SeekArchive((int32_t)((uint32_t)headerPosition + 30 + LocalHeader.NameLength +
