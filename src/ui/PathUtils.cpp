@@ -3,6 +3,7 @@
 // each growing prefix of the path gives every component's stored name, so
 // what the user sees and gets back is the folder's real long form.
 #include "PathUtils.h"
+#include "../archive/EntryNames.h"
 #include "../common/FileIO.h"
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
@@ -64,7 +65,8 @@ void ExpandLongPath(char *buffer)
     buffer[length] = 0;
     return;
 unchanged:
-    if (n < TextBufferSize)
+    // The backslash joins when the text stays within 260 units.
+    if (Utf16Units(input) <= TextBufferSize / Utf8PerUnit)
         memcpy(buffer, input, n + 1);
 }
 
