@@ -17,7 +17,8 @@ static bool ShotsWanted()
     return GetEnvironmentVariableA("SFX_SHOTS", NULL, 0) > 0;
 }
 
-// Asks for a picture of the union of the windows' rectangles.
+// Asks for a picture of the union of the windows' rectangles; a value of
+// SFX_SHOTS other than 1 is put in front of the picture's name.
 static void Shot(const char *name, HWND a, HWND b = NULL)
 {
     if (!ShotsWanted() || !a)
@@ -29,8 +30,10 @@ static void Shot(const char *name, HWND a, HWND b = NULL)
         UnionRect(&r, &r, &rb);
     CreateDirectoryA("C:\\sfx_shots", NULL);
     char line[200];
-    sprintf(line, "%s %ld %ld %ld %ld\n", name, r.left, r.top, r.right - r.left,
-            r.bottom - r.top);
+    char prefix[32] = "";
+    GetEnvironmentVariableA("SFX_SHOTS", prefix, sizeof prefix);
+    sprintf(line, "%s%s %ld %ld %ld %ld\n", strcmp(prefix, "1") ? prefix : "", name, r.left, r.top,
+            r.right - r.left, r.bottom - r.top);
     drv::WriteFileBytes("C:\\sfx_shots\\request.tmp", line);
     MoveFileA("C:\\sfx_shots\\request.tmp", "C:\\sfx_shots\\request.txt");
     for (int i = 0; i < 300 && drv::FileExists("C:\\sfx_shots\\request.txt"); i++)
