@@ -185,17 +185,15 @@ bool EntryNameToUtf8(Text &name, uint16_t flags, const uint8_t *extra, uint32_t 
         }
         at += 4 + size;
     }
-    if (!name.Data)
-        return false;
     if (flags & 0x800) {
         NormalizeUtf8(name);
         return true;
     }
-    // Two bytes of code page 949 make at most three of UTF-8.
-    char *buffer = (char *)GetMem(name.Length * 2 + 1);
+    // A byte the table cannot read may become three of UTF-8.
+    char *buffer = (char *)GetMem(name.Length * 3 + 1);
     for (uint32_t i = 0; i <= name.Length; i++)
         buffer[i] = name.Data[i];
-    Utf8From949(buffer, name.Length * 2 + 1);
+    Utf8From949(buffer, name.Length * 3 + 1);
     TextAssign(name, buffer);
     FreeMem(buffer);
     return false;

@@ -24,7 +24,8 @@ bool IsUnsafeName(const char *name);
 // Info-ZIP Unicode Path field (0x7075, version 1) of the extra field when
 // its CRC-32 matches the stored name, else the stored name itself, read as
 // UTF-8 when flag bit 11 is set and as code page 949 otherwise.  CrcTable
-// must be built.  True when the name came as UTF-8.
+// must be built; name.Data must not be null (FixedTextToString never leaves
+// it so).  True when the name came as UTF-8.
 bool EntryNameToUtf8(Text &name, uint16_t flags, const uint8_t *extra, uint32_t extraLength);
 
 // Invalid UTF-8 (stray, overlong or surrogate sequences) replaced with

@@ -56,8 +56,9 @@ bool ReadEntryNameAsUtf8(Text &name)
 {
     uint32_t n = LocalHeader.ExtraLength;
     uint8_t *extra = (uint8_t *)GetMem(n + 1);
-    int32_t got = n ? FileRead(ArchiveFile, extra, n) : 0;
-    bool utf8 = EntryNameToUtf8(name, LocalHeader.Flags, extra, got > 0 ? (uint32_t)got : 0);
+    // FileRead answers 0, never less, when nothing could be read.
+    uint32_t got = (uint32_t)FileRead(ArchiveFile, extra, n);
+    bool utf8 = EntryNameToUtf8(name, LocalHeader.Flags, extra, got);
     FreeMem(extra);
     return utf8;
 }

@@ -27,6 +27,9 @@ uint32_t Utf8FromWide(const wchar_t *text, char *out, uint32_t size);
 // 3 * units bytes; the length written.
 uint32_t WindowTextUtf8(HWND window, char *out, uint32_t units);
 
+// GetCurrentDirectory into out (3 * units bytes) as UTF-8; its result.
+uint32_t CurrentFolderUtf8(char *out, uint32_t units);
+
 void SetWindowUtf8(HWND window, const char *text);
 int MessageUtf8(HWND owner, const char *text, const char *caption, UINT type);
 

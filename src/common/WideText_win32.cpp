@@ -6,11 +6,10 @@ Wide::Wide(const char *text) : Data(0)
 {
     if (!text)
         return;
-    int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, NULL, 0);
-    Data = (wchar_t *)GetMem((uint32_t)(n > 0 ? n : 1) * sizeof(wchar_t));
+    int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, NULL, 0) + 1;
+    Data = (wchar_t *)GetMem((uint32_t)n * sizeof(wchar_t));
     Data[0] = 0;
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text, -1, Data, n);
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, Data, n);
 }
 
 Wide::~Wide()
@@ -59,4 +58,14 @@ void SetWindowUtf8(HWND window, const char *text)
 int MessageUtf8(HWND owner, const char *text, const char *caption, UINT type)
 {
     return MessageBoxW(owner, Wide(text), Wide(caption), type);
+}
+
+uint32_t CurrentFolderUtf8(char *out, uint32_t units)
+{
+    wchar_t *folder = (wchar_t *)GetMem(units * sizeof(wchar_t));
+    uint32_t n = GetCurrentDirectoryW(units, folder);
+    if (n && n < units)
+        Utf8FromWide(folder, out, units * 3);
+    FreeMem(folder);
+    return n;
 }

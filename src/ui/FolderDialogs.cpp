@@ -26,17 +26,15 @@ enum {
     SelectChars = 256,
 };
 
-// A folder the system names (selected item, current folder) into
-// BrowseFolder, which holds three bytes for each unit.
+// The selected item's folder into BrowseFolder, which holds three bytes
+// for each unit.
 static void SelectedFolder(HWND dialog)
 {
-    wchar_t folder[SelectChars];
+    wchar_t *folder = (wchar_t *)GetMem(SelectChars * sizeof(wchar_t));
     folder[0] = 0;
-    if (dialog)
-        DlgDirSelectExW(dialog, folder, SelectChars, IDC_SEL_LIST);
-    else
-        GetCurrentDirectoryW(SelectChars, folder);
+    DlgDirSelectExW(dialog, folder, SelectChars, IDC_SEL_LIST);
     Utf8FromWide(folder, BrowseFolder, TextBufferSize);
+    FreeMem(folder);
 }
 
 // shell32 and comctl32 are loaded at run time from the system folder: the
@@ -81,7 +79,7 @@ static void FillFolderList(HWND dialog)
         // keeps the list, the current folder and BrowseFolder in agreement.
         WindowTextUtf8(path, BrowseFolder, TextBufferSize / Utf8PerUnit);
         if (!BrowseFolder[0])
-            SelectedFolder(0);
+            CurrentFolderUtf8(BrowseFolder, SelectChars);
         DlgDirListW(dialog, Wide(AppendBackslash(BrowseFolder)).Data, IDC_SEL_LIST, IDC_SEL_PATH,
                     ListedKinds);
     }
@@ -216,7 +214,7 @@ INT_PTR CALLBACK DlgSelProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         // DlgDirListW takes the last component of a path without a
         // backslash for a file pattern, so the current folder gets one too.
         if (!PathExists(AppendBackslash(BrowseFolder))) {
-            SelectedFolder(0);
+            CurrentFolderUtf8(BrowseFolder, SelectChars);
             AppendBackslash(BrowseFolder);
         }
         SmallIconSize = GetSystemMetrics(SM_CYSMICON);

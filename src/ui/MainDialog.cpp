@@ -39,10 +39,7 @@ static void TakeCurrentFolder()
 {
     // A current folder too long for the buffer is still named, relatively:
     // an empty text would put every file in the root of the drive.
-    wchar_t current[TargetFolderUnits];
-    DWORD n = GetCurrentDirectoryW(TargetFolderUnits - 1, current);
-    if (n && n < TargetFolderUnits - 1)
-        Utf8FromWide(current, TargetFolder, TargetFolderSize);
+    DWORD n = CurrentFolderUtf8(TargetFolder, TargetFolderUnits - 1);
     if (n == 0 || n >= TargetFolderUnits - 1) {
         TargetFolder[0] = '.';
         TargetFolder[1] = 0;
