@@ -169,19 +169,19 @@ bool EntryNameToUtf8(Text &name, uint16_t flags, const uint8_t *extra, uint32_t 
     // The Unicode Path field: version 1, the CRC-32 of the stored name, the
     // name in UTF-8.  A stale field (the name was changed by a tool that
     // did not know the field) carries the wrong CRC and is passed over.
-    uint32_t crc = 0xFFFFFFFF;
-    UpdateCrcOverBlock((const uint8_t *)name.Data, (int32_t)name.Length, crc);
-    crc ^= 0xFFFFFFFF;
     for (uint32_t at = 0; at + 4 <= extraLength;) {
         uint32_t size = Read16(extra + at + 2);
         const uint8_t *data = extra + at + 4;
         if (at + 4 + size > extraLength)
             break;
-        if (Read16(extra + at) == 0x7075 && size > 5 && data[0] == 1 &&
-            (data[1] | data[2] << 8 | data[3] << 16 | (uint32_t)data[4] << 24) == crc) {
-            FixedTextToString(name, data + 5, size - 5);
-            flags |= 0x800;
-            break;
+        if (Read16(extra + at) == 0x7075 && size > 5 && data[0] == 1) {
+            uint32_t crc = 0xFFFFFFFF;
+            UpdateCrcOverBlock((const uint8_t *)name.Data, (int32_t)name.Length, crc);
+            if ((data[1] | data[2] << 8 | data[3] << 16 | (uint32_t)data[4] << 24) == ~crc) {
+                FixedTextToString(name, data + 5, size - 5);
+                flags |= 0x800;
+                break;
+            }
         }
         at += 4 + size;
     }
