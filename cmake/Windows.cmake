@@ -1,9 +1,10 @@
 # The stub: no C runtime start-up, no exceptions or RTTI, sections collected
-# and stripped, Korean texts compiled to code page 949.  Its image must fit
+# and stripped, texts compiled as UTF-8 (the stub's own encoding, handed to
+# the wide system calls).  Its image must fit
 # in 0x9800 bytes; scripts/pad_stub.py pads it to exactly that and fails
 # when it is larger or carries a local-header signature.
 set(SFX_WIN_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -fno-unwind-tables -ffunction-sections -fdata-sections -fexec-charset=CP949
+    -fno-unwind-tables -ffunction-sections -fdata-sections
     -fstack-protector-strong -fno-ident -fno-tree-loop-distribute-patterns -Wall -Wextra -Wno-unused-parameter)
 # KnownDLLs only, and as few as can be: Windows maps these from the system
 # folder whatever the search order, but the DLLs they import in turn may be
@@ -21,7 +22,8 @@ file(GLOB SFX_UI_SOURCES CONFIGURE_DEPENDS ${SFX_SRC}/ui/*.cpp ${SFX_SRC}/extrac
 
 # Everything but the entry point, so the Windows test programs run the very
 # code of the stub.
-add_library(sfxwin STATIC ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_win32.cpp ${SFX_UI_SOURCES})
+add_library(sfxwin STATIC ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_win32.cpp
+            ${SFX_SRC}/common/WideText_win32.cpp ${SFX_UI_SOURCES})
 target_compile_options(sfxwin PRIVATE ${SFX_WIN_FLAGS})
 target_compile_definitions(sfxwin PUBLIC SFX_STUB)
 target_include_directories(sfxwin PUBLIC ${SFX_SRC})

@@ -20,9 +20,6 @@ mkdir -p "$REQUESTS" "$OUT"
 TMP=$(mktemp -d)
 trap 'wine_env_stop; rm -rf "$TMP"' EXIT
 
-(cd "$BUILD_ROOT/win" && SFX_SHOTS=1 timeout 600 wine "$TOUR" >"$TMP/tour.log" 2>&1; echo $? >"$TMP/rc") &
-TOUR_JOB=$!
-
 # The whole display, with every top-level window of the Wine desktop laid
 # over it from its own contents: on the root window alone, a window that
 # opens over another one shows black.
@@ -43,20 +40,34 @@ snap() {
 }
 
 shots=0
-while kill -0 "$TOUR_JOB" 2>/dev/null; do
-  if [ -f "$REQUESTS/request.txt" ]; then
-    read -r name x y w h <"$REQUESTS/request.txt" || true
-    snap "$TMP/full.png"
-    # A few pixels of the desktop around the frame; never outside the screen.
-    x=$((x > 4 ? x - 4 : 0)); y=$((y > 4 ? y - 4 : 0)); w=$((w + 8)); h=$((h + 8))
-    convert "$TMP/full.png" -crop "${w}x${h}+${x}+${y}" +repage "$OUT/$name.png"
-    echo "screenshots: $name.png (${w}x${h})"
-    shots=$((shots + 1))
-    rm -f "$REQUESTS/request.txt"
-  fi
-  sleep 0.2
-done
-wait "$TOUR_JOB" || true
-tr -d '\r' <"$TMP/tour.log" | iconv -f CP949 -t UTF-8 -c | grep -E 'passed|FAIL|CHECK|!=' || true
+# One pass of the tour: $1 the system locale (it decides Wine's ANSI code
+# page), $2 the prefix of the pictures' names, $3 the one case to run (all
+# when empty).
+tour_pass() {
+  (cd "$BUILD_ROOT/win" && LANG=$1 LC_ALL=$1 SFX_SHOTS=${2:-1} timeout 600 wine "$TOUR" ${3:+"$3"} \
+     >"$TMP/tour.log" 2>&1; echo $? >"$TMP/rc") &
+  local job=$!
+  while kill -0 "$job" 2>/dev/null; do
+    if [ -f "$REQUESTS/request.txt" ]; then
+      read -r name x y w h <"$REQUESTS/request.txt" || true
+      snap "$TMP/full.png"
+      # A few pixels of the desktop around the frame; never outside the screen.
+      x=$((x > 4 ? x - 4 : 0)); y=$((y > 4 ? y - 4 : 0)); w=$((w + 8)); h=$((h + 8))
+      convert "$TMP/full.png" -crop "${w}x${h}+${x}+${y}" +repage "$OUT/$name.png"
+      echo "screenshots: $name.png (${w}x${h})"
+      shots=$((shots + 1))
+      rm -f "$REQUESTS/request.txt"
+    fi
+    sleep 0.2
+  done
+  wait "$job" || true
+  tr -d '\r' <"$TMP/tour.log" | iconv -f CP949 -t UTF-8 -c | grep -E 'passed|FAIL|CHECK|!=' || true
+  [ "$(cat "$TMP/rc")" = 0 ]
+}
+
+rc=0
+tour_pass ko_KR.UTF-8 "" "" || rc=1
+# The same Korean program on an English system (ANSI code page 1252).
+tour_pass en_US.UTF-8 english- SortedListWithTheRunCheckBox || rc=1
 echo "screenshots: $shots pictures in $OUT"
-[ "$(cat "$TMP/rc")" = 0 ]
+[ "$rc" = 0 ]

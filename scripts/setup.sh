@@ -35,9 +35,13 @@ fi
 
 # Wine converts file names with the host locale: without ko_KR.UTF-8 every
 # Korean name is "not found".  A private LOCPATH would do as well, but the
-# system one is simplest when we are root.
-if ! locale -a 2>/dev/null | grep -qi '^ko_KR\.utf-\?8$'; then
-  need_root
-  localedef -i ko_KR -f UTF-8 ko_KR.UTF-8
-fi
+# system one is simplest when we are root.  The host locale also decides
+# Wine's ANSI code page: en_US (1252) and ja_JP (932) stand for the English
+# and Japanese Windows that some tests run under too.
+for loc in ko_KR en_US ja_JP; do
+  if ! locale -a 2>/dev/null | grep -qi "^$loc\.utf-\?8$"; then
+    need_root
+    localedef -i "$loc" -f UTF-8 "$loc.UTF-8"
+  fi
+done
 echo "setup: all present"

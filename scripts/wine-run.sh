@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Runs one Windows test program under Wine in the environment ./run set up
-# (WINEPREFIX, DISPLAY, the Korean locale); its exit code is the test's.
+# (WINEPREFIX, DISPLAY, the Korean locale unless SFX_LOCALE names another);
+# its exit code is the test's.
 # Arguments after the program are passed on.
 set -u
 if [ -z "${WINEPREFIX:-}" ] || [ -z "${DISPLAY:-}" ]; then
   echo "wine-run: start the environment first (./run test does)" >&2
   exit 2
 fi
-export LANG=ko_KR.UTF-8 LC_ALL=ko_KR.UTF-8 WINEDEBUG=-all
+# SFX_LOCALE runs the program under another system locale (en_US.UTF-8,
+# ja_JP.UTF-8): the host locale decides Wine's ANSI code page.
+SFX_LOCALE=${SFX_LOCALE:-ko_KR.UTF-8}
+export LANG=$SFX_LOCALE LC_ALL=$SFX_LOCALE WINEDEBUG=-all
 # SFX_PLANTED_DLLS (names separated by commas) makes Wine prefer a DLL of
 # those names found beside the program, as Windows does for names it does not
 # protect.  Wine reads this only from the environment a process starts with.

@@ -17,6 +17,7 @@
 #include <set>
 
 #include "Platform.h"
+#include "archive/EntryNames.h"
 #include "common/Memory.h"
 #include "common/SFXgbls.h"
 #include "common/SFXmisc.h"
@@ -92,6 +93,25 @@ static bool IsDeviceName(const std::string &component)
            base[3] >= '1' && base[3] <= '9';
 }
 
+// The length of the well-formed UTF-8 sequence at i (1 to 4), 0 for none.
+static size_t Utf8SequenceLength(const std::string &s, size_t i)
+{
+    unsigned char c = (unsigned char)s[i];
+    size_t n = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xF0 && c < 0xF5 ? 4 : 0;
+    if (n == 0 || i + n > s.size())
+        return 0;
+    uint32_t cp = n == 1 ? c : n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
+    for (size_t k = 1; k < n; k++) {
+        if (((unsigned char)s[i + k] >> 6) != 2)
+            return 0;
+        cp = cp << 6 | (s[i + k] & 0x3F);
+    }
+    static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000))
+        return 0;
+    return n;
+}
+
 std::string ArchiveName(const std::string &utf8)
 {
     const std::string quoted = "\"" + utf8 + "\"";
@@ -129,11 +149,32 @@ std::string ArchiveName(const std::string &utf8)
     }
     if (clean.empty())
         throw BuildError("an entry has an empty name: " + quoted);
+    // The stub's own rule has the last word: whatever it would refuse to
+    // write (COM0, CONIN$, superscript port numbers ...) is refused here.
+    if (IsUnsafeName(clean.c_str()))
+        throw BuildError("name of a Windows device refused: " + quoted);
     std::string cp;
-    if (!Utf8ToCp949(clean, cp))
-        throw BuildError("name cannot be written in code page 949: " + quoted);
+    if (!Utf8ToCp949(clean, cp)) {
+        // Stored as an approximation, '_' for each character code page 949
+        // cannot hold; the Unicode Path field beside it carries the name
+        // the stub and other readers use.
+        cp.clear();
+        size_t units = 0;
+        for (size_t i = 0; i < clean.size();) {
+            size_t n = Utf8SequenceLength(clean, i);
+            if (n == 0)
+                throw BuildError("name is not UTF-8, so it cannot be written in code page 949: " + quoted);
+            std::string one;
+            cp += Utf8ToCp949(clean.substr(i, n), one) ? one : "_";
+            units += n == 4 ? 2 : 1;
+            i += n;
+        }
+        // The stub's path limit counts UTF-16 units.
+        if (units > 255)
+            throw BuildError("name longer than 255 UTF-16 units refused: " + quoted);
+    }
     // The stub joins the target folder (up to 255 characters) and the name
-    // in a path the ANSI file functions limit to 259 characters.
+    // in a path the file functions limit to 259 characters.
     if (cp.size() > 255)
         throw BuildError("name longer than 255 bytes in code page 949 refused: " + quoted);
     return cp;
@@ -143,8 +184,10 @@ std::string ArchiveName(const std::string &utf8)
 // replaced by its simple uppercase form, with no special casing and no
 // normalisation, and units outside the table stand for themselves.  The
 // ranges below are the lowercase letters of the scripts that code page 949
-// and its neighbours hold; `step` 2 marks ranges where lower and upper case
-// alternate.  Letters that would become ASCII (dotless i, long s) are left
+// and its neighbours hold, and of the other regular blocks a name beyond
+// code page 949 may come from (Latin Extended-B and -D, Greek Extended,
+// Coptic, Cyrillic Extended-B); `step` 2 marks ranges where lower and upper
+// case alternate.  Letters that would become ASCII (dotless i, long s) are left
 // out, as Windows leaves them.
 namespace {
 
@@ -165,6 +208,12 @@ const CaseRange UpperCase[] = {
     {0x04D1, 0x052F, -1, 2},    {0x0561, 0x0586, -48, 1},   {0x1E01, 0x1E95, -1, 2},
     {0x1EA1, 0x1EFF, -1, 2},    {0x2170, 0x217F, -16, 1},   {0x24D0, 0x24E9, -26, 1},
     {0x2C30, 0x2C5E, -48, 1},   {0xFF41, 0xFF5A, -32, 1},
+    {0x01CE, 0x01DC, -1, 2},    {0x01DF, 0x01EF, -1, 2},    {0x01F9, 0x021F, -1, 2},
+    {0x0223, 0x0233, -1, 2},    {0x1F00, 0x1F07, 8, 1},     {0x1F10, 0x1F15, 8, 1},
+    {0x1F20, 0x1F27, 8, 1},     {0x1F30, 0x1F37, 8, 1},     {0x1F40, 0x1F45, 8, 1},
+    {0x1F51, 0x1F57, 8, 2},     {0x1F60, 0x1F67, 8, 1},     {0x2C81, 0x2CE3, -1, 2},
+    {0xA641, 0xA66D, -1, 2},    {0xA681, 0xA69B, -1, 2},    {0xA723, 0xA72F, -1, 2},
+    {0xA733, 0xA76F, -1, 2},
 };
 
 uint32_t Upper(uint32_t c)
@@ -216,13 +265,24 @@ std::string NameKey(const std::string &utf8)
 
 void CheckUniqueNames(const std::vector<Entry> &entries)
 {
-    std::map<std::string, const std::string *> files, folders;
+    std::map<std::string, const std::string *> files, folders, stored;
     for (const Entry &e : entries) {
         std::string k = NameKey(e.Utf8Name);
         auto seen = files.emplace(k, &e.Utf8Name);
         if (!seen.second)
             throw BuildError("two entries have the same name on Windows: \"" + *seen.first->second + "\" and \"" +
                              e.Utf8Name + "\"");
+        // A reader that ignores the Unicode Path field sees the stored
+        // names: two approximations (or one and a real name) that meet
+        // there would overwrite each other.
+        std::string storedUtf8;
+        if (!e.Name.empty() && Cp949ToUtf8(e.Name, storedUtf8)) {
+            auto twin = stored.emplace(NameKey(storedUtf8), &e.Utf8Name);
+            if (!twin.second)
+                throw BuildError("\"" + *twin.first->second + "\" and \"" + e.Utf8Name +
+                                 "\" are both stored as \"" + storedUtf8 +
+                                 "\" in code page 949; rename one of them");
+        }
         for (size_t p = k.find('/'); p != std::string::npos; p = k.find('/', p + 1))
             folders.emplace(k.substr(0, p), &e.Utf8Name);
     }
@@ -483,13 +543,14 @@ struct Written {
     std::vector<uint8_t> Extra;
 };
 
-// The Info-ZIP Unicode Path field (0x7075): ZIP readers that know it show
-// the UTF-8 name, while the stub (which skips extra fields) and everything
-// else use the code page 949 name.  Only for names that are not plain ASCII.
+// The Info-ZIP Unicode Path field (0x7075): the stub and the ZIP readers
+// that know it use the UTF-8 name, everything else the code page 949 name
+// (an approximation where code page 949 cannot hold the name).  Only for
+// names that are not plain ASCII.
 std::vector<uint8_t> UnicodePathField(const Entry &e)
 {
     std::vector<uint8_t> x;
-    bool ascii = std::all_of(e.Name.begin(), e.Name.end(), [](char c) { return (unsigned char)c < 0x80; });
+    bool ascii = std::all_of(e.Utf8Name.begin(), e.Utf8Name.end(), [](char c) { return (unsigned char)c < 0x80; });
     if (ascii)
         return x;
     Put16(x, 0x7075);

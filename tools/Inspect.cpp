@@ -47,7 +47,9 @@ std::string Shown(const std::string &cp949)
 struct WalkedEntry {
     int32_t Position;
     LocalFileHeader Header;
-    std::string Name;
+    std::string Name;       // as stored
+    std::string Used;       // the UTF-8 name the stub shows and writes
+    bool Unicode;           // taken from flag bit 11 or the Unicode Path field
 };
 
 // Opens the file as the stub's own, reads its settings; false with a
@@ -102,7 +104,10 @@ bool WalkEntries(Work work)
     while (more) {
         int32_t position = LastSeekPosition;
         ReadEntryName(nameBuffer, name);
-        WalkedEntry e = {position, LocalHeader, name.Data ? std::string(name.Data, name.Length) : ""};
+        WalkedEntry e = {position, LocalHeader, name.Data ? std::string(name.Data, name.Length) : "", "",
+                         false};
+        e.Unicode = ReadEntryNameAsUtf8(name);
+        e.Used = name.Data ? std::string(name.Data, name.Length) : "";
         SeekArchive(position + 30 + LocalHeader.NameLength + LocalHeader.ExtraLength);
         work(e);
         more = AdvanceToNextHeader(position);
@@ -124,16 +129,17 @@ int ShowInfo(const std::string &path, FILE *out)
     } else {
         fprintf(out, "settings block: %u bytes (archive at 0x%X)\n", (unsigned)(ArchiveStart - StubImageSize),
                 (unsigned)ArchiveStart);
-        fprintf(out, "caption: %s\n", HasCaption ? Shown(CaptionText).c_str() : "(default)");
+        // The stub's reader hands the texts over as UTF-8.
+        fprintf(out, "caption: %s\n", HasCaption ? Printable(CaptionText).c_str() : "(default)");
         if (DefaultToTemp)
             fprintf(out, "folder: the temporary folder\n");
         else
-            fprintf(out, "folder: %s\n", HasDefaultFolder ? Shown(DefaultFolder).c_str() : "(current folder)");
+            fprintf(out, "folder: %s\n", HasDefaultFolder ? Printable(DefaultFolder).c_str() : "(current folder)");
         if (RunOpensFile && HasRunFile)
-            fprintf(out, "run: open \"%s\" with its default action\n", Shown(RunFile).c_str());
+            fprintf(out, "run: open \"%s\" with its default action\n", Printable(RunFile).c_str());
         else if (RunWithParameters)
-            fprintf(out, "run: open \"%s\" with parameters \"%s\"\n", Shown(RunFile).c_str(),
-                    Shown(RunParameters).c_str());
+            fprintf(out, "run: open \"%s\" with parameters \"%s\"\n", Printable(RunFile).c_str(),
+                    Printable(RunParameters).c_str());
         else
             fprintf(out, "run: none\n");
         fprintf(out, "run check box: %s\n", ShowRunOption ? "shown" : "hidden");
@@ -148,7 +154,7 @@ int ShowInfo(const std::string &path, FILE *out)
         const LocalFileHeader &h = e.Header;
         const char *method = h.Method == 0 ? "stored" : h.Method == 8 ? "deflated" : "other";
         fprintf(out, "%-8s %10u %10u %08X %s%s\n", method, (unsigned)h.UncompressedSize,
-                (unsigned)h.CompressedSize, (unsigned)h.Crc32, Shown(e.Name).c_str(),
+                (unsigned)h.CompressedSize, (unsigned)h.Crc32, Printable(e.Used).c_str(),
                 (h.Flags & 1) ? "  (encrypted)" : "");
         count++;
     });
@@ -182,10 +188,11 @@ int Verify(const std::string &path, const std::string *password, FILE *out)
         const LocalFileHeader &h = e.Header;
         if (h.Method != 0 && h.Method != 8)
             return fail(e.Name, "compression method the stub cannot decode");
-        // The stub creates names byte for byte in code page 949: UTF-8
-        // names (from zip -r, say) would arrive garbled.
+        // Without flag bit 11 or the Unicode Path field the stub reads a
+        // name as code page 949: unmarked UTF-8 (from zip -r, say) would
+        // arrive garbled.
         std::string utf8;
-        if ((h.Flags & 0x0800) || !Cp949ToUtf8(e.Name, utf8))
+        if (!e.Unicode && !Cp949ToUtf8(e.Name, utf8))
             if (std::any_of(e.Name.begin(), e.Name.end(), [](char c) { return (unsigned char)c >= 0x80; }))
                 return fail(e.Name, "the name is not in code page 949 (UTF-8?), so the self-extracting "
                                     "file would create it garbled; pack it with mksfx --zip");
@@ -207,7 +214,7 @@ int Verify(const std::string &path, const std::string *password, FILE *out)
             CopyStoredEntry();
         if ((RunningCrc ^ 0xFFFFFFFF) != h.Crc32)
             return fail(e.Name, "CRC-32 mismatch");
-        fprintf(out, "OK      %s\n", Shown(e.Name).c_str());
+        fprintf(out, "OK      %s\n", Printable(e.Used).c_str());
     });
     FileClose(OutputFile);
     OutputFile = NoFile;

@@ -12,6 +12,8 @@
 #include "../FuzzTarget.h"
 #include "archive/EntryNames.h"
 #include "common/Memory.h"
+#include "common/SFXmisc.h"
+#include "decode/CrcCrypt.h"
 
 namespace {
 
@@ -30,7 +32,8 @@ bool IsDevice(std::string c)
             return true;
     if ((c.compare(0, 3, "COM") == 0 || c.compare(0, 3, "LPT") == 0) &&
         ((c.size() == 4 && isdigit((unsigned char)c[3])) ||
-         (c.size() == 5 && (uint8_t)c[3] == 0xA9 && (uint8_t)c[4] >= 0xF6 && (uint8_t)c[4] <= 0xF8)))
+         (c.size() == 5 && (uint8_t)c[3] == 0xC2 &&
+          ((uint8_t)c[4] == 0xB9 || (uint8_t)c[4] == 0xB2 || (uint8_t)c[4] == 0xB3))))
         return true;
     return false;
 }
@@ -76,18 +79,27 @@ bool Resolve(const std::string &path, std::vector<std::string> &out)
 
 SFX_FUZZ_TARGET(names)
 {
-    // The first byte picks a target folder; the rest is the entry name,
-    // cut at its first zero byte as the walk cuts names.
+    // The first byte picks a target folder and whether the name is UTF-8
+    // (flag bit 11) or code page 949; the rest is the entry name, cut at
+    // its first zero byte as the walk cuts names, and judged as the stub
+    // judges it: after its conversion to the UTF-8 it is written under.
     static const char *const folders[] = {"C:\\out", "C:\\out\\", "D:\\a b\\c.d", "E:", "E:\\"};
     if (size == 0)
         return 0;
+    if (!CrcTable) {
+        CrcTable = (uint32_t *)GetMem(1028);
+        BuildCrcTable();
+    }
     const char *folder = folders[data[0] % 5];
     strcpy(TargetFolder, folder);
-    std::string name((const char *)data + 1, size - 1);
-    name.resize(strlen(name.c_str()));
+    Text text = {0, 0};
+    FixedTextToString(text, data + 1, (uint32_t)(size - 1));
+    EntryNameToUtf8(text, data[0] & 0x80 ? 0x800 : 0, nullptr, 0);
+    std::string name(text.Data, text.Length);
+    TextFree(text);
     if (name.empty() || IsUnsafeName(name.c_str()))
         return 0;
-    Text text = {(char *)name.c_str(), (uint32_t)name.size()};
+    text = {(char *)name.c_str(), (uint32_t)name.size()};
     char *path = BuildTargetPath(text);
 
     std::vector<std::string> base, target;

@@ -1,6 +1,7 @@
 #include "EntryNames.h"
 
 #include "../common/Memory.h"
+#include "../common/FileIO.h"
 #include "../common/SFXmisc.h"
 
 static bool IsSlash(char c)
@@ -15,8 +16,8 @@ static char Upper(char c)
 
 // Win32 turns these into devices in any folder, whatever follows the first
 // dot and however many dots and spaces trail: "nul.txt", "Com1 .log",
-// "AUX..".  The digit may be 0-9 or, since code page 949 has them, the
-// superscripts 1 to 3 (two bytes A9 F6 to A9 F8), which Windows also maps.
+// "AUX..".  The digit may be 0-9 or the superscripts 1 to 3 (UTF-8 C2 B9,
+// C2 B2, C2 B3; code page 949 has them too), which Windows also maps.
 static bool IsDeviceName(const char *c, uint32_t n)
 {
     uint32_t base = 0;
@@ -41,7 +42,8 @@ static bool IsDeviceName(const char *c, uint32_t n)
     if (base == 4)
         return port && u[3] >= '0' && u[3] <= '9';
     if (base == 5)
-        return port && (uint8_t)u[3] == 0xA9 && (uint8_t)u[4] >= 0xF6 && (uint8_t)u[4] <= 0xF8;
+        return port && (uint8_t)u[3] == 0xC2 &&
+               ((uint8_t)u[4] == 0xB9 || (uint8_t)u[4] == 0xB2 || (uint8_t)u[4] == 0xB3);
     // The console's own handles.
     return u[0] == 'C' && u[1] == 'O' && u[2] == 'N' &&
            ((base == 6 && u[3] == 'I' && u[4] == 'N' && u[5] == '$') ||
@@ -98,4 +100,101 @@ char *BuildTargetPath(const Text &name)
         d[i] = name.Data[i] == '/' ? '\\' : name.Data[i];
     d[name.Length] = 0;
     return path;
+}
+
+// The length of the sequence a lead byte starts, and the range its second
+// byte must lie in; 0 for a byte no sequence starts with.
+static uint32_t SequenceLength(uint8_t lead, uint8_t &low, uint8_t &high)
+{
+    low = 0x80;
+    high = 0xBF;
+    if (lead < 0x80)
+        return 1;
+    if (lead < 0xC2 || lead > 0xF4)
+        return 0;
+    if (lead < 0xE0)
+        return 2;
+    if (lead == 0xE0)
+        low = 0xA0;
+    else if (lead == 0xED)
+        high = 0x9F;        // no surrogates
+    else if (lead == 0xF0)
+        low = 0x90;
+    else if (lead == 0xF4)
+        high = 0x8F;        // nothing past U+10FFFF
+    return lead < 0xF0 ? 3 : 4;
+}
+
+void NormalizeUtf8(Text &text)
+{
+    const uint8_t *s = (const uint8_t *)text.Data;
+    uint32_t n = text.Length;
+    uint8_t *out = (uint8_t *)GetMem(n * 3 + 1);
+    uint32_t o = 0;
+    for (uint32_t i = 0; i < n;) {
+        uint8_t low, high;
+        uint32_t length = SequenceLength(s[i], low, high);
+        bool valid = length && i + length <= n;
+        for (uint32_t k = 1; valid && k < length; k++)
+            valid = s[i + k] >= (k == 1 ? low : 0x80) && s[i + k] <= (k == 1 ? high : 0xBF);
+        if (!valid) {
+            out[o++] = 0xEF;
+            out[o++] = 0xBF;
+            out[o++] = 0xBD;
+            i++;
+            continue;
+        }
+        while (length--)
+            out[o++] = s[i++];
+    }
+    FixedTextToString(text, out, o);
+    FreeMem(out);
+}
+
+uint32_t Utf16Units(const char *text)
+{
+    uint32_t n = 0;
+    for (const uint8_t *p = (const uint8_t *)text; p && *p; p++)
+        n += ((*p & 0xC0) != 0x80) + (*p >= 0xF0);
+    return n;
+}
+
+static uint16_t Read16(const uint8_t *p)
+{
+    return (uint16_t)(p[0] | p[1] << 8);
+}
+
+bool EntryNameToUtf8(Text &name, uint16_t flags, const uint8_t *extra, uint32_t extraLength)
+{
+    // The Unicode Path field: version 1, the CRC-32 of the stored name, the
+    // name in UTF-8.  A stale field (the name was changed by a tool that
+    // did not know the field) carries the wrong CRC and is passed over.
+    for (uint32_t at = 0; at + 4 <= extraLength;) {
+        uint32_t size = Read16(extra + at + 2);
+        const uint8_t *data = extra + at + 4;
+        if (at + 4 + size > extraLength)
+            break;
+        if (Read16(extra + at) == 0x7075 && size > 5 && data[0] == 1) {
+            uint32_t crc = 0xFFFFFFFF;
+            UpdateCrcOverBlock((const uint8_t *)name.Data, (int32_t)name.Length, crc);
+            if ((data[1] | data[2] << 8 | data[3] << 16 | (uint32_t)data[4] << 24) == ~crc) {
+                FixedTextToString(name, data + 5, size - 5);
+                flags |= 0x800;
+                break;
+            }
+        }
+        at += 4 + size;
+    }
+    if (flags & 0x800) {
+        NormalizeUtf8(name);
+        return true;
+    }
+    // A byte the table cannot read may become three of UTF-8.
+    char *buffer = (char *)GetMem(name.Length * 3 + 1);
+    for (uint32_t i = 0; i <= name.Length; i++)
+        buffer[i] = name.Data[i];
+    Utf8From949(buffer, name.Length * 3 + 1);
+    TextAssign(name, buffer);
+    FreeMem(buffer);
+    return false;
 }

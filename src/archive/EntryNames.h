@@ -7,7 +7,7 @@
 #include "../common/SFXgbls.h"
 
 // The longest path the file calls take (MAX_PATH, terminator included): a
-// target path of this many bytes or more is refused before any of them sees
+// target path of this many UTF-16 units or more is refused before any of them sees
 // it, since the system would cut or reinterpret it.
 enum { MaxTargetPath = 260 };
 
@@ -16,9 +16,26 @@ enum { MaxTargetPath = 260 };
 // (drive or alternate stream), a leading separator (root or UNC share), a
 // component Windows maps to a device (CON, NUL.txt, com1 ...), or a
 // character Windows forbids in names (* ? " < > | and 1 to 31).  Names are
-// code page 949 bytes: no trail byte of that code page is any of these
-// characters, so a byte-wise scan is exact.
+// the UTF-8 the program holds them in (EntryNameToUtf8): no byte of a
+// multi-byte sequence is ASCII, so a byte-wise scan is exact.
 bool IsUnsafeName(const char *name);
+
+// The name an entry is written and shown under, as valid UTF-8: the
+// Info-ZIP Unicode Path field (0x7075, version 1) of the extra field when
+// its CRC-32 matches the stored name, else the stored name itself, read as
+// UTF-8 when flag bit 11 is set and as code page 949 otherwise.  CrcTable
+// must be built; name.Data must not be null (FixedTextToString never leaves
+// it so).  True when the name came as UTF-8.
+bool EntryNameToUtf8(Text &name, uint16_t flags, const uint8_t *extra, uint32_t extraLength);
+
+// Invalid UTF-8 (stray, overlong or surrogate sequences) replaced with
+// U+FFFD, byte by byte: what the system would make of it, and no byte of
+// it can turn into a separator or a dot.
+void NormalizeUtf8(Text &text);
+
+// The length of a valid UTF-8 text in UTF-16 units, which is what the
+// system's path limits count.
+uint32_t Utf16Units(const char *text);
 
 // TargetFolder without one trailing '\', a '\', the name with every '/'
 // turned into '\'; allocated to fit (release with FreeMem).

@@ -24,11 +24,13 @@ static int32_t ReadOrZero(void *buffer, uint32_t n)
     return got;
 }
 
-// A text of the given length into a buffer of 261 bytes (255 at most fit).
+// A text of the given length, code page 949 in the block, into a buffer of
+// TextBufferSize bytes as UTF-8.
 static void ReadText(char *buffer, uint8_t length)
 {
     int32_t got = ReadOrZero(buffer, length);
     buffer[got] = 0;
+    Utf8From949(buffer, TextBufferSize);
 }
 
 void ReadSettings()

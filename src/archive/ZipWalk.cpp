@@ -6,6 +6,7 @@
 #include "../common/FileIO.h"
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
+#include "EntryNames.h"
 
 // Formed at run time so that the stub's image never holds the signature's
 // bytes: the only occurrences in a self-extracting file are the archive's own
@@ -49,6 +50,17 @@ void ReadEntryName(char *nameBuffer, Text &name)
     FixedTextToString(name, buffer, got > 0 ? (uint32_t)got : 0);
     if (buffer != nameBuffer)
         FreeMem(buffer);
+}
+
+bool ReadEntryNameAsUtf8(Text &name)
+{
+    uint32_t n = LocalHeader.ExtraLength;
+    uint8_t *extra = (uint8_t *)GetMem(n + 1);
+    // FileRead answers 0, never less, when nothing could be read.
+    uint32_t got = (uint32_t)FileRead(ArchiveFile, extra, n);
+    bool utf8 = EntryNameToUtf8(name, LocalHeader.Flags, extra, got);
+    FreeMem(extra);
+    return utf8;
 }
 
 void SeekEntryData(int32_t headerPosition)

@@ -14,6 +14,11 @@ bool ReadNextHeader();
 // NameBufferSize bytes; a longer name is read whole into a buffer that fits.
 void ReadEntryName(char *nameBuffer, Text &name);
 
+// Right after ReadEntryName: reads the extra field and makes the name the
+// UTF-8 one the entry is shown and written under (EntryNameToUtf8); true
+// when the entry gave it as UTF-8.
+bool ReadEntryNameAsUtf8(Text &name);
+
 // Skips the extra field: seeks to the byte after the current entry's name
 // and extra field, where its encryption header or data begins.
 void SeekEntryData(int32_t headerPosition);

@@ -36,11 +36,20 @@ bool DriveRootExists(const char *root);
 // CreateDirectoryA without security attributes; the result is not used by
 // the program (callers test with PathFind afterwards).
 bool FolderCreate(const char *path);
-// GetTempPathA: the temporary folder with a trailing backslash; its length,
-// 0 on failure.
+// GetTempPath: the temporary folder with a trailing backslash, as UTF-8;
+// its length in UTF-16 units (size or more when it does not fit in size
+// units, with nothing written), 0 on failure.  The buffer holds 3 * size
+// bytes.
 uint32_t TempFolder(char *buffer, uint32_t size);
 // FileCreate for a file that does not exist yet: fails, touching nothing,
 // when the name exists or its folder does not.
 SfxFile FileCreateNew(const char *path);
+
+// A zero-terminated code page 949 text, in a buffer of size bytes,
+// rewritten in place as UTF-8 (as the system's own table reads it: a byte
+// it cannot read becomes U+FFFD or the system's default character); a text
+// that would not fit is cut at a character.  The buffer needs half as much
+// again as the text.
+void Utf8From949(char *buffer, uint32_t size);
 
 #endif

@@ -5,6 +5,8 @@
 #include "FileIO.h"
 
 #include <dirent.h>
+#include <errno.h>
+#include <iconv.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
@@ -146,4 +148,31 @@ SfxFile FileCreateNew(const char *path)
     char p[4096];
     HostPath(path, p, sizeof p);
     return FromFd(open(p, O_WRONLY | O_CREAT | O_EXCL, 0644));
+}
+
+void Utf8From949(char *buffer, uint32_t size)
+{
+    // glibc's CP949 stands in for the system's table; a byte it cannot read
+    // becomes U+FFFD.
+    size_t n = strlen(buffer);
+    char *in = (char *)malloc(n + 1), *out = buffer;
+    memcpy(in, buffer, n + 1);
+    char *from = in;
+    size_t left = n, room = size - 1;
+    iconv_t cd = iconv_open("UTF-8", "CP949");
+    while (left && cd != (iconv_t)-1) {
+        if (iconv(cd, &from, &left, &out, &room) != (size_t)-1)
+            break;
+        if (errno == E2BIG || room < 3)
+            break;
+        memcpy(out, "\xEF\xBF\xBD", 3);
+        out += 3;
+        room -= 3;
+        from++;
+        left--;
+    }
+    if (cd != (iconv_t)-1)
+        iconv_close(cd);
+    *out = 0;
+    free(in);
 }

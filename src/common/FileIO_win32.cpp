@@ -1,18 +1,21 @@
 // Win32 side of the file layer: each routine is one system call with the
-// arguments the program has always used.
+// arguments the program has always used, through the wide entry points.
 #include "FileIO.h"
+
+#include "Memory.h"
+#include "WideText.h"
 
 SfxFile const NoFile = INVALID_HANDLE_VALUE;
 
 SfxFile FileOpenRead(const char *path)
 {
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+    return CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
 SfxFile FileCreate(const char *path)
 {
-    return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS,
+    return CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS,
                        FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
@@ -44,34 +47,48 @@ bool FileClose(SfxFile f)
 
 bool PathFind(const char *pattern, char *name, uint32_t size)
 {
-    WIN32_FIND_DATAA data;
-    HANDLE h = FindFirstFileA(pattern, &data);
+    WIN32_FIND_DATAW data;
+    HANDLE h = FindFirstFileW(Wide(pattern), &data);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     FindClose(h);
-    if (name && size) {
-        uint32_t i = 0;
-        for (; i + 1 < size && data.cFileName[i]; i++)
-            name[i] = data.cFileName[i];
-        name[i] = 0;
-    }
+    if (name && size)
+        Utf8FromWide(data.cFileName, name, size);
     return true;
 }
 
 bool DriveRootExists(const char *root)
 {
-    DWORD a = GetFileAttributesA(root);
+    DWORD a = GetFileAttributesW(Wide(root));
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool FolderCreate(const char *path)
 {
-    return CreateDirectoryA(path, NULL) != 0;
+    return CreateDirectoryW(Wide(path), NULL) != 0;
 }
 
 uint32_t TempFolder(char *buffer, uint32_t size)
 {
-    return GetTempPathA(size, buffer);
+    // size counts UTF-16 units, as GetTempPathA's did bytes; the buffer
+    // holds three bytes for each.
+    wchar_t *wide = (wchar_t *)GetMem(size * sizeof(wchar_t));
+    uint32_t n = GetTempPathW(size, wide);
+    if (n && n < size)
+        Utf8FromWide(wide, buffer, size * 3);
+    FreeMem(wide);
+    return n;
+}
+
+void Utf8From949(char *buffer, uint32_t size)
+{
+    int n = MultiByteToWideChar(949, 0, buffer, -1, NULL, 0);
+    wchar_t *wide = (wchar_t *)GetMem((uint32_t)(n > 0 ? n : 1) * sizeof(wchar_t));
+    wide[0] = 0;
+    if (n > 0)
+        MultiByteToWideChar(949, 0, buffer, -1, wide, n);
+    Utf8FromWide(wide, buffer, size);
+    FreeMem(wide);
 }
 
 SfxFile FileCreateNew(const char *path)

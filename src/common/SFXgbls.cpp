@@ -13,12 +13,20 @@ uint32_t *CrcTable;
 uint32_t RunningCrc;
 uint32_t EncryptionKeys[3];
 
-char TargetFolder[TargetFolderSize];
+// With -fdata-sections MinGW keeps zero-filled data in .data, where each
+// byte costs a byte of the image; the large buffers go to a real .bss.
+#ifdef _WIN32
+#define SFX_BSS(name) __attribute__((section(".bss")))
+#else
+#define SFX_BSS(name)
+#endif
+
+SFX_BSS(TargetFolder) char TargetFolder[TargetFolderSize];
 uint8_t OverwritePolicy;
 uint8_t OverwriteAnswer;
 Text ExistingName;
 Text Password;
-char PasswordBuffer[PasswordBufferSize];
+SFX_BSS(PasswordBuffer) char PasswordBuffer[PasswordBufferSize];
 int32_t PasswordLength;
 int32_t ListSearchIndex;
 uint8_t ExtractSucceeded;

@@ -7,8 +7,9 @@
 #include "SfxTypes.h"
 
 // ---------------------------------------------------------------------------
-// Counted texts: names and messages built at run time.  Data is owned,
-// zero-terminated, and null while the text is empty and never set.
+// Counted texts: names and messages built at run time, in UTF-8 (see
+// WideText.h).  Data is owned, zero-terminated, and null while the text is
+// empty and never set.
 
 struct Text {
     char *Data;
@@ -38,15 +39,21 @@ static_assert(sizeof(LocalFileHeader) == 30, "local header is 30 bytes");
 // ---------------------------------------------------------------------------
 // Sizes of the fixed text buffers.
 
+// Texts are UTF-8: a UTF-16 unit takes at most three bytes of it.
 enum {
-    TextBufferSize = 261,        // settings texts and BrowseFolder
-    // The longest target folder a run accepts.  The buffer holds more: a
-    // longer folder (typed, browsed, or the temporary folder) is kept whole
-    // and refused by the run, since cut short it would name another folder.
+    Utf8PerUnit = 3,
+    // Settings texts (255 bytes of code page 949 become at most 383 of
+    // UTF-8) and BrowseFolder (260 UTF-16 units) with a terminator.
+    TextBufferSize = 260 * Utf8PerUnit + 1,
+    // The longest target folder a run accepts, in UTF-16 units.  The buffer
+    // holds more: a longer folder (typed, browsed, or the temporary folder)
+    // is kept whole and refused by the run, since cut short it would name
+    // another folder.
     TargetFolderChars = 255,
-    // 260 characters, the backslash the run after extraction appends, and
-    // a terminator.
-    TargetFolderSize = 262,
+    // 260 units, the backslash the run after extraction appends, and a
+    // terminator.
+    TargetFolderUnits = 262,
+    TargetFolderSize = 261 * Utf8PerUnit + 1,
     PasswordBufferSize = 80,
     NameBufferSize = 258,
 };

@@ -2,6 +2,9 @@
 
 #include "FileIO.h"
 #include "Memory.h"
+#ifdef _WIN32
+#include "WideText.h"
+#endif
 #include "../decode/CrcCrypt.h"
 
 #include <string.h>
@@ -63,7 +66,14 @@ void FileNamePart(const char *text, Text &out)
     for (uint32_t i = 0; i < n; i++)
         if (IsSeparator(text[i]))
             start = i + 1;
-    FixedTextToString(out, text + start, SmallerOf(n - start, 255));
+    // At most 255 UTF-16 units, never part of a character.
+    uint32_t end = start, units = 0;
+    for (; end < n; end++) {
+        uint8_t c = (uint8_t)text[end];
+        if ((c & 0xC0) != 0x80 && (units += 1 + (c >= 0xF0)) > 255)
+            break;
+    }
+    FixedTextToString(out, text + start, end - start);
 }
 
 void FolderPart(const char *text, Text &out)
@@ -356,11 +366,11 @@ void CentreWindow(SfxWindow window)
 
 bool EntryIsSelected(SfxWindow list, const char *name)
 {
-    LRESULT i = SendMessageA(list, LB_FINDSTRINGEXACT, (WPARAM)ListSearchIndex, (LPARAM)name);
+    LRESULT i = SendMessageW(list, LB_FINDSTRINGEXACT, (WPARAM)ListSearchIndex, Wide(name).Param());
     ListSearchIndex = i == LB_ERR ? -1 : (int32_t)i;
     if (ListSearchIndex < 0)
         return false;
-    return SendMessageA(list, LB_GETSEL, (WPARAM)ListSearchIndex, 0) > 0;
+    return SendMessageW(list, LB_GETSEL, (WPARAM)ListSearchIndex, 0) > 0;
 }
 
 #endif

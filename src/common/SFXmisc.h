@@ -1,10 +1,9 @@
 // Shared routines: file position of the archive, text and path operations,
 // the entry-list tally, the CRC over a block and the stored-entry copy.
 //
-// Texts are byte strings in the ANSI code page (949 on the target systems).
-// No routine here looks at double-byte characters: every byte 0x5C, '/' or
-// ':' counts as that separator wherever it stands, as the system's own path
-// parser does for code page 949 names.
+// Texts are UTF-8 (see WideText.h).  Every byte 0x5C, '/' or ':' counts as
+// that separator wherever it stands: no byte of a multi-byte sequence is
+// ASCII.
 #ifndef SFX_MISC_H
 #define SFX_MISC_H
 
@@ -22,7 +21,7 @@ void FixedTextToString(Text &out, const void *source, uint32_t count);
 void TextAssign(Text &out, const char *text);
 void TextFree(Text &text);
 
-// The text after the last '\', '/' or ':' (at most 255 characters); empty
+// The text after the last '\', '/' or ':' (at most 255 UTF-16 units); empty
 // for a text that ends with a separator (a folder entry).
 void FileNamePart(const char *text, Text &out);
 // The text before the last separator; a drive root such as C:\ keeps it.

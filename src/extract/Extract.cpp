@@ -11,6 +11,7 @@
 #include "../common/FileIO.h"
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
+#include "../common/WideText.h"
 #include "../decode/CrcCrypt.h"
 #include "../decode/SFXinflt.h"
 #include "../resources/resource.h"
@@ -21,17 +22,17 @@ static void ShowPendingStatus();
 static void ShowMessage(const char *text, const char *caption)
 {
     ShowPendingStatus();
-    MessageBoxA(NULL, text, caption, MB_OK);
+    MessageUtf8(NULL, text, caption, MB_OK);
 }
 
 static void Deselect(SfxWindow list)
 {
-    SendMessageA(list, LB_SETSEL, FALSE, (LPARAM)ListSearchIndex);
+    SendMessageW(list, LB_SETSEL, FALSE, (LPARAM)ListSearchIndex);
 }
 
 static void SetStatus(SfxWindow dialog, const char *text)
 {
-    SendDlgItemMessageA(dialog, IDC_STATUS, WM_SETTEXT, 0, (LPARAM)text);
+    SendDlgItemMessageW(dialog, IDC_STATUS, WM_SETTEXT, 0, Wide(text).Param());
 }
 
 static void ShowExtracting(SfxWindow dialog, const char *path)
@@ -50,9 +51,9 @@ static void ShowExtracting(SfxWindow dialog, const char *path)
 static void PumpMessages()
 {
     MSG msg;
-    for (int n = 0; n < 16 && PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE); n++) {
+    for (int n = 0; n < 16 && PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE); n++) {
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
 }
 
@@ -64,7 +65,10 @@ static void PumpMessages()
 enum { StatusInterval = 200 };
 static SfxWindow RunDialog;
 static DWORD LastShown;
-static char *UnshownPath;      // MaxTargetPath bytes during an extraction run
+// During an extraction run: room for any path the run lets through, fewer
+// than MaxTargetPath UTF-16 units of at most three UTF-8 bytes each.
+enum { UnshownPathSize = MaxTargetPath * 3 };
+static char *UnshownPath;
 
 static void ShowPendingStatus()
 {
@@ -127,13 +131,13 @@ static int32_t ListItems;
 
 static void MapItems(SfxWindow list)
 {
-    ListItems = (int32_t)SendMessageA(list, LB_GETCOUNT, 0, 0);
-    if (ListItems <= 0 || !(GetWindowLongA(list, GWL_STYLE) & LBS_SORT))
+    ListItems = (int32_t)SendMessageW(list, LB_GETCOUNT, 0, 0);
+    if (ListItems <= 0 || !(GetWindowLongW(list, GWL_STYLE) & LBS_SORT))
         return;
     ItemOfEntry = (int32_t *)GetMem((uint32_t)ListItems * sizeof(int32_t));
     memset(ItemOfEntry, 0xFF, (uint32_t)ListItems * sizeof(int32_t));
     for (int32_t i = 0; i < ListItems; i++) {
-        uint32_t entry = (uint32_t)SendMessageA(list, LB_GETITEMDATA, i, 0) - 1;
+        uint32_t entry = (uint32_t)SendMessageW(list, LB_GETITEMDATA, i, 0) - 1;
         if (entry < (uint32_t)ListItems)
             ItemOfEntry[entry] = i;
     }
@@ -150,16 +154,16 @@ static int32_t MappedItem(SfxWindow list, const char *name, int32_t entry)
         return -1;
     int32_t i = ItemOfEntry[entry];
     // From two before: the item before must not match and this one must.
-    if (i < 0 || SendMessageA(list, LB_FINDSTRINGEXACT, i < 2 ? -1 : i - 2, (LPARAM)name) != i)
+    if (i < 0 || SendMessageW(list, LB_FINDSTRINGEXACT, i < 2 ? -1 : i - 2, Wide(name).Param()) != i)
         return -1;
     if (i + 1 < ListItems) {
-        LRESULT n = SendMessageA(list, LB_GETTEXTLEN, i + 1, 0);
+        LRESULT n = SendMessageW(list, LB_GETTEXTLEN, i + 1, 0);
         if (n < 0)
             return -1;
-        char *next = (char *)GetMem((uint32_t)n + 1);
-        SendMessageA(list, LB_GETTEXT, i + 1, (LPARAM)next);
+        wchar_t *next = (wchar_t *)GetMem(((uint32_t)n + 1) * sizeof(wchar_t));
+        SendMessageW(list, LB_GETTEXT, i + 1, (LPARAM)next);
         // From the one before: this item must not match the next one.
-        if (SendMessageA(list, LB_FINDSTRINGEXACT, i - 1, (LPARAM)next) == i)
+        if (SendMessageW(list, LB_FINDSTRINGEXACT, i - 1, (LPARAM)next) == i)
             i = -1;
         FreeMem(next);
     }
@@ -175,7 +179,7 @@ static bool FindSelectedItem(SfxWindow list, const char *name, int32_t entry)
     int32_t mapped = MappedItem(list, name, entry);
     if (mapped >= 0) {
         ListSearchIndex = mapped;
-        return SendMessageA(list, LB_GETSEL, mapped, 0) > 0;
+        return SendMessageW(list, LB_GETSEL, mapped, 0) > 0;
     }
     if (EntryIsSelected(list, name))
         return true;
@@ -240,7 +244,7 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
 
     // A folder cut to fit would be another folder: one that does not fit
     // is refused whole, before the file system sees any of it.
-    if (TextLength(TargetFolder) > TargetFolderChars) {
+    if (Utf16Units(TargetFolder) > TargetFolderChars) {
         ShowMessage(TargetFolder, "디렉토리의 에러...");
         return EntryStopWalk;
     }
@@ -248,7 +252,7 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
     char *path = BuildTargetPath(name);
     // The system would cut or reinterpret a longer path; it fails as a file
     // that cannot be created fails.
-    if (TextLength(path) >= MaxTargetPath) {
+    if (Utf16Units(path) >= MaxTargetPath) {
         ShowMessage(path, "파일을 열 수 없음...");
         goto done;
     }
@@ -331,13 +335,13 @@ done:
 static void ReportRun(SfxWindow dialog, SfxWindow list, bool listing, bool proceed)
 {
     if (listing) {
-        if (SendMessageA(list, LB_GETCOUNT, 0, 0) <= 0)
+        if (SendMessageW(list, LB_GETCOUNT, 0, 0) <= 0)
             ShowMessage("압축파일의 헤더를 읽지못함", "에러...");
         return;
     }
     if (!proceed)
         return;
-    if (SendMessageA(list, LB_GETSELCOUNT, 0, 0) == 0) {
+    if (SendMessageW(list, LB_GETSELCOUNT, 0, 0) == 0) {
         ShowMessage("모든 파일의 압축을 해제함.", "압축해제완료");
         ExtractSucceeded = 1;
     } else {
@@ -368,14 +372,21 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
         return;
     }
     char *nameBuffer = (char *)GetMem(NameBufferSize);
-    UnshownPath = (char *)GetMem(MaxTargetPath);
+    UnshownPath = (char *)GetMem(UnshownPathSize);
     UnshownPath[0] = 0;
     Text name = {0, 0};
     ListSearchIndex = -1;
-    if (listing)
-        SendMessageA(list, LB_RESETCONTENT, 0, 0);
-    else
+    if (listing) {
+        SendMessageW(list, LB_RESETCONTENT, 0, 0);
+        // Sorted and searched as on Korean Windows, whatever the system's
+        // own locale: names outside code page 949 take the same order.  The
+        // list's own locale is the user's; it is replaced only where that
+        // is not Korean, so Korean systems keep exactly the list they had.
+        if (PRIMARYLANGID(LANGIDFROMLCID(GetUserDefaultLCID())) != LANG_KOREAN)
+            SendMessageW(list, LB_SETLOCALE, MAKELCID(0x0412, SORT_DEFAULT), 0);
+    } else {
         MapItems(list);
+    }
     int32_t entry = 0;
 
     bool report = true;
@@ -383,15 +394,16 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     while (more) {
         int32_t headerPosition = LastSeekPosition;
         ReadEntryName(nameBuffer, name);
+        ReadEntryNameAsUtf8(name);
         if (name.Length == 0) {
             ShowMessage("잘못된 파일이름.", "압축파일내의 에러...");
             report = false;
             break;
         }
         if (listing) {
-            LRESULT at = SendMessageA(list, LB_ADDSTRING, 0, (LPARAM)name.Data);
+            LRESULT at = SendMessageW(list, LB_ADDSTRING, 0, Wide(name.Data).Param());
             if (at >= 0)
-                SendMessageA(list, LB_SETITEMDATA, at, entry + 1);
+                SendMessageW(list, LB_SETITEMDATA, at, entry + 1);
         } else {
             // The encryption header or the data starts after the extra field.
             SeekArchive((int32_t)((uint32_t)headerPosition + 30 + LocalHeader.NameLength +

@@ -5,6 +5,7 @@
 
 #include "../archive/EntryNames.h"
 #include "../common/SFXmisc.h"
+#include "../common/WideText.h"
 
 #include <shellapi.h>
 
@@ -28,17 +29,18 @@ void RunAfterExtraction(int checkState)
         path[n++] = *s;
     path[n] = 0;
 
-    typedef HINSTANCE(WINAPI * Execute)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
-    Execute execute = (Execute)SystemProc("shell32.dll", "ShellExecuteA");
+    typedef HINSTANCE(WINAPI * Execute)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+    Execute execute = (Execute)SystemProc("shell32.dll", "ShellExecuteW");
     if (!execute)
         return;
     if (RunOpensFile && HasRunFile) {
-        execute(NULL, NULL, path, NULL, "", SW_SHOW);
+        execute(NULL, NULL, Wide(path), NULL, L"", SW_SHOW);
     } else if (RunWithParameters) {
         // The short form replaces the text only when it is shorter, so it
         // always fits where the text was; a switch that names no file
         // stays as it is.
-        GetShortPathNameA(RunParameters, RunParameters, TextLength(RunParameters));
-        execute(NULL, "open", path, RunParameters, "", SW_SHOW);
+        Wide parameters(RunParameters);
+        GetShortPathNameW(parameters, parameters.Data, lstrlenW(parameters));
+        execute(NULL, L"open", Wide(path), parameters, L"", SW_SHOW);
     }
 }

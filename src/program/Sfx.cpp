@@ -6,6 +6,7 @@
 #include "../common/Memory.h"
 #include "../common/SFXgbls.h"
 #include "../common/SFXmisc.h"
+#include "../common/WideText.h"
 #include "../decode/CrcCrypt.h"
 #include "../ui/MainDialog.h"
 
@@ -42,22 +43,25 @@ extern "C" __attribute__((used)) const uint32_t _load_config_used[18] = {
 
 static void MainBody()
 {
-    char *ownPath = (char *)GetMem(261);
-    ownPath[GetModuleFileNameA(NULL, ownPath, 261) % 261] = 0;
+    // The wide name and its UTF-8 form in one block.
+    wchar_t *own = (wchar_t *)GetMem(261 * sizeof(wchar_t) + 261 * Utf8PerUnit);
+    char *ownPath = (char *)(own + 261);
+    own[GetModuleFileNameW(NULL, own, 261) % 261] = 0;
+    Utf8FromWide(own, ownPath, 261 * Utf8PerUnit);
     ArchiveFile = FileOpenRead(ownPath);
     if (ArchiveFile == NoFile) {
-        MessageBoxA(NULL, ownPath, "파일을 열 수 없음...", MB_OK);
+        MessageUtf8(NULL, ownPath, "파일을 열 수 없음...", MB_OK);
     } else {
         CrcTable = (uint32_t *)GetMem(1028);
         BuildCrcTable();
         ReadSettings();
         RunMainDialog();
         if (!FileClose(ArchiveFile))
-            MessageBoxA(NULL, "파일을 닫을 수 없음", "에러", MB_OK);
+            MessageUtf8(NULL, "파일을 닫을 수 없음", "에러", MB_OK);
         FreeMem(CrcTable);
         CrcTable = 0;
     }
-    FreeMem(ownPath);
+    FreeMem(own);
 }
 
 extern "C" void __stdcall SfxStart()

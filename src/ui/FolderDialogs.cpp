@@ -1,13 +1,15 @@
 // The folder dialogs lean on the system's own directory listing
-// (DlgDirListA): it fills the list with sub-folders, the parent entry and
+// (DlgDirListW): it fills the list with sub-folders, the parent entry and
 // the drives, enters the folder and names it in the static control.  The
 // static's text is then the one truth about what is listed: BrowseFolder is
 // re-read from it after every listing, so OK always returns the folder the
 // user sees, never the item that merely happens to be selected.
 #include "FolderDialogs.h"
 #include "PathUtils.h"
+#include "../archive/EntryNames.h"
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
+#include "../common/WideText.h"
 #include "../resources/resource.h"
 
 #include <shellapi.h>
@@ -19,14 +21,26 @@ HIMAGELIST SystemImageList;
 
 enum {
     ListedKinds = DDL_DIRECTORY | DDL_DRIVES | DDL_EXCLUSIVE,
-    // What DlgDirSelectExA and the current-folder query may write.
+    // What DlgDirSelectExW and the current-folder query may write, in
+    // UTF-16 units.
     SelectChars = 256,
 };
+
+// The selected item's folder into BrowseFolder, which holds three bytes
+// for each unit.
+static void SelectedFolder(HWND dialog)
+{
+    wchar_t *folder = (wchar_t *)GetMem(SelectChars * sizeof(wchar_t));
+    folder[0] = 0;
+    DlgDirSelectExW(dialog, folder, SelectChars, IDC_SEL_LIST);
+    Utf8FromWide(folder, BrowseFolder, TextBufferSize);
+    FreeMem(folder);
+}
 
 // shell32 and comctl32 are loaded at run time from the system folder: the
 // DLLs they import in turn are then looked for there too, not beside the
 // self-extracting file, as they would be for a static import.
-typedef DWORD_PTR(WINAPI *FileInfoProc)(LPCSTR, DWORD, SHFILEINFOA *, UINT, UINT);
+typedef DWORD_PTR(WINAPI *FileInfoProc)(LPCWSTR, DWORD, SHFILEINFOW *, UINT, UINT);
 static FileInfoProc FileInfo;
 
 // The plain folder icon for the parent entry: index 3 of the system image
@@ -34,54 +48,56 @@ static FileInfoProc FileInfo;
 // so the index is asked for too.
 static int ParentIcon = 3;
 
-// The shell's display name (when display is not null, MAX_PATH bytes) and
+// The shell's display name (when display is not null, MAX_PATH UTF-16 units
+// as UTF-8, three bytes for each) and
 // small-icon index of a path, a folder's icon when the shell does not know
 // it; keeps the system image list's handle.  With SHGFI_USEFILEATTRIBUTES
 // in extra, the path is taken for a folder without looking at the disk.
 static int ShellItemInfo(const char *path, char *display, UINT extra = 0)
 {
-    SHFILEINFOA info;
+    SHFILEINFOW info;
     info.iIcon = ParentIcon;
     info.szDisplayName[0] = 0;
     if (!FileInfo)
-        FileInfo = (FileInfoProc)SystemProc("shell32.dll", "SHGetFileInfoA");
-    HIMAGELIST list = FileInfo ? (HIMAGELIST)FileInfo(path, FILE_ATTRIBUTE_DIRECTORY, &info,
+        FileInfo = (FileInfoProc)SystemProc("shell32.dll", "SHGetFileInfoW");
+    HIMAGELIST list = FileInfo ? (HIMAGELIST)FileInfo(Wide(path), FILE_ATTRIBUTE_DIRECTORY, &info,
         sizeof info, SHGFI_SYSICONINDEX | SHGFI_DISPLAYNAME | SHGFI_SMALLICON | extra) : 0;
     // A failed query answers 0; the handle from an earlier one stays good.
     if (list)
         SystemImageList = list;
     if (display)
-        memcpy(display, info.szDisplayName, MAX_PATH);
+        Utf8FromWide(info.szDisplayName, display, MAX_PATH * Utf8PerUnit);
     return info.iIcon;
 }
 
 static void FillFolderList(HWND dialog)
 {
-    if (!DlgDirListA(dialog, BrowseFolder, IDC_SEL_LIST, IDC_SEL_PATH, ListedKinds)) {
+    HWND path = GetDlgItem(dialog, IDC_SEL_PATH);
+    if (!DlgDirListW(dialog, Wide(BrowseFolder).Data, IDC_SEL_LIST, IDC_SEL_PATH, ListedKinds)) {
         // A drive without a medium or a folder gone since it was listed: the
         // static still names the folder listed before, and listing that again
         // keeps the list, the current folder and BrowseFolder in agreement.
-        GetDlgItemTextA(dialog, IDC_SEL_PATH, BrowseFolder, TextBufferSize - 1);
+        WindowTextUtf8(path, BrowseFolder, TextBufferSize / Utf8PerUnit);
         if (!BrowseFolder[0])
-            GetCurrentDirectoryA(SelectChars, BrowseFolder);
-        DlgDirListA(dialog, AppendBackslash(BrowseFolder), IDC_SEL_LIST, IDC_SEL_PATH, ListedKinds);
+            CurrentFolderUtf8(BrowseFolder, SelectChars);
+        DlgDirListW(dialog, Wide(AppendBackslash(BrowseFolder)).Data, IDC_SEL_LIST, IDC_SEL_PATH,
+                    ListedKinds);
     }
-    HWND path = GetDlgItem(dialog, IDC_SEL_PATH);
-    SendMessageA(path, WM_GETTEXT, TextBufferSize - 1, (LPARAM)BrowseFolder);
+    WindowTextUtf8(path, BrowseFolder, TextBufferSize / Utf8PerUnit);
     ExpandLongPath(BrowseFolder);
-    SendMessageA(path, WM_SETTEXT, 0, (LPARAM)BrowseFolder);
+    SetWindowUtf8(path, BrowseFolder);
 
     // The list is sorted, and names that begin with some punctuation sort
     // ahead of the parent entry.
     HWND list = GetDlgItem(dialog, IDC_SEL_LIST);
-    static const char parent[] = "[..]";
-    LRESULT at = SendMessageA(list, LB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)parent);
+    static const wchar_t parent[] = L"[..]";
+    LRESULT at = SendMessageW(list, LB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)parent);
     if (at != LB_ERR) {
-        SendMessageA(list, LB_DELETESTRING, at, 0);
-        SendMessageA(list, LB_INSERTSTRING, 0, (LPARAM)parent);
+        SendMessageW(list, LB_DELETESTRING, at, 0);
+        SendMessageW(list, LB_INSERTSTRING, 0, (LPARAM)parent);
     }
     SetFocus(list);
-    SendMessageA(list, LB_SETCURSEL, 0, 0);
+    SendMessageW(list, LB_SETCURSEL, 0, 0);
 }
 
 typedef BOOL(WINAPI *DrawImageProc)(HIMAGELIST, int, HDC, int, int, UINT);
@@ -93,15 +109,18 @@ static void DrawFolderItem(const DRAWITEMSTRUCT *item)
 {
     if (item->CtlID != IDC_SEL_LIST || (int)item->itemID < 0)
         return;
-    // A folder name may hold 255 UTF-16 units, up to 510 bytes here, and the
-    // item is that name in brackets: the buffer is sized to the item.
-    LRESULT length = SendMessageA(item->hwndItem, LB_GETTEXTLEN, item->itemID, 0);
+    // A folder name may hold 255 UTF-16 units, and the item is that name in
+    // brackets: the buffers are sized to the item.
+    LRESULT length = SendMessageW(item->hwndItem, LB_GETTEXTLEN, item->itemID, 0);
     if (length < 2)
         return;
-    char *text = (char *)GetMem((uint32_t)length + 1);
-    text[0] = 0;
-    SendMessageA(item->hwndItem, LB_GETTEXT, item->itemID, (LPARAM)text);
-    uint32_t n = TextLength(text);
+    wchar_t *wide = (wchar_t *)GetMem(((uint32_t)length + 1) * sizeof(wchar_t));
+    wide[0] = 0;
+    SendMessageW(item->hwndItem, LB_GETTEXT, item->itemID, (LPARAM)wide);
+    uint32_t size = (uint32_t)length * Utf8PerUnit + 1;
+    char *text = (char *)GetMem(size);
+    uint32_t n = Utf8FromWide(wide, text, size);
+    FreeMem(wide);
     if (n < 2) {
         FreeMem(text);
         return;
@@ -130,7 +149,7 @@ static void DrawFolderItem(const DRAWITEMSTRUCT *item)
     int icon = ParentIcon;
     int indent = 0;
     const char *shown = name;
-    char display[MAX_PATH];
+    char display[MAX_PATH * Utf8PerUnit];
     if (!parentEntry) {
         icon = ShellItemInfo(name, display);
         // Without a display name (the shell does not know the path) the
@@ -145,7 +164,8 @@ static void DrawFolderItem(const DRAWITEMSTRUCT *item)
         DrawImage = (DrawImageProc)SystemProc("comctl32.dll", "ImageList_Draw");
     if (DrawImage)
         DrawImage(SystemImageList, icon, dc, x + 3, item->rcItem.top + 1, ILD_TRANSPARENT);
-    TextOutA(dc, x + SmallIconSize + 8, item->rcItem.top + 2, shown, TextLength(shown));
+    Wide out(shown);
+    TextOutW(dc, x + SmallIconSize + 8, item->rcItem.top + 2, out, lstrlenW(out));
     FreeMem(text);
 }
 
@@ -154,7 +174,7 @@ INT_PTR CALLBACK DlgNewProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     if (message == WM_INITDIALOG) {
         AppendBackslash(BrowseFolder);
         CentreWindow(dialog);
-        SetDlgItemTextA(dialog, IDC_NEW_PATH, BrowseFolder);
+        SetWindowUtf8(GetDlgItem(dialog, IDC_NEW_PATH), BrowseFolder);
         SetFocus(GetDlgItem(dialog, IDC_NEW_NAME));
         return 0;
     }
@@ -163,18 +183,18 @@ INT_PTR CALLBACK DlgNewProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
     switch (LOWORD(wParam)) {
     case IDOK: {
         char *name = (char *)GetMem(TextBufferSize);
-        GetDlgItemTextA(dialog, IDC_NEW_NAME, name, TextBufferSize - 1);
+        WindowTextUtf8(GetDlgItem(dialog, IDC_NEW_NAME), name, TextBufferSize / Utf8PerUnit);
         if (name[0]) {
             if (CreateAndEnterFolder(BrowseFolder, name)) {
                 // The next listing reads the real path back from the system;
                 // a path too long to hand over keeps the folder listed now.
                 uint32_t n = TextLength(BrowseFolder);
                 uint32_t added = TextLength(name);
-                if (n + added + 1 < 256)
+                if (Utf16Units(BrowseFolder) + Utf16Units(name) + 1 < 256)
                     memcpy(BrowseFolder + n, name, added + 1);
                 EndDialog(dialog, 1);
             } else {
-                MessageBoxA(dialog, "디렉토리를 만들 수 없습니다.", "에러", MB_OK | MB_ICONSTOP);
+                MessageUtf8(dialog, "디렉토리를 만들 수 없습니다.", "에러", MB_OK | MB_ICONSTOP);
             }
         }
         FreeMem(name);
@@ -191,14 +211,14 @@ INT_PTR CALLBACK DlgSelProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 {
     switch (message) {
     case WM_INITDIALOG:
-        // DlgDirListA takes the last component of a path without a
+        // DlgDirListW takes the last component of a path without a
         // backslash for a file pattern, so the current folder gets one too.
         if (!PathExists(AppendBackslash(BrowseFolder))) {
-            GetCurrentDirectoryA(SelectChars, BrowseFolder);
+            CurrentFolderUtf8(BrowseFolder, SelectChars);
             AppendBackslash(BrowseFolder);
         }
         SmallIconSize = GetSystemMetrics(SM_CYSMICON);
-        SendDlgItemMessageA(dialog, IDC_SEL_LIST, LB_SETITEMHEIGHT, 0, SmallIconSize + 2);
+        SendDlgItemMessageW(dialog, IDC_SEL_LIST, LB_SETITEMHEIGHT, 0, SmallIconSize + 2);
         CentreWindow(dialog);
         // The parent entry's icon comes from the image list alone, and it
         // may be the first item drawn: fetch the list's handle now, with the
@@ -213,7 +233,7 @@ INT_PTR CALLBACK DlgSelProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         switch (LOWORD(wParam)) {
         case IDC_SEL_LIST:
             if (HIWORD(wParam) == LBN_DBLCLK) {
-                DlgDirSelectExA(dialog, BrowseFolder, SelectChars, IDC_SEL_LIST);
+                SelectedFolder(dialog);
                 AppendBackslash(BrowseFolder);
                 FillFolderList(dialog);
             } else if (HIWORD(wParam) == LBN_SETFOCUS || HIWORD(wParam) == LBN_KILLFOCUS) {
@@ -230,7 +250,7 @@ INT_PTR CALLBACK DlgSelProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             return 1;
         }
         case IDC_SEL_NEW:
-            if (DialogBoxParamA(GetModuleHandleA(NULL), "DLGNEW", dialog, DlgNewProc, 0) == 1)
+            if (DialogBoxParamW(GetModuleHandleW(NULL), L"DLGNEW", dialog, DlgNewProc, 0) == 1)
                 FillFolderList(dialog);
             return 1;
         case IDOK:

@@ -5,6 +5,7 @@
 
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
+#include "../common/WideText.h"
 #include "../extract/Extract.h"
 #include "../resources/resource.h"
 #include "FolderDialogs.h"
@@ -23,7 +24,7 @@ static int EntryListId()
 
 static void SelectWholeList(HWND dialog)
 {
-    SendMessageA(Item(dialog, EntryListId()), LB_SETSEL, TRUE, -1);
+    SendMessageW(Item(dialog, EntryListId()), LB_SETSEL, TRUE, -1);
 }
 
 // The folder field is read with room for more than a run accepts, so a
@@ -31,15 +32,15 @@ static void SelectWholeList(HWND dialog)
 // the name of another folder.
 static void ReadFolderField(HWND dialog)
 {
-    GetDlgItemTextA(dialog, IDC_FOLDER, TargetFolder, TargetFolderSize - 1);
+    WindowTextUtf8(Item(dialog, IDC_FOLDER), TargetFolder, TargetFolderUnits - 1);
 }
 
 static void TakeCurrentFolder()
 {
     // A current folder too long for the buffer is still named, relatively:
     // an empty text would put every file in the root of the drive.
-    DWORD n = GetCurrentDirectoryA(TargetFolderSize - 1, TargetFolder);
-    if (n == 0 || n >= TargetFolderSize - 1) {
+    DWORD n = CurrentFolderUtf8(TargetFolder, TargetFolderUnits - 1);
+    if (n == 0 || n >= TargetFolderUnits - 1) {
         TargetFolder[0] = '.';
         TargetFolder[1] = 0;
     }
@@ -57,7 +58,7 @@ static char *Append(char *to, const char *text)
 // the settings block holds.
 static void SetRunCaption(HWND box)
 {
-    char caption[5 + 255 + 1 + 255 + 1 + 17 + 1];
+    char caption[5 + 2 * 255 * Utf8PerUnit + 1 + 17 + 1];
     Text name = {0, 0};
     char *p = Append(caption, "run \"");
     FileNamePart(RunParameters, name);
@@ -68,13 +69,13 @@ static void SetRunCaption(HWND box)
     p = Append(p, "\" after extraction");
     *p = 0;
     TextFree(name);
-    SetWindowTextA(box, caption);
+    SetWindowUtf8(box, caption);
 }
 
 static void InitDialog(HWND dialog)
 {
-    HINSTANCE self = GetModuleHandleA(NULL);
-    SetClassLongA(dialog, GCL_HICON, (LONG)(LONG_PTR)LoadIconA(self, "MnIcon"));
+    HINSTANCE self = GetModuleHandleW(NULL);
+    SetClassLongW(dialog, GCL_HICON, (LONG)(LONG_PTR)LoadIconW(self, L"MnIcon"));
     HWND folder = Item(dialog, IDC_FOLDER);
     SetFocus(folder);
 
@@ -92,16 +93,16 @@ static void InitDialog(HWND dialog)
         ShowWindow(run, SW_HIDE);
     } else {
         SetRunCaption(run);
-        SendMessageA(run, BM_SETCHECK, BST_CHECKED, 0);
+        SendMessageW(run, BM_SETCHECK, BST_CHECKED, 0);
         // Hidden but checked: the configured run cannot be switched off.
         if (!ShowRunOption)
             ShowWindow(run, SW_HIDE);
     }
 
-    SendMessageA(folder, WM_SETTEXT, 0, (LPARAM)TargetFolder);
-    SendMessageA(folder, EM_SETSEL, 0, 0x7FFF);
+    SetWindowUtf8(folder, TargetFolder);
+    SendMessageW(folder, EM_SETSEL, 0, 0x7FFF);
 
-    SendMessageA(Item(dialog, InitialOverwriteButton), BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(Item(dialog, InitialOverwriteButton), BM_SETCHECK, BST_CHECKED, 0);
     OverwritePolicy = (uint8_t)(InitialOverwriteButton - IDC_OVERWRITE_ALL);
     if (FixedOverwrite) {
         DestroyWindow(Item(dialog, IDC_OVERWRITE_ALL));
@@ -111,7 +112,7 @@ static void InitDialog(HWND dialog)
     }
 
     if (HasCaption)
-        SetWindowTextA(dialog, CaptionText);
+        SetWindowUtf8(dialog, CaptionText);
     CentreWindow(dialog);
 
     ExtractEntries(dialog, EntryListId(), true);
@@ -125,11 +126,11 @@ static void Browse(HWND dialog)
     ReadFolderField(dialog);
     memcpy(BrowseFolder, TargetFolder, TextBufferSize - 1);
     BrowseFolder[TextBufferSize - 1] = 0;
-    if (DialogBoxParamA(GetModuleHandleA(NULL), "DLGSEL", dialog, DlgSelProc, 0) == 1) {
+    if (DialogBoxParamW(GetModuleHandleW(NULL), L"DLGSEL", dialog, DlgSelProc, 0) == 1) {
         // Up to 260 characters come back, all of them kept.
         memcpy(TargetFolder, BrowseFolder, TextBufferSize);
         TargetFolder[TextBufferSize - 1] = 0;
-        SetDlgItemTextA(dialog, IDC_FOLDER, TargetFolder);
+        SetWindowUtf8(Item(dialog, IDC_FOLDER), TargetFolder);
     }
 }
 
@@ -141,12 +142,12 @@ static void Extract(HWND dialog)
     StripBackslash(TargetFolder);
     if (!TargetFolder[0]) {
         TakeCurrentFolder();
-        SetDlgItemTextA(dialog, IDC_FOLDER, TargetFolder);
+        SetWindowUtf8(Item(dialog, IDC_FOLDER), TargetFolder);
     }
     ExtractEntries(dialog, EntryListId(), false);
     if (ExtractSucceeded) {
         // BM_GETCHECK answers for a hidden box too.
-        RunAfterExtraction((int)SendMessageA(Item(dialog, IDC_RUN), BM_GETCHECK, 0, 0));
+        RunAfterExtraction((int)SendMessageW(Item(dialog, IDC_RUN), BM_GETCHECK, 0, 0));
         EndDialog(dialog, 1);
     }
 }
@@ -192,5 +193,5 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 void RunMainDialog()
 {
-    DialogBoxParamA(GetModuleHandleA(NULL), "MainDialog", NULL, MainDialogProc, 0);
+    DialogBoxParamW(GetModuleHandleW(NULL), L"MainDialog", NULL, MainDialogProc, 0);
 }

@@ -3,9 +3,11 @@
 // each growing prefix of the path gives every component's stored name, so
 // what the user sees and gets back is the folder's real long form.
 #include "PathUtils.h"
+#include "../archive/EntryNames.h"
 #include "../common/FileIO.h"
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
+#include "../common/WideText.h"
 
 #include <string.h>
 
@@ -28,8 +30,8 @@ void ExpandLongPath(char *buffer)
         input[n++] = '\\';
     input[n] = 0;
 
-    char result[ExpandedChars + 1];
-    uint32_t length = 3;
+    char result[ExpandedChars * Utf8PerUnit + 1];
+    uint32_t length = 3, units = 3;
     memcpy(result, input, 3);
     char name[TextBufferSize];
     uint32_t start = 3;     // first character of the current component
@@ -39,20 +41,32 @@ void ExpandLongPath(char *buffer)
         input[i] = 0;
         // Not found: the component as given, ended by the zero just put.
         const char *part = PathFind(input, name, sizeof name) ? name : input + start;
-        for (; *part && length < ExpandedChars; part++)
+        // Counted in UTF-16 units, as the system counts; a character that
+        // would pass the limit is left out whole.
+        for (; *part; part++) {
+            uint8_t c = (uint8_t)*part;
+            if ((c & 0xC0) != 0x80) {
+                uint32_t width = 1 + (c >= 0xF0);
+                if (units + width > ExpandedChars)
+                    break;
+                units += width;
+            }
             result[length++] = *part;
-        bool full = *part || length == ExpandedChars;
+        }
+        bool full = *part || units == ExpandedChars;
         input[i] = '\\';
         if (full)
             goto unchanged;
         result[length++] = '\\';
+        units++;
         start = i + 1;
     }
     memcpy(buffer, result, length);
     buffer[length] = 0;
     return;
 unchanged:
-    if (n < TextBufferSize)
+    // The backslash joins when the text stays within 260 units.
+    if (Utf16Units(input) <= TextBufferSize / Utf8PerUnit)
         memcpy(buffer, input, n + 1);
 }
 
@@ -77,7 +91,7 @@ bool CreateAndEnterFolder(const char *base, const char *name)
     memcpy(path, name, nameLength + 1);
     bool made = PathExists(AppendBackslash(path));
     if (made)
-        SetCurrentDirectoryA(name);
+        SetCurrentDirectoryW(Wide(name));
     FreeMem(path);
     return made;
 }

@@ -4,13 +4,14 @@
 #include "Prompts.h"
 
 #include "../common/SFXmisc.h"
+#include "../common/WideText.h"
 #include "../resources/resource.h"
 
 static void SetRadio(int id, WPARAM state)
 {
     // Check-state messages, not clicks: the main dialog's own command
     // handling must not run; the policy is set here.
-    SendDlgItemMessageA(MainDialogWindow, id, BM_SETCHECK, state, 0);
+    SendDlgItemMessageW(MainDialogWindow, id, BM_SETCHECK, state, 0);
 }
 
 INT_PTR CALLBACK FileExistProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
@@ -19,12 +20,12 @@ INT_PTR CALLBACK FileExistProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     case WM_INITDIALOG: {
         static const char question[] = "...가(은) 이미 존재합니다, 겹쳐쓸까요?";
         // ExistingName is a file-name part: at most 255 characters.
-        char text[256 + sizeof question];
-        uint32_t n = ExistingName.Length < 256 ? ExistingName.Length : 255;
+        char text[255 * Utf8PerUnit + sizeof question];
+        uint32_t n = SmallerOf((int32_t)ExistingName.Length, 255 * Utf8PerUnit);
         memcpy(text, ExistingName.Data, n);
         memcpy(text + n, question, sizeof question);
         CentreWindow(dialog);
-        SetDlgItemTextA(dialog, IDC_PROMPT_TEXT, text);
+        SetWindowUtf8(GetDlgItem(dialog, IDC_PROMPT_TEXT), text);
         return 0;
     }
     case WM_COMMAND: {
@@ -32,7 +33,7 @@ INT_PTR CALLBACK FileExistProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
         if (id != IDOK && id != IDCANCEL)
             return 0;
         bool yes = id == IDOK;
-        if (SendDlgItemMessageA(dialog, IDC_DONT_ASK, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+        if (SendDlgItemMessageW(dialog, IDC_DONT_ASK, BM_GETCHECK, 0, 0) == BST_CHECKED) {
             SetRadio(IDC_OVERWRITE_ASK, BST_UNCHECKED);
             SetRadio(yes ? IDC_OVERWRITE_ALL : IDC_OVERWRITE_NEVER, BST_CHECKED);
             OverwritePolicy = yes ? OverwriteAll : OverwriteNever;
@@ -59,8 +60,15 @@ INT_PTR CALLBACK PasswdProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     case WM_COMMAND:
         // Only OK (or Enter) leaves: Esc, command 2, is ignored.
         if (LOWORD(wParam) == IDOK) {
-            PasswordLength = GetDlgItemTextA(dialog, IDC_PROMPT_TEXT, PasswordBuffer,
-                                             PasswordBufferSize);
+            // The keys come from the password's bytes in code page 949, as
+            // archives made on Korean Windows have them.
+            wchar_t typed[PasswordBufferSize];
+            char bytes[PasswordBufferSize * 2];
+            typed[0] = 0;
+            GetDlgItemTextW(dialog, IDC_PROMPT_TEXT, typed, PasswordBufferSize);
+            int n = WideCharToMultiByte(949, 0, typed, -1, bytes, sizeof bytes, NULL, NULL);
+            PasswordLength = SmallerOf(n > 0 ? n - 1 : 0, PasswordBufferSize - 1);
+            memcpy(PasswordBuffer, bytes, (size_t)PasswordLength);
             PasswordBuffer[PasswordLength] = 0;
             EndDialog(dialog, 1);
         }
@@ -71,10 +79,10 @@ INT_PTR CALLBACK PasswdProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 
 void AskFileExists()
 {
-    DialogBoxParamA(GetModuleHandleA(NULL), "FileExist", NULL, FileExistProc, 0);
+    DialogBoxParamW(GetModuleHandleW(NULL), L"FileExist", NULL, FileExistProc, 0);
 }
 
 void AskPassword()
 {
-    DialogBoxParamA(GetModuleHandleA(NULL), "PASSWD", NULL, PasswdProc, 0);
+    DialogBoxParamW(GetModuleHandleW(NULL), L"PASSWD", NULL, PasswdProc, 0);
 }

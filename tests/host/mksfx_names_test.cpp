@@ -35,6 +35,10 @@ TEST(BuilderNames, ConvertedToCodePage949WithSlashes)
     EXPECT_EQ(ArchiveName(u8"\uac00/\ub098.txt"), "\xB0\xA1/\xB3\xAA.txt");
     // Harmless spellings are tidied rather than refused.
     EXPECT_EQ(ArchiveName("./a//b/./c"), "a/b/c");
+    // What code page 949 cannot hold becomes '_', one for each character
+    // (the Unicode Path field carries the real name).
+    EXPECT_EQ(ArchiveName(u8"R\u00e9sum\u00e9.txt"), "R_sum_.txt");
+    EXPECT_EQ(ArchiveName(u8"\u7b80\u4eec/\ud55c\U0001F600.txt"), "__/\xC7\xD1_.txt");
 }
 
 TEST(BuilderNames, UnsafeNamesAreRefusedByName)
@@ -57,8 +61,11 @@ TEST(BuilderNames, UnsafeNamesAreRefusedByName)
         {"CON", "Windows device"},
         {"sub/nul.txt", "Windows device"},
         {"LPT1.log", "Windows device"},
-        {u8"caf\u00e9.txt", "cannot be written in code page 949"},
         {"\xff\xfe.txt", "cannot be written in code page 949"},   // not UTF-8 at all
+        {"caf\xc3.txt", "not UTF-8"},
+        {"\xed\xa0\x80.txt", "not UTF-8"},                      // a surrogate
+        {u8"COM\u00b9.txt", "Windows device"},                   // as the stub judges
+        {"CONIN$", "Windows device"},
         {"", "empty name"},
         {"./", "empty name"},
     };
@@ -78,6 +85,12 @@ TEST(BuilderNames, LengthLimitIsInCodePage949Bytes)
         hangul += u8"\ud55c";   // 2 bytes each in code page 949, 3 in UTF-8
     EXPECT_EQ(Refusal(hangul + "x"), "");
     EXPECT_NE(Refusal(hangul + "xy").find("longer than 255 bytes"), std::string::npos);
+    // An approximated name counts UTF-16 units, as the stub's path does.
+    std::string emoji;
+    for (int i = 0; i < 127; i++)
+        emoji += u8"\U0001F600";
+    EXPECT_EQ(Refusal(emoji + "x"), "");
+    EXPECT_NE(Refusal(emoji + "xy").find("longer than 255 UTF-16 units"), std::string::npos);
 }
 
 TEST(BuilderNames, DuplicatesAsWindowsSeesThem)
@@ -87,6 +100,7 @@ TEST(BuilderNames, DuplicatesAsWindowsSeesThem)
         for (const std::string &n : names) {
             mksfx::Entry e;
             e.Utf8Name = n;
+            e.Name = ArchiveName(n);
             v.push_back(std::move(e));
         }
         return v;
@@ -114,7 +128,13 @@ TEST(BuilderNames, DuplicatesAsWindowsSeesThem)
         {u8"\u00c6", u8"\u00e6", "same name"},                          // Latin-1 ae
         {u8"\u0141", u8"\u0142", "same name"},                          // L with stroke
         {u8"\u2160", u8"\u2170", "same name"},                          // Roman numeral one
+        {u8"\u01cd.txt", u8"\u01ce.txt", "same name"},                // Latin A with caron
+        {u8"\u1f08", u8"\u1f00", "same name"},                        // Greek alpha with psili
+        {u8"\u2c80", u8"\u2c81", "same name"},                        // Coptic alfa
         {"tool", "TOOL/x.dll", "\"TOOL/x.dll\" puts a file in \"tool\""},
+        // Approximations that meet, or meet a real name.
+        {u8"R\u00e9sum\u00e9.txt", "r_sum_.TXT", "are both stored as \"r_sum_.TXT\""},
+        {u8"\u7b80.txt", u8"\u4eec.txt", "both stored as \"_.txt\""},
     };
     for (const Case &c : same) {
         std::string why = refusal({c.first, "other", c.second});
@@ -223,10 +243,18 @@ TEST_F(BuilderWalk, BadNamesOnDiskAreRefused)
     EXPECT_NE(r.Output.find("\"b/what?.txt\""), std::string::npos) << r.Output;
     unlink((in + "/b/what?.txt").c_str());
 
+    // A name code page 949 cannot hold is packed: '_' for what it cannot
+    // hold, and the Unicode Path field that the stub reads beside it.  A
+    // real name that meets the approximation is refused.
     scratch.Write(u8"in/\u00e9t\u00e9.txt", std::string("x"));
     r = Mksfx({"-o", out, in});
+    EXPECT_EQ(r.Code, 0) << r.Output;
+    std::string info = Mksfx({"--info", out}).Output;
+    EXPECT_NE(info.find(u8" \u00e9t\u00e9.txt"), std::string::npos) << info;
+    scratch.Write("in/_T_.txt", std::string("y"));
+    r = Mksfx({"-o", out, in});
     EXPECT_EQ(r.Code, 1);
-    EXPECT_NE(r.Output.find(u8"code page 949: \"\u00e9t\u00e9.txt\""), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("both stored as"), std::string::npos) << r.Output;
 }
 
 TEST_F(BuilderWalk, OutputInsideTheInputIsNotPackedIntoItself)

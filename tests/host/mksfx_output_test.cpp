@@ -116,14 +116,28 @@ TEST_F(BuilderOutput, VerifyCatchesWhatTheStubWouldFailOn)
     EXPECT_EQ(bad.Code, 1);
     EXPECT_NE(bad.Output.find("FAILED  text.txt"), std::string::npos) << bad.Output;
 
-    // The old by-hand recipe: zip stores the UTF-8 bytes of a Korean name,
-    // which the stub would show and create as code page 949 garbage.
+    // The old by-hand recipe: zip stores the UTF-8 bytes of a Korean name.
+    // Marked with flag bit 11 (zip in a UTF-8 locale) the stub reads them;
+    // unmarked (older tools, other locales) it would show and create them
+    // as code page 949 garbage.
     std::string recipe = scratch.Path() + "/recipe";
     mkdir(recipe.c_str(), 0755);
     scratch.Write(u8"recipe/\ud55c\uae00.txt", std::string("x"));
     ASSERT_EQ(Shell("cd " + Quote(recipe) + " && zip -qr ../payload.zip . && cd .. && head -c 38912 " + Quote(out) +
                     " > recipe.exe && cat payload.zip >> recipe.exe && zip -qA recipe.exe").Code, 0);
-    bad = Mksfx({"--verify", scratch.Path() + "/recipe.exe"});
+    std::string recipeExe = scratch.Path() + "/recipe.exe";
+    // Flag bit 11 of the entry's local and central headers set or cleared,
+    // whatever the zip at hand did.
+    auto mark = [&](bool utf8) {
+        return Shell(std::string("python3 -c \"import sys; p = sys.argv[1]; d = bytearray(open(p, 'rb').read())\n"
+                                 "for sig, at in ((b'PK\\x03\\x04', 7), (b'PK\\x01\\x02', 9)):\n"
+                                 "    i = d.find(sig, 38912) + at; d[i] = ") +
+                     (utf8 ? "d[i] | 8" : "d[i] & 0xF7") + "\nopen(p, 'wb').write(d)\" " + Quote(recipeExe)).Code;
+    };
+    ASSERT_EQ(mark(true), 0);
+    EXPECT_EQ(Mksfx({"--verify", recipeExe}).Code, 0);
+    ASSERT_EQ(mark(false), 0);
+    bad = Mksfx({"--verify", recipeExe});
     EXPECT_EQ(bad.Code, 1);
     EXPECT_NE(bad.Output.find("not in code page 949"), std::string::npos) << bad.Output;
 

@@ -7,6 +7,9 @@
 #include "archive/EntryNames.h"
 #include "common/Memory.h"
 #include "common/SFXmisc.h"
+#include "support/SfxArchive.h"
+
+#include <zlib.h>
 
 static std::string NamePart(const char *s)
 {
@@ -100,7 +103,7 @@ TEST(EntryNames, RefusedWhereWindowsWouldLeaveTheFolderOrReachADevice)
         "../up", "a/../../b", "a\\.. \\b", "a/.../b", "..", ". .",           // parents
         "/root", "\\x", "\\\\server\\share\\x", "C:x", "c:\\x", "f.txt:ads", // roots, streams
         "NUL", "nul.txt", "sub/aux.dat", "CON", "Com1.log", "lpt9 .x", "prn..", "LPT0",
-        "conin$", "CONOUT$.txt", "COM\xA9\xF6", "a/Lpt\xA9\xF8.z/b",          // devices
+        "conin$", "CONOUT$.txt", "COM\xC2\xB9", "a/Lpt\xC2\xB3.z/b", "com\xC2\xB2.txt", // devices
         "w*.txt", "q?", "say\"hi\"", "a<b", "a>b", "pi|pe", "c\x01", "tab\t", "\x1F",
     };
     for (const char *name : refused)
@@ -108,7 +111,8 @@ TEST(EntryNames, RefusedWhereWindowsWouldLeaveTheFolderOrReachADevice)
     const char *const allowed[] = {
         "a.txt", "dir/sub/file", "dir\\file", "a/..b/c..d/x.y", "CONFIG.SYS", "nul_", "com10",
         "lpt", "COMx", "console.txt", "a.nul", "auxiliary/x", "com1x.txt", ".hidden", "x/./y",
-        "\xB0\xA1\xB3\xAA.txt", "\xB9\xAE\x5C\xC0\xDA", "dir/",
+        "\xB0\xA1\xB3\xAA.txt", "\xB9\xAE\x5C\xC0\xDA", "dir/", "COM\xC2\xB4", "R\xC3\xA9sum\xC3\xA9.txt",
+        "\xEF\xBC\x8E\xEF\xBC\x8E/x", "\xF0\x9F\x98\x80.txt",   // superscript 4, fullwidth dots, emoji
     };
     for (const char *name : allowed)
         EXPECT_FALSE(IsUnsafeName(name)) << name;
@@ -131,4 +135,56 @@ TEST(EntryNames, TargetPathJoinsWithOneBackslash)
         EXPECT_STREQ(path, c.path);
         FreeMem(path);
     }
+}
+
+// The name an entry is used under: the Unicode Path field when its CRC-32
+// matches the stored name, flag bit 11 for UTF-8, code page 949 otherwise;
+// and the name rule judges that name, not the stored one.
+TEST(EntryNames, UsedNameComesFromTheUnicodePathFieldBit11OrCodePage949)
+{
+    EnsureCrcTable();
+    auto field = [](const std::string &stored, const std::string &utf8, int version, uint32_t crcFix) {
+        uint32_t crc = (uint32_t)crc32(0, (const Bytef *)stored.data(), (uInt)stored.size()) ^ crcFix;
+        std::string f = "up";
+        f[0] = 0x75, f[1] = 0x70;
+        uint16_t size = (uint16_t)(5 + utf8.size());
+        f += (char)(size & 255);
+        f += (char)(size >> 8);
+        f += (char)version;
+        for (int i = 0; i < 4; i++)
+            f += (char)(crc >> (8 * i));
+        return f + utf8;
+    };
+    const std::string other = std::string("\x0A\x00\x04\x00", 4) + "abcd";   // an NTFS-like field first
+    const struct {
+        const char *what;
+        std::string stored;
+        uint16_t flags;
+        std::string extra, used;
+        bool unsafe;
+    } cases[] = {
+        {"cp949", "\xB0\xA1\xB3\xAA.txt", 0, "", "\xEA\xB0\x80\xEB\x82\x98.txt", false},
+        {"bit 11", "R\xC3\xA9sum\xC3\xA9.txt", 0x800, "", "R\xC3\xA9sum\xC3\xA9.txt", false},
+        {"bad UTF-8", "\xC0\xAE\xC0\xAE/x\xED\xA0\x80", 0x800, "",
+         "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD/x\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", false},
+        {"field", "R_sum_.txt", 0, other + field("R_sum_.txt", "R\xC3\xA9sum\xC3\xA9.txt", 1, 0),
+         "R\xC3\xA9sum\xC3\xA9.txt", false},
+        {"stale field", "R_sum_.txt", 0, field("R_sum_.txt", "R\xC3\xA9sum\xC3\xA9.txt", 1, 1), "R_sum_.txt", false},
+        {"version 2", "R_sum_.txt", 0, field("R_sum_.txt", "R\xC3\xA9sum\xC3\xA9.txt", 2, 0), "R_sum_.txt", false},
+        {"cut field", "R_sum_.txt", 0, field("R_sum_.txt", "R\xC3\xA9sum\xC3\xA9.txt", 1, 0).substr(0, 12),
+         "R_sum_.txt", false},
+        {"field climbs", "__/evil", 0, field("__/evil", "../evil", 1, 0), "../evil", true},
+        {"field device", "COM_", 0, field("COM_", "COM\xC2\xB9", 1, 0), "COM\xC2\xB9", true},
+        {"cp949 device", "COM\xA9\xF6.log", 0, "", "COM\xC2\xB9.log", true},
+    };
+    for (const auto &c : cases) {
+        Text name = {0, 0};
+        FixedTextToString(name, c.stored.data(), (uint32_t)c.stored.size());
+        EntryNameToUtf8(name, c.flags, (const uint8_t *)c.extra.data(), (uint32_t)c.extra.size());
+        EXPECT_EQ(std::string(name.Data, name.Length), c.used) << c.what;
+        EXPECT_EQ(IsUnsafeName(name.Data), c.unsafe) << c.what;
+        TextFree(name);
+    }
+    // Path limits count UTF-16 units: a Hangul syllable is one, an emoji two.
+    EXPECT_EQ(Utf16Units("a\xEA\xB0\x80\xF0\x9F\x98\x80"), 4u);
 }

@@ -6,6 +6,8 @@
 
 #include "e2e_support.h"
 
+#include <algorithm>
+
 using namespace e2e;
 
 namespace {
@@ -43,11 +45,11 @@ std::string CurrentFolder()
 bool Pack(const std::string &dir, const std::string &options)
 {
     std::string src = dir + "\\src";
-    CreateDirectoryA(src.c_str(), NULL);
+    drv::MakeFolder(src);
     for (const SourceFile &f : SourceFiles()) {
         size_t slash = f.name.find('\\');
         if (slash != std::string::npos)
-            CreateDirectoryA((src + "\\" + f.name.substr(0, slash)).c_str(), NULL);
+            drv::MakeFolder(src + "\\" + f.name.substr(0, slash));
         if (!drv::WriteFileBytes(src + "\\" + f.name, f.data))
             return false;
     }
@@ -96,10 +98,7 @@ void Extract(const std::string &dir, const char *password)
         CHECK(prompt != NULL);
         if (!prompt)
             return;
-        SetDlgItemTextA(prompt, 101, password);
-        wchar_t wide[80] = L"";
-        MultiByteToWideChar(CP_ACP, 0, password, -1, wide, 80);
-        SendMessageW(GetDlgItem(prompt, 101), WM_SETTEXT, 0, (LPARAM)wide);
+        SendMessageW(GetDlgItem(prompt, 101), WM_SETTEXT, 0, (LPARAM)drv::Wide949(password).c_str());
         drv::Press(prompt, IDOK);
     }
     CHECK(sfx.Box(DoneCaption, DoneText, 30000));
@@ -135,24 +134,46 @@ TEST_CASE(WindowsBuilderVerifiesItsOwnFile)
     CHECK(drv::WaitExit(wrong, 60000) == 1);
 }
 
-TEST_CASE(WindowsBuilderRefusesNamesOutsideCodePage949)
+TEST_CASE(WindowsBuilderPacksNamesBeyondCodePage949)
 {
-    // Made through the wide API: the name exists on disk, but the stub,
-    // which works in code page 949, could never create it.
-    std::string dir = Scratch("builder_refuse");
+    // French, Chinese and emoji names, made through the wide API: stored as
+    // code page 949 approximations beside their Unicode Path fields, listed
+    // and created by the stub under their own names.  A real name that
+    // meets an approximation is refused.
+    std::string dir = Scratch("builder_unicode");
     std::string src = dir + "\\src";
-    CreateDirectoryA(src.c_str(), NULL);
-    drv::WriteFileBytes(src + "\\fine.txt", "fine");
-    wchar_t wide[MAX_PATH] = L"";
-    MultiByteToWideChar(CP_ACP, 0, (src + "\\").c_str(), -1, wide, MAX_PATH);
-    wcscat(wide, L"caf\x00E9.txt");
-    HANDLE h = CreateFileW(wide, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    CHECK(h != INVALID_HANDLE_VALUE);
-    CloseHandle(h);
+    drv::MakeFolder(src);
+    std::wstring wsrc = drv::Wide949(src) + L"\\";
+    const std::wstring names[] = {L"caf\x00E9.txt", L"\x7B80\x4F53\x4E2D\x6587.txt", L"smile\xD83D\xDE00.txt",
+                                  L"\xD55C\xAE00.txt"};
+    for (const std::wstring &n : names)
+        CHECK(drv::WriteFileBytes(wsrc + n, drv::Narrow949(n) + " inside"));
     std::string builder = CurrentFolder() + "\\tools\\mksfx.exe";
-    drv::Process p = drv::Start("\"" + builder + "\" -o \"" + dir + "\\setup.exe\" \"" + src + "\"", dir);
-    CHECK(drv::WaitExit(p, 60000) == 1);
-    CHECK(!drv::FileExists(dir + "\\setup.exe"));
+    drv::Process p = drv::Start("\"" + builder + "\" -q -o \"" + dir + "\\setup.exe\" --folder \"" + dir +
+                                "\\out\" --sorted \"" + src + "\"", dir);
+    CHECK(drv::WaitExit(p, 60000) == 0);
+
+    Sfx sfx;
+    sfx.process = drv::Start("\"" + dir + "\\setup.exe\"", dir);
+    if (!sfx.process.handle || !sfx.WaitMain()) {
+        CHECK(!"main dialog");
+        return;
+    }
+    std::vector<std::wstring> items = sfx.WideItems(SortedList);
+    CHECK(items.size() == 4);
+    for (const std::wstring &n : names)
+        CHECK(std::find(items.begin(), items.end(), n) != items.end());
+    sfx.Press(IDOK);
+    CHECK(sfx.Box(DoneCaption, DoneText, 30000));
+    CHECK(sfx.Exit() == 0);
+    std::wstring out = drv::Wide949(dir) + L"\\out\\";
+    for (const std::wstring &n : names)
+        CHECK(drv::ReadFileText(out + n) == drv::Narrow949(n) + " inside");
+
+    CHECK(drv::WriteFileBytes(src + "\\CAF_.TXT", "real"));
+    drv::Process twin = drv::Start("\"" + builder + "\" -o \"" + dir + "\\twin.exe\" \"" + src + "\"", dir);
+    CHECK(drv::WaitExit(twin, 60000) == 1);
+    CHECK(!drv::FileExists(dir + "\\twin.exe"));
 }
 
 TEST_CASE(PasswordFromTheEnvironmentIsReadWide)

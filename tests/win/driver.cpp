@@ -1,8 +1,27 @@
 #include "driver.h"
 
 #include <stdio.h>
+#include <wchar.h>
 
 namespace drv {
+
+std::wstring Wide949(const std::string &text)
+{
+    int n = MultiByteToWideChar(949, 0, text.c_str(), -1, NULL, 0);
+    std::wstring w(n > 0 ? n : 1, L'\0');
+    MultiByteToWideChar(949, 0, text.c_str(), -1, &w[0], n);
+    w.resize(wcslen(w.c_str()));
+    return w;
+}
+
+std::string Narrow949(const std::wstring &text)
+{
+    int n = WideCharToMultiByte(949, 0, text.c_str(), -1, NULL, 0, NULL, NULL);
+    std::string s(n > 0 ? n : 1, '\0');
+    WideCharToMultiByte(949, 0, text.c_str(), -1, &s[0], n, NULL, NULL);
+    s.resize(strlen(s.c_str()));
+    return s;
+}
 
 namespace {
 struct Search {
@@ -68,11 +87,11 @@ HWND WaitDialogWithControl(DWORD processId, int controlId, DWORD timeoutMs)
 
 std::string WindowText(HWND w)
 {
-    char buf[4096];
+    wchar_t buf[4096];
     buf[0] = 0;
     // WM_GETTEXT works across processes for the standard controls.
-    SendMessageA(w, WM_GETTEXT, sizeof buf, (LPARAM)buf);
-    return buf;
+    SendMessageW(w, WM_GETTEXT, 4096, (LPARAM)buf);
+    return Narrow949(buf);
 }
 
 std::string ControlText(HWND dialog, int id)
@@ -98,14 +117,14 @@ void DismissBox(HWND box)
 
 Process Start(const std::string &commandLine, const std::string &folder)
 {
-    STARTUPINFOA si;
+    STARTUPINFOW si;
     PROCESS_INFORMATION pi;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
-    std::string cmd = commandLine;
+    std::wstring cmd = Wide949(commandLine), dir = Wide949(folder);
     Process p = {NULL, 0};
-    if (CreateProcessA(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL,
-                       folder.empty() ? NULL : folder.c_str(), &si, &pi)) {
+    if (CreateProcessW(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL,
+                       folder.empty() ? NULL : dir.c_str(), &si, &pi)) {
         CloseHandle(pi.hThread);
         p.handle = pi.hProcess;
         p.id = pi.dwProcessId;
@@ -132,8 +151,13 @@ int WaitExit(Process &p, DWORD timeoutMs)
 
 std::string ReadFileText(const std::string &path)
 {
+    return ReadFileText(Wide949(path));
+}
+
+std::string ReadFileText(const std::wstring &path)
+{
     std::string s;
-    FILE *f = fopen(path.c_str(), "rb");
+    FILE *f = _wfopen(path.c_str(), L"rb");
     if (!f)
         return s;
     char buf[65536];
@@ -146,7 +170,12 @@ std::string ReadFileText(const std::string &path)
 
 bool WriteFileBytes(const std::string &path, const std::string &bytes)
 {
-    FILE *f = fopen(path.c_str(), "wb");
+    return WriteFileBytes(Wide949(path), bytes);
+}
+
+bool WriteFileBytes(const std::wstring &path, const std::string &bytes)
+{
+    FILE *f = _wfopen(path.c_str(), L"wb");
     if (!f)
         return false;
     bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
@@ -155,28 +184,44 @@ bool WriteFileBytes(const std::string &path, const std::string &bytes)
 
 bool FileExists(const std::string &path)
 {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return FileExists(Wide949(path));
+}
+
+bool FileExists(const std::wstring &path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool MakeFolder(const std::string &path)
+{
+    return CreateDirectoryW(Wide949(path).c_str(), NULL) != 0;
+}
+
+static void RemoveTreeW(const std::wstring &path)
+{
+    WIN32_FIND_DATAW d;
+    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &d);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (!wcscmp(d.cFileName, L".") || !wcscmp(d.cFileName, L".."))
+                continue;
+            std::wstring p = path + L"\\" + d.cFileName;
+            if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTreeW(p);
+            else {
+                SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(p.c_str());
+            }
+        } while (FindNextFileW(h, &d));
+        FindClose(h);
+    }
+    RemoveDirectoryW(path.c_str());
 }
 
 void RemoveTree(const std::string &path)
 {
-    WIN32_FIND_DATAA d;
-    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &d);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            if (!strcmp(d.cFileName, ".") || !strcmp(d.cFileName, ".."))
-                continue;
-            std::string p = path + "\\" + d.cFileName;
-            if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(p);
-            else {
-                SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(p.c_str());
-            }
-        } while (FindNextFileA(h, &d));
-        FindClose(h);
-    }
-    RemoveDirectoryA(path.c_str());
+    // Wide, so that names beyond code page 949 go too.
+    RemoveTreeW(Wide949(path));
 }
 
 } // namespace drv

@@ -9,6 +9,12 @@
 
 namespace drv {
 
+// The tests' texts are code page 949 (their literals are compiled so); the
+// system's ANSI code page may be another (English or Japanese Windows), so
+// every text crosses to the system as UTF-16, converted with 949 named.
+std::wstring Wide949(const std::string &text);
+std::string Narrow949(const std::wstring &text);
+
 // Top-level, visible window of the process whose class is "#32770" (dialogs
 // and message boxes) and, when caption is not null, whose caption is exactly
 // that text.  Waits up to timeoutMs; null when none appeared.
@@ -38,10 +44,14 @@ Process Start(const std::string &commandLine, const std::string &folder = std::s
 // then terminated).
 int WaitExit(Process &p, DWORD timeoutMs = 15000);
 
-// Files
+// Files (paths in code page 949, or UTF-16 for names beyond it)
 std::string ReadFileText(const std::string &path);
+std::string ReadFileText(const std::wstring &path);
 bool WriteFileBytes(const std::string &path, const std::string &bytes);
+bool WriteFileBytes(const std::wstring &path, const std::string &bytes);
 bool FileExists(const std::string &path);
+bool FileExists(const std::wstring &path);
+bool MakeFolder(const std::string &path);
 // Removes a folder tree (test scratch space only).
 void RemoveTree(const std::string &path);
 

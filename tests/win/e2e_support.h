@@ -23,12 +23,11 @@ enum {
 
 // Texts of another process's windows.  Under Wine an ANSI LB_GETTEXT comes
 // back from another process cut to its first character; the wide messages
-// cross intact, and the tests convert to the ANSI code page here.
+// cross intact, and the tests convert to code page 949 here, whatever the
+// system's ANSI code page.
 inline std::string Narrow(const wchar_t *w)
 {
-    char buf[2048] = "";
-    WideCharToMultiByte(CP_ACP, 0, w, -1, buf, sizeof buf, NULL, NULL);
-    return buf;
+    return drv::Narrow949(w);
 }
 
 inline std::string TextOf(HWND w)
@@ -139,6 +138,18 @@ struct Sfx {
         }
         return items;
     }
+    // The items as UTF-16, for names beyond code page 949.
+    std::vector<std::wstring> WideItems(int list) const
+    {
+        std::vector<std::wstring> items;
+        int n = (int)Send(list, LB_GETCOUNT);
+        for (int i = 0; i < n; i++) {
+            wchar_t buf[600] = L"";
+            SendMessageW(Control(list), LB_GETTEXT, i, (LPARAM)buf);
+            items.push_back(buf);
+        }
+        return items;
+    }
     std::vector<int> Selected(int list) const
     {
         std::vector<int> sel;
@@ -151,9 +162,7 @@ struct Sfx {
 
     void SetFolder(const std::string &text) const
     {
-        wchar_t w[1024] = L"";
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, w, 1024);
-        SendMessageW(Control(FolderField), WM_SETTEXT, 0, (LPARAM)w);
+        SendMessageW(Control(FolderField), WM_SETTEXT, 0, (LPARAM)drv::Wide949(text).c_str());
     }
     void Press(int id) const { drv::Press(main, id); }
 

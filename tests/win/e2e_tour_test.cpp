@@ -1,6 +1,8 @@
 // A tour of everything the stub shows a user: both kinds of main dialog,
 // the two prompts, the folder selection dialog and the result messages,
-// each checked for its Korean texts.  With SFX_SHOTS set in the environment
+// each checked for its Korean texts, and names beyond code page 949.  It
+// also runs under English and Japanese system locales (see CMakeLists.txt):
+// the same texts and files must come out whatever the ANSI code page.  With SFX_SHOTS set in the environment
 // it also stops at every sight and asks scripts/screenshots.sh for a picture
 // (request file C:\sfx_shots\request.txt: name and screen rectangle; the
 // script deletes it when the picture is taken).
@@ -15,7 +17,8 @@ static bool ShotsWanted()
     return GetEnvironmentVariableA("SFX_SHOTS", NULL, 0) > 0;
 }
 
-// Asks for a picture of the union of the windows' rectangles.
+// Asks for a picture of the union of the windows' rectangles; a value of
+// SFX_SHOTS other than 1 is put in front of the picture's name.
 static void Shot(const char *name, HWND a, HWND b = NULL)
 {
     if (!ShotsWanted() || !a)
@@ -27,8 +30,10 @@ static void Shot(const char *name, HWND a, HWND b = NULL)
         UnionRect(&r, &r, &rb);
     CreateDirectoryA("C:\\sfx_shots", NULL);
     char line[200];
-    sprintf(line, "%s %ld %ld %ld %ld\n", name, r.left, r.top, r.right - r.left,
-            r.bottom - r.top);
+    char prefix[32] = "";
+    GetEnvironmentVariableA("SFX_SHOTS", prefix, sizeof prefix);
+    sprintf(line, "%s%s %ld %ld %ld %ld\n", strcmp(prefix, "1") ? prefix : "", name, r.left, r.top,
+            r.right - r.left, r.bottom - r.top);
     drv::WriteFileBytes("C:\\sfx_shots\\request.tmp", line);
     MoveFileA("C:\\sfx_shots\\request.tmp", "C:\\sfx_shots\\request.txt");
     for (int i = 0; i < 300 && drv::FileExists("C:\\sfx_shots\\request.txt"); i++)
@@ -150,8 +155,8 @@ TEST_CASE(ArchiveWithoutEntriesAndItsMessage)
 TEST_CASE(BrowseOpensTheFolderDialogAndCancelKeepsTheField)
 {
     std::string dir = Scratch("tour_browse");
-    CreateDirectoryA((dir + "\\문서").c_str(), NULL);
-    CreateDirectoryA((dir + "\\사진").c_str(), NULL);
+    drv::MakeFolder(dir + "\\문서");
+    drv::MakeFolder(dir + "\\사진");
     Sfx sfx;
     zm::Settings s;
     s.folder = dir;
@@ -169,7 +174,7 @@ TEST_CASE(BrowseOpensTheFolderDialogAndCancelKeepsTheField)
         CHECK(made != NULL);
         if (made) {
             CHECK_TEXT(TextOf(made), "서브디렉토리 만들기");
-            SendDlgItemMessageA(made, 3002, WM_SETTEXT, 0, (LPARAM) "새 폴더");
+            SendDlgItemMessageW(made, 3002, WM_SETTEXT, 0, (LPARAM)L"\xC0C8 \xD3F4\xB354");
             Shot("folder-new", made, select);
             drv::Press(made, IDCANCEL);
             CHECK(Eventually([&] { return !IsWindow(made); }));
@@ -181,4 +186,66 @@ TEST_CASE(BrowseOpensTheFolderDialogAndCancelKeepsTheField)
     CHECK(sfx.MainAlive());
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
+}
+
+// Names from flag bit 11 and the Unicode Path field are listed, sorted and
+// written as UTF-16; a stale field leaves the code page 949 name; the name
+// rule judges the name actually used.
+TEST_CASE(NamesBeyondCodePage949AndUnsafeOnes)
+{
+    std::string dir = Scratch("tour_unicode");
+    auto named = [](const std::string &stored, const std::string &path, uint16_t flags = 0) {
+        zm::Entry e = File(stored, "data of " + stored);
+        e.unicodePath = path;
+        e.flags = flags;
+        return e;
+    };
+    zm::Entry stale = named("한글.txt", u8"wrong.txt");
+    stale.staleUnicodePath = true;
+    std::vector<zm::Entry> entries = {
+        named(u8"R\u00e9sum\u00e9/na\u00efve.txt", "", 0x800),
+        named("__.txt", u8"\u7b80\u4f53.txt"),
+        named("smile_.txt", u8"smile\U0001F600.txt"),
+        stale,
+        named("__/escape.txt", u8"../escape.txt"),
+        named(u8"sub/COM\u00b9.txt", "", 0x800),
+    };
+    Sfx sfx;
+    zm::Settings s;
+    s.folder = dir + "\\out";
+    s.flags2 = 0x04;
+    CHECK(sfx.Start(dir, s, entries));
+    if (!sfx.main)
+        return;
+    // The Korean locale's order, on every system.
+    std::vector<std::wstring> want = {L"../escape.txt", L"R\x00E9sum\x00E9/na\x00EFve.txt",
+                                      L"smile\xD83D\xDE00.txt", L"sub/COM\x00B9.txt",
+                                      L"\x7B80\x4F53.txt", L"\xD55C\xAE00.txt"};
+    std::vector<std::wstring> items = sfx.WideItems(SortedList);
+    CHECK(items == want);
+    for (const std::wstring &i : items)
+        printf("  item: %s\n", drv::Narrow949(i).c_str());
+    sfx.Press(IDOK);
+    // Two boxes of one caption: the first must be gone before the second
+    // is looked for.
+    for (const char *name : {"../escape.txt", "sub/COM\xA9\xF6.txt"}) {
+        HWND box = sfx.WaitOther("잘못된 파일이름.");
+        CHECK(box != NULL);
+        if (!box)
+            return;
+        CHECK_TEXT(TextOf(GetDlgItem(box, 0xFFFF)), name);
+        drv::DismissBox(box);
+        CHECK(Eventually([&] { return !IsWindow(box); }));
+    }
+    CHECK(sfx.Box(FailCaption, FailText));
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
+    std::wstring out = drv::Wide949(dir) + L"\\out\\";
+    CHECK(drv::ReadFileText(out + L"R\x00E9sum\x00E9\\na\x00EFve.txt") == u8"data of R\u00e9sum\u00e9/na\u00efve.txt");
+    CHECK(drv::ReadFileText(out + L"\x7B80\x4F53.txt") == "data of __.txt");
+    CHECK(drv::ReadFileText(out + L"smile\xD83D\xDE00.txt") == "data of smile_.txt");
+    CHECK(drv::ReadFileText(dir + "\\out\\한글.txt") == "data of 한글.txt");
+    CHECK(!drv::FileExists(dir + "\\escape.txt"));
+    CHECK(!drv::FileExists(dir + "\\out\\__"));
+    CHECK(!drv::FileExists(dir + "\\out\\sub"));
 }

@@ -287,7 +287,7 @@ TEST_CASE(OverlongPathsFailAtCreationWithoutOverrun)
     // A target folder longer than a run accepts is refused whole, never
     // cut to the name of another folder.
     folder = Target("toolong") + "\\" + std::string(200, 'f') + "\\" + std::string(60, 'g');
-    folder.resize(TargetFolderSize - 2);
+    folder.resize(TargetFolderUnits - 2);
     strcpy(TargetFolder, folder.c_str());
     UseArchive({Stored("a.txt", "a")});
     ListRun(IDC_LIST_UNSORTED);

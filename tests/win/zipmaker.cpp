@@ -72,7 +72,15 @@ std::string Archive(const std::vector<Entry> &entries, uint32_t base)
     for (const Entry &e : entries) {
         uint32_t crc = Crc32(e.data) ^ (e.badCrc ? 0x1234u : 0u);
         std::string body = e.method == 8 ? Deflate(e.data) : e.data;
-        uint16_t flags = e.descriptor ? 0x0008 : 0;
+        uint16_t flags = (e.descriptor ? 0x0008 : 0) | e.flags;
+        std::string extra;
+        if (!e.unicodePath.empty()) {
+            Put16(extra, 0x7075);
+            Put16(extra, 5 + (uint32_t)e.unicodePath.size());
+            extra += (char)1;
+            Put32(extra, Crc32(e.name) ^ (e.staleUnicodePath ? 1u : 0u));
+            extra += e.unicodePath;
+        }
         if (!e.password.empty()) {
             flags |= 1;
             Keys k;
@@ -98,8 +106,8 @@ std::string Archive(const std::vector<Entry> &entries, uint32_t base)
         Put32(h, e.streamed ? 0 : (uint32_t)body.size());
         Put32(h, e.streamed ? 0 : (uint32_t)e.data.size());
         Put16(h, (uint32_t)e.name.size());
-        Put16(h, 0);
-        out += h + e.name + body;
+        Put16(h, (uint32_t)extra.size());
+        out += h + e.name + extra + body;
         if (e.descriptor) {
             Put32(out, 0x08074B50);
             Put32(out, crc);
@@ -115,7 +123,7 @@ std::string Archive(const std::vector<Entry> &entries, uint32_t base)
         Put16(c, 0);   // internal attributes
         Put32(c, 0);   // external attributes
         Put32(c, offset);
-        central += c + e.name;
+        central += c + e.name + extra;
     }
     uint32_t cdOffset = base + (uint32_t)out.size();
     out += central;
