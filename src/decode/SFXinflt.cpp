@@ -280,6 +280,7 @@ static bool ReadPastEnd() { return BitCount < 8 * InputOverrun; }
 static DecodeEntry *TableSpace;
 static DecodeEntry *TableSpaceTop;
 static DecodeEntry *TableSpaceEnd;
+static uint8_t *DecodeMemory;       // see Inflate
 
 static DecodeEntry *AllocateTable(unsigned slots)
 {
@@ -892,8 +893,14 @@ void Inflate()
     BitBuffer = 0;
     InputOverrun = 0;
     WindowFilled = false;
-    // One allocation per entry: input, window, then the space for tables.
-    InputBuffer = (uint8_t *)GetMem(2 * WindowSize + TableSpaceSlots * sizeof(DecodeEntry));
+    // Input, window and table space are one block, allocated by the first
+    // entry and kept for the run: under Wine a heap block of this size
+    // allocated and freed per entry cost a small entry more than its
+    // decoding.  Nothing carries over: the input is refilled, the window's
+    // old bytes are never read (WindowFilled) and the tables are rebuilt.
+    if (!DecodeMemory)
+        DecodeMemory = (uint8_t *)GetMem(2 * WindowSize + TableSpaceSlots * sizeof(DecodeEntry));
+    InputBuffer = DecodeMemory;
     Window = InputBuffer + WindowSize;
     TableSpace = TableSpaceTop = (DecodeEntry *)(Window + WindowSize);
     TableSpaceEnd = TableSpace + TableSpaceSlots;
@@ -910,7 +917,6 @@ void Inflate()
     ReleaseDecodeTables(FixedDistanceChain);
     FixedLiteralTable = FixedDistanceTable = 0;
     FixedLiteralChain = FixedDistanceChain = 0;
-    FreeMem(InputBuffer);
     InputBuffer = Window = 0;
     TableSpace = TableSpaceTop = TableSpaceEnd = 0;
 }
