@@ -703,20 +703,40 @@ HOT_LOOP static int DecodeFast(const DecodeEntry *tl, const DecodeEntry *td, uns
             REFILL_WORD();
         dist = t->Value + (b & BitMask[op]);
         CONSUME_BITS(op);
+        const uint8_t *from = out - dist;
         if (dist > (unsigned)(out - Window)) {
-            // The source lies before this portion of the window.  The
-            // state goes back for the call and comes back from it, so that
-            // nothing is kept across it; the copy cannot fill the window.
-            STORE_WORD();
-            CopyAround(n, dist);
-            b = BitBuffer;
-            k = BitCount;
-            in = InputBuffer + InputPosition;
-            out = Window + WindowPosition;
+            if (!WindowFilled) {
+                // Before the entry's first byte: zeros, CopyAround's case.
+                // The state goes back for the call and comes back from it,
+                // so that nothing is kept across it; the copy cannot fill
+                // the window.
+                STORE_WORD();
+                CopyAround(n, dist);
+                b = BitBuffer;
+                k = BitCount;
+                in = InputBuffer + InputPosition;
+                out = Window + WindowPosition;
+                continue;
+            }
+            // The source lies in the previous portion, at the window's end
+            // (at or after out: a forward copy reads each byte before it is
+            // overwritten), and may go on at its start.
+            from += WindowSize;
+            unsigned e = (unsigned)(Window + WindowSize - from);
+            if (e < n) {
+                // Rare: the source runs across the window's end.
+                n -= e;
+                do
+                    *out++ = *from++;
+                while (--e);
+                from = Window;
+            }
+            CopyMatch(out, from, n);
+            out += n;
             continue;
         }
         // The source lies in this portion of the window.
-        CopyMatch(out, out - dist, n);
+        CopyMatch(out, from, n);
         out += n;
     }
     result = NextSymbol;
