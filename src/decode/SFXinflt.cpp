@@ -631,7 +631,7 @@ done:
 // data cannot be in the buffer (they come in only once InputBuffer is used
 // up).  Returns at the end of the block, at bad data, or with NextSymbol
 // when a symbol comes near an end.  The loop keeps nothing across a call
-// (it makes one only for a match from before the window's position 0), so
+// (it makes one only for a match from before the entry's first byte), so
 // that the bit buffer, its count and both positions can stay in registers:
 // a 32-bit build has few to spare.
 //
