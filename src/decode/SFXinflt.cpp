@@ -61,6 +61,9 @@ const uint8_t CodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12
 
 enum { MaxCodeBits = 16, MaxSymbols = 288 };
 
+// Slots of table space per entry (see AllocateTable).
+enum { TableSpaceSlots = 2048 };
+
 // ---------------------------------------------------------------------------
 // Decoder state: one entry is decoded at a time.
 
@@ -266,12 +269,40 @@ static bool ReadPastEnd() { return BitCount < 8 * InputOverrun; }
 // ---------------------------------------------------------------------------
 // Decoding tables.
 
+// While an entry is decoded, its tables are carved from the end of the
+// entry's one allocation (TableSpaceTop up to TableSpaceEnd) instead of one
+// heap block each: a small entry spent as much time in the heap as in
+// decoding.  Tables live last in, first out (a block's tables go before the
+// next block's are built; the fixed ones, built by a fixed block, last the
+// entry), so releasing a table gives back the space from it upwards.  A
+// table that does not fit comes from the heap as before; outside Inflate
+// there is no space and every table does.
+static DecodeEntry *TableSpace;
+static DecodeEntry *TableSpaceTop;
+static DecodeEntry *TableSpaceEnd;
+static uint8_t *DecodeMemory;       // see Inflate
+
+static DecodeEntry *AllocateTable(unsigned slots)
+{
+    DecodeEntry *q = TableSpaceTop;
+    if ((unsigned)(TableSpaceEnd - q) >= slots) {
+        TableSpaceTop = q + slots;
+        return q;
+    }
+    return (DecodeEntry *)GetMem(slots * sizeof(DecodeEntry));
+}
+
 void ReleaseDecodeTables(DecodeEntry *chain)
 {
     while (chain) {
         DecodeEntry *link = chain - 1;
         chain = link->Next;
-        FreeMem(link);
+        if (link >= TableSpace && link < TableSpaceEnd) {
+            if (link < TableSpaceTop)
+                TableSpaceTop = link;
+        } else {
+            FreeMem(link);
+        }
     }
 }
 
@@ -370,7 +401,7 @@ HOT_LOOP int BuildDecodeTable(const uint8_t *lengths, unsigned n, unsigned s, co
                     j = el - w;
                 z = 1u << j;
                 tableBits[h + 1] = j;
-                q = (DecodeEntry *)GetMem((z + 1) * sizeof(DecodeEntry));
+                q = AllocateTable(z + 1);
                 q->Op = 0;
                 q->Bits = 0;
                 q->Value = 0;
@@ -432,6 +463,38 @@ HOT_LOOP int BuildDecodeTable(const uint8_t *lengths, unsigned n, unsigned s, co
 // ---------------------------------------------------------------------------
 // Blocks.
 
+// Copies and fills of a length known only at run time.  At -Os GCC moves
+// them a byte per step (rep movsb, rep stosb); the i686 build moves four
+// bytes per step, which is what stored blocks of already-compressed data
+// spend most of their time in.  Forward order, as memcpy's.
+static inline void CopyBytes(uint8_t *to, const uint8_t *from, unsigned n)
+{
+#if defined(__i386__) && defined(__GNUC__)
+    unsigned words = n >> 2;
+    n &= 3;
+    __asm__ volatile("rep movsl\n\tmovl %3, %%ecx\n\trep movsb"
+                     : "+D"(to), "+S"(from), "+c"(words)
+                     : "r"(n)
+                     : "memory");
+#else
+    memcpy(to, from, n);
+#endif
+}
+
+static inline void FillBytes(uint8_t *to, uint8_t value, unsigned n)
+{
+#if defined(__i386__) && defined(__GNUC__)
+    unsigned words = n >> 2;
+    n &= 3;
+    __asm__ volatile("rep stosl\n\tmovl %3, %%ecx\n\trep stosb"
+                     : "+D"(to), "+c"(words)
+                     : "a"(value * 0x01010101u), "r"(n)
+                     : "memory");
+#else
+    memset(to, value, n);
+#endif
+}
+
 // Copies a match of e bytes within the window, as a byte-by-byte copy in
 // increasing order would: a source that overlaps its destination repeats
 // the pattern.  Sources at least 8 bytes back (or after the destination,
@@ -442,7 +505,7 @@ static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned e)
 {
     if (to - from >= 8 || from - to >= (ptrdiff_t)e) {
         if (e >= 64 && to - from >= (ptrdiff_t)e) {
-            memcpy(to, from, e);
+            CopyBytes(to, from, e);
             return;
         }
         for (; e >= 8; e -= 8, to += 8, from += 8) {
@@ -466,7 +529,7 @@ static inline void CopyMatch(uint8_t *to, const uint8_t *from, unsigned e)
             *to = *from;
         }
     } else if (to - from == 1) {
-        memset(to, from[0], e);
+        FillBytes(to, from[0], e);
     } else {
         // Sources 4 to 7 bytes back: pieces of 4 still read final bytes.
         if (to - from >= 4) {
@@ -568,7 +631,7 @@ done:
 // data cannot be in the buffer (they come in only once InputBuffer is used
 // up).  Returns at the end of the block, at bad data, or with NextSymbol
 // when a symbol comes near an end.  The loop keeps nothing across a call
-// (it makes one only for a match from before the window's position 0), so
+// (it makes one only for a match from before the entry's first byte), so
 // that the bit buffer, its count and both positions can stay in registers:
 // a 32-bit build has few to spare.
 //
@@ -640,20 +703,40 @@ HOT_LOOP static int DecodeFast(const DecodeEntry *tl, const DecodeEntry *td, uns
             REFILL_WORD();
         dist = t->Value + (b & BitMask[op]);
         CONSUME_BITS(op);
+        const uint8_t *from = out - dist;
         if (dist > (unsigned)(out - Window)) {
-            // The source lies before this portion of the window.  The
-            // state goes back for the call and comes back from it, so that
-            // nothing is kept across it; the copy cannot fill the window.
-            STORE_WORD();
-            CopyAround(n, dist);
-            b = BitBuffer;
-            k = BitCount;
-            in = InputBuffer + InputPosition;
-            out = Window + WindowPosition;
+            if (!WindowFilled) {
+                // Before the entry's first byte: zeros, CopyAround's case.
+                // The state goes back for the call and comes back from it,
+                // so that nothing is kept across it; the copy cannot fill
+                // the window.
+                STORE_WORD();
+                CopyAround(n, dist);
+                b = BitBuffer;
+                k = BitCount;
+                in = InputBuffer + InputPosition;
+                out = Window + WindowPosition;
+                continue;
+            }
+            // The source lies in the previous portion, at the window's end
+            // (at or after out: a forward copy reads each byte before it is
+            // overwritten), and may go on at its start.
+            from += WindowSize;
+            unsigned e = (unsigned)(Window + WindowSize - from);
+            if (e < n) {
+                // Rare: the source runs across the window's end.
+                n -= e;
+                do
+                    *out++ = *from++;
+                while (--e);
+                from = Window;
+            }
+            CopyMatch(out, from, n);
+            out += n;
             continue;
         }
         // The source lies in this portion of the window.
-        CopyMatch(out, out - dist, n);
+        CopyMatch(out, from, n);
         out += n;
     }
     result = NextSymbol;
@@ -708,7 +791,7 @@ static int CopyStoredBlock()
                 e = len;
             if (e > WindowSize - w)
                 e = WindowSize - w;
-            memcpy(Window + w, InputBuffer + InputPosition, e);
+            CopyBytes(Window + w, InputBuffer + InputPosition, e);
             InputPosition = (uint16_t)(InputPosition + e);
             RemainingInput -= (int32_t)e;
             w += e;
@@ -830,8 +913,17 @@ void Inflate()
     BitBuffer = 0;
     InputOverrun = 0;
     WindowFilled = false;
-    InputBuffer = (uint8_t *)GetMem(WindowSize);
-    Window = (uint8_t *)GetMem(WindowSize);
+    // Input, window and table space are one block, allocated by the first
+    // entry and kept for the run: under Wine a heap block of this size
+    // allocated and freed per entry cost a small entry more than its
+    // decoding.  Nothing carries over: the input is refilled, the window's
+    // old bytes are never read (WindowFilled) and the tables are rebuilt.
+    if (!DecodeMemory)
+        DecodeMemory = (uint8_t *)GetMem(2 * WindowSize + TableSpaceSlots * sizeof(DecodeEntry));
+    InputBuffer = DecodeMemory;
+    Window = InputBuffer + WindowSize;
+    TableSpace = TableSpaceTop = (DecodeEntry *)(Window + WindowSize);
+    TableSpaceEnd = TableSpace + TableSpaceSlots;
     FixedLiteralTable = FixedDistanceTable = 0;
     FixedLiteralChain = FixedDistanceChain = 0;
 
@@ -845,7 +937,6 @@ void Inflate()
     ReleaseDecodeTables(FixedDistanceChain);
     FixedLiteralTable = FixedDistanceTable = 0;
     FixedLiteralChain = FixedDistanceChain = 0;
-    FreeMem(InputBuffer);
-    FreeMem(Window);
     InputBuffer = Window = 0;
+    TableSpace = TableSpaceTop = TableSpaceEnd = 0;
 }

@@ -11,7 +11,7 @@
 void Inflate();
 
 // ---------------------------------------------------------------------------
-// Decoding tables.  A table of j index bits is one allocation of 2^j + 1
+// Decoding tables.  A table of j index bits is one block of 2^j + 1
 // slots: a link slot in front (its Next is the table allocated before it,
 // so every table of one code hangs on one chain), then the 2^j slots that
 // the next j bits of the stream index.

@@ -290,6 +290,36 @@ TEST_F(InflateHandMade, Distance1Length258RepeatsTheLastByte)
     ExpectRoundTrip(expected, w.Bytes());
 }
 
+TEST_F(InflateHandMade, DistancesNear32768FromThePreviousPortion)
+{
+    // zlib reaches back 32,506 bytes at most.  Farther back, the source in
+    // the previous portion lies at or just after the bytes the match writes
+    // (32,768: the same bytes), and the last match also runs across the
+    // window's end; all in the fast loop, literals around them.
+    struct Piece {
+        size_t literals;
+        unsigned length, distance;
+    };
+    const Piece pieces[] = {{32768 + 1000, 258, 32768}, {0, 258, 32700}, {0, 3, 32767},
+                            {32500 - 1519, 258, 32700}, {64, 0, 0}};
+    Bytes expected, random = Random(70000, 8);
+    BitWriter w;
+    BlockHeader(w, true, 1);
+    size_t used = 0;
+    for (const Piece &p : pieces) {
+        for (size_t i = 0; i < p.literals; i++, used++) {
+            FixedLiterals().Put(w, random[used]);
+            expected.push_back(random[used]);
+        }
+        if (p.length)
+            PutMatch(w, FixedLiterals(), FixedDistances(), p.length, p.distance);
+        for (unsigned i = 0; i < p.length; i++)
+            expected.push_back(expected[expected.size() - p.distance]);
+    }
+    FixedLiterals().Put(w, 256);
+    ExpectRoundTrip(expected, w.Bytes());
+}
+
 TEST_F(InflateHandMade, BackReferenceBeforeTheFirstByteCopiesZeros)
 {
     // A first entry fills the window (and the memory it came from) with 'Q'.
