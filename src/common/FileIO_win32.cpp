@@ -93,6 +93,6 @@ void Utf8From949(char *buffer, uint32_t size)
 
 SfxFile FileCreateNew(const char *path)
 {
-    return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_NEW,
+    return CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL, NULL);
 }
