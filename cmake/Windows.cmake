@@ -16,8 +16,10 @@ set(SFX_WIN_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
 set(SFX_WIN_LIBS kernel32 user32 gdi32)
 
 # The decoder's units spare the frame pointer: its code loop wants every
-# register a 32-bit build has (scripts/bench.sh reads these flags too).
-set(SFX_DECODE_FLAGS -fomit-frame-pointer)
+# register a 32-bit build has (scripts/bench.sh reads these flags too).  They
+# keep the 16-byte stack boundary: with 4, GCC lays out the code loop worse
+# (about 18 % more instructions per byte on text, measured with callgrind).
+set(SFX_DECODE_FLAGS -fomit-frame-pointer -mpreferred-stack-boundary=4)
 set_source_files_properties(${SFX_SRC}/decode/SFXinflt.cpp ${SFX_SRC}/decode/CrcCrypt.cpp
     PROPERTIES COMPILE_OPTIONS "${SFX_DECODE_FLAGS}")
 

@@ -66,8 +66,13 @@ void FreeMem(void *block)
 void *GetMem(uint32_t size)
 {
     void *p = malloc(size ? size : 1);
-    if (!p)
+    if (!p) {
+#if defined(__cpp_exceptions)
         throw std::bad_alloc();
+#else
+        abort();    // a build without exceptions (the i686 benchmark's)
+#endif
+    }
     return p;
 }
 
