@@ -2,6 +2,7 @@
 // here, so running out of memory ends the process the same way wherever it
 // happens: the runtime's report and exit code 203.
 #include "Memory.h"
+#include "SFXgbls.h"
 
 #ifdef _WIN32
 
@@ -15,7 +16,8 @@ static void __attribute__((noreturn)) RunError(uint32_t code, uintptr_t address)
         text[i] = (char)('0' + n % 10);
     for (int i = 28; i >= 21; i--, address >>= 4)
         text[i] = "0123456789ABCDEF"[address & 15];
-    MessageBoxA(NULL, text, "Error", MB_OK);
+    if (!Silent)
+        MessageBoxA(NULL, text, "Error", MB_OK);
     ExitProcess(code);
 }
 

@@ -9,6 +9,7 @@
 #include "../common/WideText.h"
 #include "../decode/CrcCrypt.h"
 #include "../ui/MainDialog.h"
+#include "Switches.h"
 
 // Only the system folder may supply DLLs: a DLL planted beside the
 // self-extracting file (a Downloads folder, say) must never be loaded.  The
@@ -43,6 +44,10 @@ extern "C" __attribute__((used)) const uint32_t _load_config_used[18] = {
 
 static void MainBody()
 {
+    if (!ReadSwitches()) {
+        MessageUtf8(NULL, SwitchHelp, SwitchHelpCaption, MB_OK);
+        return;
+    }
     wchar_t own[261];
     own[GetModuleFileNameW(NULL, own, 261) % 261] = 0;
     char *ownPath = (char *)GetMem(261 * Utf8PerUnit);
@@ -50,10 +55,13 @@ static void MainBody()
     ArchiveFile = FileOpenRead(ownPath);
     if (ArchiveFile == NoFile) {
         MessageUtf8(NULL, ownPath, "파일을 열 수 없음...", MB_OK);
+        if (Silent)
+            ExitCode = 3;
     } else {
         CrcTable = (uint32_t *)GetMem(1028);
         BuildCrcTable();
         ReadSettings();
+        ApplySwitches();
         RunMainDialog();
         if (!FileClose(ArchiveFile))
             MessageUtf8(NULL, "파일을 닫을 수 없음", "에러", MB_OK);
@@ -70,5 +78,5 @@ extern "C" void __stdcall SfxStart()
     InitGlobals();
     MainBody();
     DoneGlobals();
-    ExitProcess(0);
+    ExitProcess(ExitCode);
 }
