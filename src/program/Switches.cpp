@@ -20,7 +20,7 @@ const char SwitchHelp[] =
     "/D\t마지막에, 공백이 있어도 따옴표 없이\n\n"
     "/S 종료코드: 0 성공, 1 일부 실패, 2 잘못된 명령행, 3 압축파일 에러";
 
-static const wchar_t *Folder, *FolderEnd;
+static const wchar_t *Folder;
 static int OverwriteButton;
 
 static bool IsBlank(wchar_t c)
@@ -104,9 +104,11 @@ bool ReadSwitches()
             break;
         case 'd':
             // A folder the run would refuse is refused here, as a bad line.
+            // The line is the process's own copy and is read no further
+            // back: the folder is ended in place, over its quote or blank.
             Folder = value;
-            FolderEnd = end;
             ok = end > value && end - value <= TargetFolderChars;
+            *(wchar_t *)end = 0;
             break;
         case 'p': {
             // The keys come from the password's code page 949 bytes, as
@@ -136,12 +138,7 @@ bool ReadSwitches()
 void ApplySwitches()
 {
     if (Folder) {
-        wchar_t folder[TargetFolderChars + 1];
-        int n = 0;
-        for (const wchar_t *s = Folder; s < FolderEnd; s++)
-            folder[n++] = *s;
-        folder[n] = 0;
-        Utf8FromWide(folder, DefaultFolder, TextBufferSize);
+        Utf8FromWide(Folder, DefaultFolder, TextBufferSize);
         HasDefaultFolder = true;
     }
     if (OverwriteButton)
