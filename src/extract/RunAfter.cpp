@@ -14,10 +14,7 @@ void RunAfterExtraction(int checkState)
 {
     // TargetFolder has room for a 255-character folder and the backslash.
     AppendBackslash(TargetFolder);
-    // The run file is joined to the target folder: one that could lead out
-    // of it (a '..' component, a ':', a leading separator, a device) is
-    // never launched, whatever made the settings block.
-    if (checkState != 1 || IsUnsafeName(RunFile))
+    if (checkState != 1)
         return;
 
     // The whole folder text, its backslash and the whole run file text,
@@ -51,8 +48,11 @@ void RunAfterExtraction(int checkState)
         run.lpVerb = L"open";
         run.lpParameters = parameters;
     }
-    // Whoever waits for the program learns that it never started.
-    if (!execute || !execute(&run)) {
+    // The run file is joined to the target folder: one that could lead out
+    // of it (a '..' component, a ':', a leading separator, a device) is
+    // never launched, whatever made the settings block.  Whoever waits for
+    // the program learns that it never started.
+    if (IsUnsafeName(RunFile) || !execute || !execute(&run)) {
         if (WaitForRun)
             ExitCode = 1;
         return;

@@ -134,7 +134,8 @@ TEST_CASE(SilentRunsAndTheirExitCodes)
 }
 
 // The configured run after a silent extraction: skipped after a failure and
-// with /R=0, waited for with /W, whose code becomes the extractor's.
+// with /R=0, waited for with /W, whose code becomes the extractor's; a run
+// file refused for leading out of the folder is a failure to the waiter.
 TEST_CASE(SilentRunOfTheConfiguredProgram)
 {
     struct {
@@ -142,12 +143,14 @@ TEST_CASE(SilentRunOfTheConfiguredProgram)
         bool damaged;
         int exitCode;
         bool ran;
+        const char *runFile;
     } cases[] = {
-        {"run, not waited for", " /S /D=OUT", false, 0, true},
-        {"waited for, its code", " /S /W /D=OUT", false, 7, true},
-        {"/R=0", " /S /R=0 /W /D=OUT", false, 0, false},
-        {"/R=1", " /S /R=1 /W /D=OUT", false, 7, true},
-        {"after a failure", " /S /W /D=OUT", true, 1, false},
+        {"run, not waited for", " /S /D=OUT", false, 0, true, "runmarker.exe"},
+        {"waited for, its code", " /S /W /D=OUT", false, 7, true, "runmarker.exe"},
+        {"/R=0", " /S /R=0 /W /D=OUT", false, 0, false, "runmarker.exe"},
+        {"/R=1", " /S /R=1 /W /D=OUT", false, 7, true, "runmarker.exe"},
+        {"after a failure", " /S /W /D=OUT", true, 1, false, "runmarker.exe"},
+        {"an unsafe run file", " /S /W /D=OUT", false, 1, false, "sub\\..\\runmarker.exe"},
     };
     for (auto &c : cases) {
         printf("  %s\n", c.what);
@@ -157,7 +160,7 @@ TEST_CASE(SilentRunOfTheConfiguredProgram)
         zm::Settings s;
         s.flags1 = 0x01;
         s.parameters = "/exit 7";
-        s.runFile = "runmarker.exe";
+        s.runFile = c.runFile;
         std::vector<zm::Entry> entries = {File("one.txt", "new")};
         if (c.damaged)
             entries.push_back(Damaged("two.txt", "two"));
