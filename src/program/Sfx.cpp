@@ -1,5 +1,6 @@
-// The program's main body: open the own file, build the CRC table, read the
-// settings, run the main dialog, release everything.  The stub has no C
+// The program's main body: read the switches, open the own file, build the
+// CRC table, read the settings, run the main dialog (or, with /S, the same
+// run unseen), release everything and end with the run's exit code.  The stub has no C
 // runtime start-up: SfxStart is the entry point.
 #include "../archive/Settings.h"
 #include "../common/FileIO.h"
