@@ -218,6 +218,27 @@ TEST_CASE(SwitchesPresetTheDialog)
     CHECK(!drv::FileExists(out + "\\marker.txt"));
 }
 
+// /W in the dialog: the program is waited for, with the dialog out of the
+// way, and its code is the extractor's.
+TEST_CASE(WaitAfterTheDialog)
+{
+    std::string dir = Scratch("switches_wait"), out = dir + "\\out";
+    zm::Settings s;
+    s.folder = out;
+    s.flags1 = 0x01;
+    s.runFile = "runmarker.exe";
+    s.parameters = "/exit 7";
+    Sfx sfx;
+    sfx.args = " /w";
+    CHECK(sfx.Start(dir, s, WithMarker(Plain)));
+    if (!sfx.main)
+        return;
+    sfx.Press(IDOK);
+    CHECK(sfx.Box(DoneCaption, DoneText));
+    CHECK(sfx.Exit() == 7);
+    CHECK(drv::FileExists(out + "\\marker.txt"));
+}
+
 // /? lists the switches and extracts nothing; a wrong switch shows the same
 // list and ends with 2; with /S nothing is shown at all (above).
 TEST_CASE(HelpBox)
