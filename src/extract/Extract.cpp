@@ -275,8 +275,13 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     if (listing) {
         SendMessageW(list, LB_RESETCONTENT, 0, 0);
         // Sorted and searched as on Korean Windows, whatever the system's
-        // own locale: names outside code page 949 take the same order.
-        SendMessageW(list, LB_SETLOCALE, MAKELCID(0x0412, SORT_DEFAULT), 0);
+        // own locale: names outside code page 949 take the same order.  The
+        // list's own locale is the user's; it is replaced only where that
+        // is not Korean, as a locale named outright makes Wine's every
+        // comparison several times slower (a 10,000-entry listing 0.3 s
+        // to 0.9 s).
+        if (PRIMARYLANGID(LANGIDFROMLCID(GetUserDefaultLCID())) != LANG_KOREAN)
+            SendMessageW(list, LB_SETLOCALE, MAKELCID(0x0412, SORT_DEFAULT), 0);
     }
 
     bool report = true;

@@ -49,9 +49,10 @@ static void MainBody()
         MessageUtf8(NULL, SwitchHelp, SwitchHelpCaption, MB_OK);
         return;
     }
-    wchar_t own[261];
+    // The wide name and its UTF-8 form in one block.
+    wchar_t *own = (wchar_t *)GetMem(261 * sizeof(wchar_t) + 261 * Utf8PerUnit);
+    char *ownPath = (char *)(own + 261);
     own[GetModuleFileNameW(NULL, own, 261) % 261] = 0;
-    char *ownPath = (char *)GetMem(261 * Utf8PerUnit);
     Utf8FromWide(own, ownPath, 261 * Utf8PerUnit);
     ArchiveFile = FileOpenRead(ownPath);
     if (ArchiveFile == NoFile) {
@@ -69,7 +70,7 @@ static void MainBody()
         FreeMem(CrcTable);
         CrcTable = 0;
     }
-    FreeMem(ownPath);
+    FreeMem(own);
 }
 
 extern "C" void __stdcall SfxStart()
