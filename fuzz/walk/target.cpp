@@ -65,7 +65,12 @@ void Decode(int32_t headerPosition)
             return;
     }
     RunningCrc = 0xFFFFFFFF;
-    RemainingInput = (int32_t)LocalHeader.CompressedSize - (LocalHeader.Flags & 1 ? 12 : 0);
+    // As the driver does: a size of 2 GiB or more (negative here), or one
+    // below the encryption header, leaves no data.
+    int32_t remaining = (int32_t)LocalHeader.CompressedSize;
+    if (LocalHeader.Flags & 1)
+        remaining = remaining < 12 ? 0 : remaining - 12;
+    RemainingInput = remaining < 0 ? 0 : remaining;
     if (LocalHeader.Method == 0) {
         CopyStoredEntry();
     } else if (LocalHeader.Method == 8) {
