@@ -184,8 +184,10 @@ std::string ArchiveName(const std::string &utf8)
 // replaced by its simple uppercase form, with no special casing and no
 // normalisation, and units outside the table stand for themselves.  The
 // ranges below are the lowercase letters of the scripts that code page 949
-// and its neighbours hold; `step` 2 marks ranges where lower and upper case
-// alternate.  Letters that would become ASCII (dotless i, long s) are left
+// and its neighbours hold, and of the other regular blocks a name beyond
+// code page 949 may come from (Latin Extended-B and -D, Greek Extended,
+// Coptic, Cyrillic Extended-B); `step` 2 marks ranges where lower and upper
+// case alternate.  Letters that would become ASCII (dotless i, long s) are left
 // out, as Windows leaves them.
 namespace {
 
@@ -206,6 +208,12 @@ const CaseRange UpperCase[] = {
     {0x04D1, 0x052F, -1, 2},    {0x0561, 0x0586, -48, 1},   {0x1E01, 0x1E95, -1, 2},
     {0x1EA1, 0x1EFF, -1, 2},    {0x2170, 0x217F, -16, 1},   {0x24D0, 0x24E9, -26, 1},
     {0x2C30, 0x2C5E, -48, 1},   {0xFF41, 0xFF5A, -32, 1},
+    {0x01CE, 0x01DC, -1, 2},    {0x01DF, 0x01EF, -1, 2},    {0x01F9, 0x021F, -1, 2},
+    {0x0223, 0x0233, -1, 2},    {0x1F00, 0x1F07, 8, 1},     {0x1F10, 0x1F15, 8, 1},
+    {0x1F20, 0x1F27, 8, 1},     {0x1F30, 0x1F37, 8, 1},     {0x1F40, 0x1F45, 8, 1},
+    {0x1F51, 0x1F57, 8, 2},     {0x1F60, 0x1F67, 8, 1},     {0x2C81, 0x2CE3, -1, 2},
+    {0xA641, 0xA66D, -1, 2},    {0xA681, 0xA69B, -1, 2},    {0xA723, 0xA72F, -1, 2},
+    {0xA733, 0xA76F, -1, 2},
 };
 
 uint32_t Upper(uint32_t c)

@@ -128,6 +128,9 @@ TEST(BuilderNames, DuplicatesAsWindowsSeesThem)
         {u8"\u00c6", u8"\u00e6", "same name"},                          // Latin-1 ae
         {u8"\u0141", u8"\u0142", "same name"},                          // L with stroke
         {u8"\u2160", u8"\u2170", "same name"},                          // Roman numeral one
+        {u8"\u01cd.txt", u8"\u01ce.txt", "same name"},                // Latin A with caron
+        {u8"\u1f08", u8"\u1f00", "same name"},                        // Greek alpha with psili
+        {u8"\u2c80", u8"\u2c81", "same name"},                        // Coptic alfa
         {"tool", "TOOL/x.dll", "\"TOOL/x.dll\" puts a file in \"tool\""},
         // Approximations that meet, or meet a real name.
         {u8"R\u00e9sum\u00e9.txt", "r_sum_.TXT", "are both stored as \"r_sum_.TXT\""},
