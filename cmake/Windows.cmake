@@ -40,7 +40,7 @@ set_source_files_properties(${SFX_RC} PROPERTIES OBJECT_DEPENDS "${SFX_RC_PARTS}
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${SFX_SRC}/resources -c 65001")
 add_library(sfxres OBJECT ${SFX_RC})
 
-add_executable(sfx_image WIN32 ${SFX_SRC}/program/Sfx.cpp $<TARGET_OBJECTS:sfxres>)
+add_executable(sfx_image WIN32 ${SFX_SRC}/program/Sfx.cpp ${SFX_SRC}/program/Switches.cpp $<TARGET_OBJECTS:sfxres>)
 target_compile_options(sfx_image PRIVATE ${SFX_WIN_FLAGS})
 target_link_libraries(sfx_image PRIVATE sfxwin)
 target_link_options(sfx_image PRIVATE -nostdlib -s -Wl,--gc-sections -Wl,-e,_SfxStart@0

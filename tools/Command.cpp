@@ -72,6 +72,19 @@ const char HelpText[] =
     "  -q, --quiet            no notes, no progress, no summary line\n"
     "  -h, --help             this text\n"
     "  --version              the builder's version\n"
+    "Switches of the self-extracting file, for scripts and deployment tools\n"
+    "(case does not matter; a value follows = or :, quoted or not):\n"
+    "  /S                     silent: no window, prompt or message; the exit\n"
+    "                         code tells the outcome\n"
+    "  /D=FOLDER              the target folder; last on the line, it takes the\n"
+    "                         rest of it, spaces included, without quotes\n"
+    "  /O=all|never|ask       existing files (with /S, ask means never)\n"
+    "  /P=PASSWORD            the password of encrypted entries\n"
+    "  /R=0|1                 run the --run file afterwards or not\n"
+    "  /W                     wait for that program and return its exit code\n"
+    "  /?                     list the switches\n"
+    "  Exit codes with /S: 0 every entry extracted, 1 some failed (name, CRC,\n"
+    "  password, cannot create), 2 bad command line, 3 archive unreadable.\n"
     "\n"
     "Examples:\n"
     "  mksfx -o setup.exe --caption \"Tool 1.0\" --folder \"C:\\Tool\" \\\n"
@@ -82,7 +95,7 @@ const char HelpText[] =
     "  MKSFX_PASSWORD=secret mksfx --verify setup.exe\n"
     "\n"
     "SOURCE_DATE_EPOCH, when set, gives every entry that time (UTC).\n"
-    "Exit codes: 0 success, 1 error, 2 wrong command line.\n";
+    "mksfx's exit codes: 0 success, 1 error, 2 wrong command line.\n";
 
 namespace {
 

@@ -148,6 +148,7 @@ int ShowInfo(const std::string &path, FILE *out)
         fprintf(out, "existing files: %s%s\n", choice, FixedOverwrite ? " (fixed)" : "");
         fprintf(out, "entry list: %s\n", SortEntries ? "sorted by name" : "in archive order");
     }
+    fprintf(out, "switches: /S /D=FOLDER /O=all|never|ask /P=PASSWORD /R=0|1 /W /? (mksfx --help)\n");
     fprintf(out, "%-8s %10s %10s %-8s %s\n", "method", "size", "packed", "crc-32", "name");
     int count = 0;
     bool readable = WalkEntries([&](const WalkedEntry &e) {

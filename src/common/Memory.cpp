@@ -4,6 +4,7 @@
 // the format code (the builder, tests, fuzzers, benchmarks) get an ordinary
 // std::bad_alloc instead, so that their own clean-up runs.
 #include "Memory.h"
+#include "SFXgbls.h"
 
 #ifdef SFX_STUB
 
@@ -17,7 +18,8 @@ static void __attribute__((noreturn)) RunError(uint32_t code, uintptr_t address)
         text[i] = (char)('0' + n % 10);
     for (int i = 28; i >= 21; i--, address >>= 4)
         text[i] = "0123456789ABCDEF"[address & 15];
-    MessageBoxA(NULL, text, "Error", MB_OK);
+    if (!Silent)
+        MessageBoxA(NULL, text, "Error", MB_OK);
     ExitProcess(code);
 }
 

@@ -33,6 +33,10 @@ uint8_t ExtractSucceeded;
 SfxWindow MainDialogWindow;
 char *BrowseFolder;
 bool RunInProgress;
+bool Silent;
+bool WaitForRun;
+bool NoRun;
+uint32_t ExitCode;
 
 int32_t InitialOverwriteButton;
 bool ShowRunOption;

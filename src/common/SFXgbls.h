@@ -93,6 +93,15 @@ extern char *BrowseFolder;          // TextBufferSize bytes
 extern bool RunInProgress;
 
 // ---------------------------------------------------------------------------
+// What the command line asked for (program/Switches.cpp).  Started without
+// switches, all of it stays off and the program behaves as it always has.
+
+extern bool Silent;                 // /S: no window, no prompt, no message box
+extern bool WaitForRun;             // /W: the launched program's exit code is ours
+extern bool NoRun;                  // /R=0: the configured file is not run
+extern uint32_t ExitCode;
+
+// ---------------------------------------------------------------------------
 // Run-time settings, filled once by ReadSettings.
 
 extern int32_t InitialOverwriteButton;

@@ -1,6 +1,7 @@
 #include "WideText.h"
 
 #include "Memory.h"
+#include "SFXgbls.h"
 
 Wide::Wide(const char *text) : Data(0)
 {
@@ -57,6 +58,9 @@ void SetWindowUtf8(HWND window, const char *text)
 
 int MessageUtf8(HWND owner, const char *text, const char *caption, UINT type)
 {
+    // A silent run reports through its exit code alone.
+    if (Silent)
+        return IDOK;
     return MessageBoxW(owner, Wide(text), Wide(caption), type);
 }
 

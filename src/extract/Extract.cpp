@@ -105,7 +105,8 @@ static bool PasswordFits()
     if (Password.Length)
         fits = CheckEncryptionHeader(header, 12, LocalHeader.Flags, Password, modTime,
                                      LocalHeader.Crc32);
-    for (int prompts = 0; !fits && prompts < 3; prompts++) {
+    // A silent run asks nobody: without the right password the entry fails.
+    for (int prompts = 0; !fits && prompts < 3 && !Silent; prompts++) {
         ShowPendingStatus();
         AskPassword();
         FixedTextToString(Password, PasswordBuffer, (uint32_t)SmallerOf(PasswordLength, PasswordBufferSize - 1));

@@ -1,6 +1,7 @@
 // The launch after a successful extraction: the configured file, opened
 // with its default action or with "open" and the parameters.  The launched
-// program is on its own: nothing waits for it or looks at its result.
+// program is on its own unless /W asked to wait for it: its exit code then
+// becomes the extractor's.
 #include "Extract.h"
 
 #include "../archive/EntryNames.h"
@@ -13,10 +14,7 @@ void RunAfterExtraction(int checkState)
 {
     // TargetFolder has room for a 255-character folder and the backslash.
     AppendBackslash(TargetFolder);
-    // The run file is joined to the target folder: one that could lead out
-    // of it (a '..' component, a ':', a leading separator, a device) is
-    // never launched, whatever made the settings block.
-    if (checkState != 1 || IsUnsafeName(RunFile))
+    if (checkState != 1)
         return;
 
     // The whole folder text, its backslash and the whole run file text,
@@ -29,18 +27,43 @@ void RunAfterExtraction(int checkState)
         path[n++] = *s;
     path[n] = 0;
 
-    typedef HINSTANCE(WINAPI * Execute)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
-    Execute execute = (Execute)SystemProc("shell32.dll", "ShellExecuteW");
-    if (!execute)
-        return;
-    if (RunOpensFile && HasRunFile) {
-        execute(NULL, NULL, Wide(path), NULL, L"", SW_SHOW);
-    } else if (RunWithParameters) {
+    typedef BOOL(WINAPI * Execute)(SHELLEXECUTEINFOW *);
+    Execute execute = (Execute)(void *)SystemProc("shell32.dll", "ShellExecuteExW");
+    Wide file(path), parameters(RunParameters);
+    SHELLEXECUTEINFOW run = {};
+    run.cbSize = sizeof run;
+    // No error box of the shell's own, as with ShellExecute; a silent run
+    // shows none at all.
+    run.fMask = SEE_MASK_FLAG_NO_UI | (WaitForRun ? SEE_MASK_NOCLOSEPROCESS : 0);
+    run.lpFile = file;
+    run.lpDirectory = L"";
+    run.nShow = SW_SHOW;
+    if (!(RunOpensFile && HasRunFile)) {
+        if (!RunWithParameters)
+            return;
         // The short form replaces the text only when it is shorter, so it
         // always fits where the text was; a switch that names no file
         // stays as it is.
-        Wide parameters(RunParameters);
         GetShortPathNameW(parameters, parameters.Data, lstrlenW(parameters));
-        execute(NULL, L"open", Wide(path), parameters, L"", SW_SHOW);
+        run.lpVerb = L"open";
+        run.lpParameters = parameters;
+    }
+    // The run file is joined to the target folder: one that could lead out
+    // of it (a '..' component, a ':', a leading separator, a device) is
+    // never launched, whatever made the settings block.  Whoever waits for
+    // the program learns that it never started.
+    if (IsUnsafeName(RunFile) || !execute || !execute(&run)) {
+        if (WaitForRun)
+            ExitCode = 1;
+        return;
+    }
+    if (run.hProcess) {
+        // Nothing is left to do in the dialog while the program runs.
+        ShowWindow(MainDialogWindow, SW_HIDE);
+        WaitForSingleObject(run.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(run.hProcess, &code);
+        ExitCode = code;
+        CloseHandle(run.hProcess);
     }
 }

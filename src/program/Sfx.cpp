@@ -1,5 +1,6 @@
-// The program's main body: open the own file, build the CRC table, read the
-// settings, run the main dialog, release everything.  The stub has no C
+// The program's main body: read the switches, open the own file, build the
+// CRC table, read the settings, run the main dialog (or, with /S, the same
+// run unseen), release everything and end with the run's exit code.  The stub has no C
 // runtime start-up: SfxStart is the entry point.
 #include "../archive/Settings.h"
 #include "../common/FileIO.h"
@@ -9,6 +10,7 @@
 #include "../common/WideText.h"
 #include "../decode/CrcCrypt.h"
 #include "../ui/MainDialog.h"
+#include "Switches.h"
 
 // Only the system folder may supply DLLs: a DLL planted beside the
 // self-extracting file (a Downloads folder, say) must never be loaded.  The
@@ -43,6 +45,10 @@ extern "C" __attribute__((used)) const uint32_t _load_config_used[18] = {
 
 static void MainBody()
 {
+    if (!ReadSwitches()) {
+        MessageUtf8(NULL, SwitchHelp, SwitchHelpCaption, MB_OK);
+        return;
+    }
     // The wide name and its UTF-8 form in one block.
     wchar_t *own = (wchar_t *)GetMem(261 * sizeof(wchar_t) + 261 * Utf8PerUnit);
     char *ownPath = (char *)(own + 261);
@@ -51,10 +57,13 @@ static void MainBody()
     ArchiveFile = FileOpenRead(ownPath);
     if (ArchiveFile == NoFile) {
         MessageUtf8(NULL, ownPath, "파일을 열 수 없음...", MB_OK);
+        if (Silent)
+            ExitCode = 3;
     } else {
         CrcTable = (uint32_t *)GetMem(1028);
         BuildCrcTable();
         ReadSettings();
+        ApplySwitches();
         RunMainDialog();
         if (!FileClose(ArchiveFile))
             MessageUtf8(NULL, "파일을 닫을 수 없음", "에러", MB_OK);
@@ -71,5 +80,5 @@ extern "C" void __stdcall SfxStart()
     InitGlobals();
     MainBody();
     DoneGlobals();
-    ExitProcess(0);
+    ExitProcess(ExitCode);
 }

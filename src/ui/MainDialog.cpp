@@ -93,7 +93,7 @@ static void InitDialog(HWND dialog)
         ShowWindow(run, SW_HIDE);
     } else {
         SetRunCaption(run);
-        SendMessageW(run, BM_SETCHECK, BST_CHECKED, 0);
+        SendMessageW(run, BM_SETCHECK, NoRun ? BST_UNCHECKED : BST_CHECKED, 0);
         // Hidden but checked: the configured run cannot be switched off.
         if (!ShowRunOption)
             ShowWindow(run, SW_HIDE);
@@ -193,5 +193,22 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 void RunMainDialog()
 {
-    DialogBoxParamW(GetModuleHandleW(NULL), L"MainDialog", NULL, MainDialogProc, 0);
+    HINSTANCE self = GetModuleHandleW(NULL);
+    if (!Silent) {
+        DialogBoxParamW(self, L"MainDialog", NULL, MainDialogProc, 0);
+        return;
+    }
+    // A silent run is the same dialog, never shown: the same listing and
+    // extraction with every message held back, the entry list still the
+    // tally.  What is left selected is what failed.
+    HWND dialog = CreateDialogParamW(self, L"MainDialog", NULL, MainDialogProc, 0);
+    HWND list = Item(dialog, EntryListId());
+    ExitCode = 3;
+    if (SendMessageW(list, LB_GETCOUNT, 0, 0) > 0) {
+        ExitCode = 0;
+        Extract(dialog);
+        if (SendMessageW(list, LB_GETSELCOUNT, 0, 0) != 0)
+            ExitCode = 1;
+    }
+    DestroyWindow(dialog);
 }

@@ -109,6 +109,7 @@ TEST_F(BuilderOutput, VerifyCatchesWhatTheStubWouldFailOn)
     std::vector<unsigned char> bytes = FileBytes(out);
     std::string info = Mksfx({"--info", out}).Output;
     EXPECT_NE(info.find("deflated"), std::string::npos) << info;
+    EXPECT_NE(info.find("switches: /S /D=FOLDER"), std::string::npos) << info;
     size_t at = std::string(bytes.begin(), bytes.end()).find("text.txt") + 8 + 100;
     bytes[at] ^= 0x10;
     std::string broken = scratch.Write("broken.exe", bytes);

@@ -162,6 +162,9 @@ TEST_F(BuilderSettings, SettingsTheStubWouldIgnoreAreUsageErrors)
         EXPECT_NE(help.Output.find(option), std::string::npos) << option;
     EXPECT_GT(mksfx::OptionNames().size(), 20u);
     EXPECT_NE(help.Output.find("Examples:"), std::string::npos);
+    // So do the switches the self-extracting file takes.
+    for (const char *option : {"/S ", "/D=", "/O=", "/P=", "/R=", "/W ", "/? ", "Exit codes with /S"})
+        EXPECT_NE(help.Output.find(option), std::string::npos) << option;
 }
 
 TEST_F(BuilderSettings, TheCommandLinePeopleExpect)

@@ -85,6 +85,7 @@ inline BOOL CALLBACK VisitOther(HWND w, LPARAM lp)
 struct Sfx {
     drv::Process process = {NULL, 0};
     HWND main = NULL;
+    std::string args;   // the command line after the program's name
 
     ~Sfx()
     {
@@ -102,7 +103,7 @@ struct Sfx {
         std::string exe = dir + "\\setup.exe";
         if (!drv::WriteFileBytes(exe, zm::SelfExtractor(StubBytes(), settings, entries)))
             return false;
-        process = drv::Start("\"" + exe + "\"", workFolder.empty() ? dir : workFolder);
+        process = drv::Start("\"" + exe + "\"" + args, workFolder.empty() ? dir : workFolder);
         if (!process.handle)
             return false;
         return !waitMain || WaitMain();

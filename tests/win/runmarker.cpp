@@ -3,10 +3,12 @@
 // its current folder and the show command it was started with (-1 for
 // none), one per line, so the tests can see that it ran and how it was
 // called.  "runmarker /load NAME" also loads the DLL NAME the way a
-// program that does not guard its DLL search would.
+// program that does not guard its DLL search would; "runmarker /exit N"
+// ends with exit code N, for the tests of waiting for it.
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 int main(int argc, char **argv)
@@ -28,5 +30,5 @@ int main(int argc, char **argv)
         return 1;
     fprintf(f, "%s\n%s\n%d\n", GetCommandLineA(), folder, show);
     fclose(f);
-    return 0;
+    return argc == 3 && strcmp(argv[1], "/exit") == 0 ? atoi(argv[2]) : 0;
 }

@@ -1,0 +1,272 @@
+// The command-line switches, the way a batch file or a deployment tool
+// starts the self-extracting file: /S runs without any window and tells the
+// outcome through the exit code alone.
+#include "wintest_main.h"
+
+#include "e2e_support.h"
+
+using namespace e2e;
+
+static zm::Entry Locked(const std::string &name, const std::string &data)
+{
+    zm::Entry e = File(name, data);
+    e.password = "secret";
+    return e;
+}
+
+static zm::Entry Damaged(const std::string &name, const std::string &data)
+{
+    zm::Entry e = File(name, data);
+    e.badCrc = true;
+    return e;
+}
+
+static std::vector<zm::Entry> WithMarker(const std::vector<zm::Entry> &entries)
+{
+    static std::string marker = drv::ReadFileText("runmarker.exe");
+    std::vector<zm::Entry> all = entries;
+    all.push_back(File("runmarker.exe", marker));
+    return all;
+}
+
+static void Replace(std::string &text, const std::string &what, const std::string &by)
+{
+    for (size_t at; (at = text.find(what)) != std::string::npos;)
+        text.replace(at, what.size(), by);
+}
+
+// Starts the file and waits for its end: the exit code, or -1 when it did
+// not end on its own.  A dialog or message box it shows sets `shown`, and
+// the run is not waited for any longer.
+static int RunToEnd(Sfx &sfx, const std::string &dir, const zm::Settings &s,
+                    const std::vector<zm::Entry> &entries, bool &shown)
+{
+    shown = false;
+    if (!sfx.Start(dir, s, entries, false))
+        return -2;
+    DWORD start = GetTickCount();
+    while (WaitForSingleObject(sfx.process.handle, 50) == WAIT_TIMEOUT) {
+        if (sfx.WaitOther(NULL, 0)) {
+            shown = true;
+            break;
+        }
+        if (GetTickCount() - start > 20000)
+            break;
+    }
+    return sfx.Exit(100);
+}
+
+// Entries shared by the cases: one.txt is "new" in the archive and "old" on
+// disk when the case plants it.
+static const std::vector<zm::Entry> Plain = {File("one.txt", "new"), File("sub/two.txt", "two"),
+                                             File("three.dat", "stored", 0)};
+
+struct SilentCase {
+    const char *what;
+    std::string args;               // OUT stands for the output folder
+    std::vector<zm::Entry> entries;
+    uint8_t flags1;                 // the settings block's
+    bool oldFile;                   // OUT\one.txt holds "old" beforehand
+    int exitCode;
+    const char *one;                // OUT\one.txt afterwards, null: absent
+    const char *other;              // another file and what it holds
+    const char *otherText;
+};
+
+static const SilentCase Cases[] = {
+    {"into the /D folder", " /S /D=OUT", Plain, 0, false, 0, "new", "sub\\two.txt", "two"},
+    {"/O=all", " /S /O=all /D=OUT", Plain, 0, true, 0, "new", "three.dat", "stored"},
+    {"/O=never", " /S /O=never /D=OUT", Plain, 0, true, 0, "old", "three.dat", "stored"},
+    {"/O=ask means never", " /S /O=ask /D=OUT", Plain, 0, true, 0, "old", "three.dat", "stored"},
+    {"the settings' ask means never", " /S /D=OUT", Plain, 0, true, 0, "old", "sub\\two.txt", "two"},
+    {"the settings' overwrite all", " /S /D=OUT", Plain, 0x08, true, 0, "new", "sub\\two.txt", "two"},
+    {"/O beats the fixed choice", " /S /O=all /D=OUT", Plain, 0x10 | 0x04, true, 0, "new", 0, 0},
+    {"any case, ':' and quotes", " /s /o:ALL /p:\"a b\" /d:\"OUT\"", Plain, 0, true, 0, "new", 0, 0},
+    {"the right password", " /S /P=secret /D=OUT", {File("one.txt", "new"), Locked("locked.txt", "inside")},
+     0, false, 0, "new", "locked.txt", "inside"},
+    {"a wrong password", " /S /P=wrong /D=OUT", {File("one.txt", "new"), Locked("locked.txt", "inside")},
+     0, false, 1, "new", "locked.txt", ""},
+    {"no password", " /S /D=OUT", {Locked("locked.txt", "inside"), File("one.txt", "new")},
+     0, false, 1, 0, "locked.txt", ""},
+    {"a traversal name", " /S /D=OUT", {File("one.txt", "new"), File("../evil.txt", "evil")},
+     0, false, 1, "new", "..\\evil.txt", ""},
+    {"a device name", " /S /D=OUT", {File("aux.txt", "dev"), File("one.txt", "new")},
+     0, false, 1, "new", 0, 0},
+    {"a damaged entry", " /S /D=OUT", {Damaged("two.txt", "two"), File("one.txt", "new")},
+     0, false, 1, "new", 0, 0},
+    {"an archive without entries", " /S /D=OUT", {}, 0, false, 3, 0, 0, 0},
+    {"an unknown switch", " /S /X /D=OUT", Plain, 0, false, 2, 0, 0, 0},
+    {"a bad overwrite choice", " /S /O=maybe /D=OUT", Plain, 0, false, 2, 0, 0, 0},
+    {"a switch without its value", " /S /D", Plain, 0, false, 2, 0, 0, 0},
+    {"a value on a plain switch", " /S /W=1 /D=OUT", Plain, 0, false, 2, 0, 0, 0},
+    {"not a switch", " /S OUT", Plain, 0, false, 2, 0, 0, 0},
+};
+
+TEST_CASE(SilentRunsAndTheirExitCodes)
+{
+    for (const SilentCase &c : Cases) {
+        printf("  %s\n", c.what);
+        std::string dir = Scratch("switches"), out = dir + "\\out";
+        if (c.oldFile) {
+            CreateDirectoryA(out.c_str(), NULL);
+            drv::WriteFileBytes(out + "\\one.txt", "old");
+        }
+        std::string args = c.args;
+        Replace(args, "OUT", out);
+        zm::Settings s;
+        s.folder = dir + "\\elsewhere";
+        s.flags1 = c.flags1;
+        Sfx sfx;
+        sfx.args = args;
+        bool shown = false;
+        CHECK(RunToEnd(sfx, dir, s, c.entries, shown) == c.exitCode);
+        CHECK(!shown);
+        if (c.one)
+            CHECK_TEXT(Content(out + "\\one.txt"), c.one);
+        else
+            CHECK(!drv::FileExists(out + "\\one.txt"));
+        if (c.other)
+            CHECK_TEXT(Content(out + "\\" + c.other), c.otherText);
+        // Neither the settings' folder nor the working folder got anything.
+        CHECK(!drv::FileExists(dir + "\\elsewhere"));
+        CHECK(!drv::FileExists(dir + "\\one.txt"));
+    }
+}
+
+// The configured run after a silent extraction: skipped after a failure and
+// with /R=0, waited for with /W, whose code becomes the extractor's; a run
+// file refused for leading out of the folder is a failure to the waiter.
+TEST_CASE(SilentRunOfTheConfiguredProgram)
+{
+    struct {
+        const char *what, *args;
+        bool damaged;
+        int exitCode;
+        bool ran;
+        const char *runFile;
+    } cases[] = {
+        {"run, not waited for", " /S /D=OUT", false, 0, true, "runmarker.exe"},
+        {"waited for, its code", " /S /W /D=OUT", false, 7, true, "runmarker.exe"},
+        {"/R=0", " /S /R=0 /W /D=OUT", false, 0, false, "runmarker.exe"},
+        {"/R=1", " /S /R=1 /W /D=OUT", false, 7, true, "runmarker.exe"},
+        {"after a failure", " /S /W /D=OUT", true, 1, false, "runmarker.exe"},
+        {"an unsafe run file", " /S /W /D=OUT", false, 1, false, "sub\\..\\runmarker.exe"},
+    };
+    for (auto &c : cases) {
+        printf("  %s\n", c.what);
+        std::string dir = Scratch("switches_run"), out = dir + "\\out";
+        std::string args = c.args;
+        Replace(args, "OUT", out);
+        zm::Settings s;
+        s.flags1 = 0x01;
+        s.parameters = "/exit 7";
+        s.runFile = c.runFile;
+        std::vector<zm::Entry> entries = {File("one.txt", "new")};
+        if (c.damaged)
+            entries.push_back(Damaged("two.txt", "two"));
+        Sfx sfx;
+        sfx.args = args;
+        bool shown = false;
+        CHECK(RunToEnd(sfx, dir, s, WithMarker(entries), shown) == c.exitCode);
+        CHECK(!shown);
+        // Not waited for, the marker may come a moment after the exit.
+        bool ran = Eventually([&] { return drv::FileExists(out + "\\marker.txt"); },
+                              c.ran ? 10000 : 1000);
+        CHECK(ran == c.ran);
+    }
+}
+
+// /D= takes the rest of the line: spaces need no quotes, and a Korean
+// folder arrives through the wide command line whatever the system's code
+// page.
+TEST_CASE(FoldersWithSpacesAndKoreanNames)
+{
+    const char *folders[] = {"my folder\\sub dir", "한글 폴더\\압축", "   spaces  before"};
+    for (const char *name : folders) {
+        std::string dir = Scratch("switches_folder"), out = dir + "\\" + name;
+        Sfx sfx;
+        sfx.args = " /S /D=" + out + "  ";
+        bool shown = false;
+        CHECK(RunToEnd(sfx, dir, zm::Settings(), Plain, shown) == 0);
+        CHECK(!shown);
+        CHECK_TEXT(Content(out + "\\one.txt"), "new");
+    }
+}
+
+// Without /S the dialog opens with what the switches chose.
+TEST_CASE(SwitchesPresetTheDialog)
+{
+    std::string dir = Scratch("switches_dialog"), out = dir + "\\chosen folder";
+    zm::Settings s;
+    s.folder = dir + "\\elsewhere";
+    s.flags1 = 0x01;
+    s.runFile = "runmarker.exe";
+    s.parameters = "/exit 7";
+    Sfx sfx;
+    sfx.args = " /O=never /R=0 /D=" + out;
+    CHECK(sfx.Start(dir, s, WithMarker(Plain)));
+    if (!sfx.main)
+        return;
+    CHECK_TEXT(sfx.Text(FolderField), out);
+    CHECK(sfx.Checked(OverwriteNever));
+    CHECK(!sfx.Checked(OverwriteAsk));
+    CHECK(!sfx.Checked(RunBox));
+    sfx.Press(IDOK);
+    CHECK(sfx.Box(DoneCaption, DoneText));
+    CHECK(sfx.Exit() == 0);
+    CHECK_TEXT(Content(out + "\\one.txt"), "new");
+    CHECK(!drv::FileExists(out + "\\marker.txt"));
+}
+
+// /W in the dialog: the program is waited for, with the dialog out of the
+// way, and its code is the extractor's.
+TEST_CASE(WaitAfterTheDialog)
+{
+    std::string dir = Scratch("switches_wait"), out = dir + "\\out";
+    zm::Settings s;
+    s.folder = out;
+    s.flags1 = 0x01;
+    s.runFile = "runmarker.exe";
+    s.parameters = "/exit 7";
+    Sfx sfx;
+    sfx.args = " /w";
+    CHECK(sfx.Start(dir, s, WithMarker(Plain)));
+    if (!sfx.main)
+        return;
+    sfx.Press(IDOK);
+    CHECK(sfx.Box(DoneCaption, DoneText));
+    CHECK(sfx.Exit() == 7);
+    CHECK(drv::FileExists(out + "\\marker.txt"));
+}
+
+// /? lists the switches and extracts nothing; a wrong switch shows the same
+// list and ends with 2; with /S nothing is shown at all (above).
+TEST_CASE(HelpBox)
+{
+    struct {
+        const char *args;
+        int exitCode;
+    } cases[] = {{" /?", 0}, {" /Q", 2}, {" /O=all /W", -1}};
+    for (auto &c : cases) {
+        std::string dir = Scratch("switches_help");
+        zm::Settings s;
+        s.folder = dir + "\\out";
+        Sfx sfx;
+        sfx.args = c.args;
+        CHECK(sfx.Start(dir, s, Plain, false));
+        HWND box = sfx.WaitOther("명령행", c.exitCode < 0 ? 2000 : 10000);
+        if (c.exitCode < 0) {
+            // Good switches open the dialog as ever, no list of switches.
+            CHECK(box == NULL);
+            CHECK(sfx.WaitMain());
+            sfx.Press(IDCANCEL);
+            CHECK(sfx.Exit() == 0);
+            continue;
+        }
+        CHECK(box != NULL);
+        CHECK(TextOf(GetDlgItem(box, 0xFFFF)).find("[/S] [/O=all|never|ask]") == 0);
+        drv::DismissBox(box);
+        CHECK(sfx.Exit() == c.exitCode);
+        CHECK(!drv::FileExists(dir + "\\out"));
+    }
+}
