@@ -22,7 +22,7 @@
 static void RestrictDllSearch()
 {
     typedef BOOL(WINAPI * SetDirs)(DWORD);
-    HMODULE k = GetModuleHandleA("kernel32.dll");
+    HMODULE k = GetModuleHandleW(L"kernel32.dll");
     SetDirs set = k ? (SetDirs)(void *)GetProcAddress(k, "SetDefaultDllDirectories") : 0;
     if (!set || !set(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */))
         SetDllDirectoryA("");
