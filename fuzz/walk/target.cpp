@@ -65,8 +65,8 @@ void Decode(int32_t headerPosition)
             return;
     }
     RunningCrc = 0xFFFFFFFF;
-    // As the driver does: a size of 2 GiB or more (negative here), or one
-    // below the encryption header, leaves no data.
+    // As the driver budgets it: a size of 2 GiB or more, or an encrypted
+    // entry shorter than its header, leaves no data (no signed overflow).
     int32_t remaining = (int32_t)LocalHeader.CompressedSize;
     if (LocalHeader.Flags & 1)
         remaining = remaining < 12 ? 0 : remaining - 12;
