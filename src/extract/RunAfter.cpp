@@ -32,9 +32,9 @@ void RunAfterExtraction(int checkState)
     Wide file(path), parameters(RunParameters);
     SHELLEXECUTEINFOW run = {};
     run.cbSize = sizeof run;
-    // No error box of the shell's own, as with ShellExecute; a silent run
-    // shows none at all.
-    run.fMask = SEE_MASK_FLAG_NO_UI | (WaitForRun ? SEE_MASK_NOCLOSEPROCESS : 0);
+    // Interactive, the shell may ask how to open a file it has no program
+    // for, as it always did; a silent run lets it show nothing at all.
+    run.fMask = (Silent ? SEE_MASK_FLAG_NO_UI : 0) | (WaitForRun ? SEE_MASK_NOCLOSEPROCESS : 0);
     run.lpFile = file;
     run.lpDirectory = L"";
     run.nShow = SW_SHOW;
