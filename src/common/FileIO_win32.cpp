@@ -72,12 +72,7 @@ uint32_t TempFolder(char *buffer, uint32_t size)
 {
     // size counts UTF-16 units, as GetTempPathA's did bytes; the buffer
     // holds three bytes for each.
-    wchar_t *wide = (wchar_t *)GetMem(size * sizeof(wchar_t));
-    uint32_t n = GetTempPathW(size, wide);
-    if (n && n < size)
-        Utf8FromWide(wide, buffer, size * 3);
-    FreeMem(wide);
-    return n;
+    return SystemTextUtf8(GetTempPathW, buffer, size);
 }
 
 void Utf8From949(char *buffer, uint32_t size)

@@ -27,8 +27,17 @@ uint32_t Utf8FromWide(const wchar_t *text, char *out, uint32_t size);
 // 3 * units bytes; the length written.
 uint32_t WindowTextUtf8(HWND window, char *out, uint32_t units);
 
+// A system call that fills a wide buffer of units and returns its length
+// (GetCurrentDirectoryW, GetTempPathW), into out (3 * units bytes) as UTF-8;
+// the call's result, which is units or more when the text did not fit.
+typedef DWORD(WINAPI *WideTextCall)(DWORD units, LPWSTR buffer);
+uint32_t SystemTextUtf8(WideTextCall call, char *out, uint32_t units);
+
 // GetCurrentDirectory into out (3 * units bytes) as UTF-8; its result.
-uint32_t CurrentFolderUtf8(char *out, uint32_t units);
+inline uint32_t CurrentFolderUtf8(char *out, uint32_t units)
+{
+    return SystemTextUtf8(GetCurrentDirectoryW, out, units);
+}
 
 void SetWindowUtf8(HWND window, const char *text);
 int MessageUtf8(HWND owner, const char *text, const char *caption, UINT type);

@@ -64,12 +64,12 @@ int MessageUtf8(HWND owner, const char *text, const char *caption, UINT type)
     return MessageBoxW(owner, Wide(text), Wide(caption), type);
 }
 
-uint32_t CurrentFolderUtf8(char *out, uint32_t units)
+uint32_t SystemTextUtf8(WideTextCall call, char *out, uint32_t units)
 {
-    wchar_t *folder = (wchar_t *)GetMem(units * sizeof(wchar_t));
-    uint32_t n = GetCurrentDirectoryW(units, folder);
+    wchar_t *text = (wchar_t *)GetMem(units * sizeof(wchar_t));
+    uint32_t n = call(units, text);
     if (n && n < units)
-        Utf8FromWide(folder, out, units * 3);
-    FreeMem(folder);
+        Utf8FromWide(text, out, units * 3);
+    FreeMem(text);
     return n;
 }
