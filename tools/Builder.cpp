@@ -41,32 +41,29 @@ std::string SettingText(const std::string &utf8, const char *what)
     std::string cp;
     if (!Utf8ToCp949(utf8, cp))
         throw BuildError(std::string(what) + " \"" + utf8 + "\" cannot be written in code page 949");
-    if (cp.size() > 255)
+    if (cp.size() > SettingsTextMax)
         throw BuildError(std::string(what) + " is " + std::to_string(cp.size()) +
-                         " bytes in code page 949; the settings block holds at most 255");
+                         " bytes in code page 949; the settings block holds at most " +
+                         std::to_string(SettingsTextMax));
     return cp;
 }
 
 std::vector<uint8_t> MakeSettingsBlock(const BlockSettings &s)
 {
-    const std::string *texts[4] = {&s.Caption, &s.Folder, &s.Parameters, &s.RunFile};
-    size_t length = 11;
+    const std::string *texts[SettingsTextCount] = {&s.Caption, &s.Folder, &s.Parameters, &s.RunFile};
+    size_t length = SettingsFixedSize;
     for (const std::string *t : texts) {
-        if (t->size() > 255)
+        if (t->size() > SettingsTextMax)
             throw BuildError("a settings text is " + std::to_string(t->size()) +
-                             " bytes; the settings block holds at most 255");
+                             " bytes; the settings block holds at most " + std::to_string(SettingsTextMax));
         length += t->size();
     }
-    // Four texts of at most 255 bytes cannot reach it; the check stands
-    // for the day the block grows.
-    if (length >= 65536)
-        throw BuildError("the settings block would be 64 KiB or longer");
-    uint8_t flags1 = (s.ShowRunOption ? 0x01 : 0) | (s.FixedOverwrite ? 0x04 : 0);
-    if (s.Overwrite == OverwriteChoiceAll)
-        flags1 |= 0x08;
-    else if (s.Overwrite == OverwriteChoiceNever)
-        flags1 |= 0x10;
-    uint8_t flags2 = (s.RunOpensFile ? 0x01 : 0) | (s.DefaultToTemp ? 0x02 : 0) | (s.Sorted ? 0x04 : 0);
+    static_assert(SettingsFixedSize + SettingsTextCount * SettingsTextMax <= SettingsBlockMax,
+                  "the longest texts fit the block's length field");
+    uint8_t flags1 = (s.ShowRunOption ? ShowRunOptionFlag : 0) | (s.FixedOverwrite ? FixedOverwriteFlag : 0) |
+                     OverwriteFlags(s.Overwrite);
+    uint8_t flags2 = (s.RunOpensFile ? RunOpensFileFlag : 0) | (s.DefaultToTemp ? DefaultToTempFlag : 0) |
+                     (s.Sorted ? SortEntriesFlag : 0);
     std::vector<uint8_t> b = {'Q', 'B', 'W', (uint8_t)length, (uint8_t)(length >> 8), flags1, flags2};
     for (const std::string *t : texts)
         b.push_back((uint8_t)t->size());
@@ -170,13 +167,14 @@ std::string ArchiveName(const std::string &utf8)
             i += n;
         }
         // The stub's path limit counts UTF-16 units.
-        if (units > 255)
-            throw BuildError("name longer than 255 UTF-16 units refused: " + quoted);
+        if (units > MaxEntryName)
+            throw BuildError("name longer than " + std::to_string(MaxEntryName) + " UTF-16 units refused: " + quoted);
     }
     // The stub joins the target folder (up to 255 characters) and the name
     // in a path the file functions limit to 259 characters.
-    if (cp.size() > 255)
-        throw BuildError("name longer than 255 bytes in code page 949 refused: " + quoted);
+    if (cp.size() > MaxEntryName)
+        throw BuildError("name longer than " + std::to_string(MaxEntryName) + " bytes in code page 949 refused: " +
+                         quoted);
     return cp;
 }
 
@@ -553,7 +551,7 @@ std::vector<uint8_t> UnicodePathField(const Entry &e)
     bool ascii = std::all_of(e.Utf8Name.begin(), e.Utf8Name.end(), [](char c) { return (unsigned char)c < 0x80; });
     if (ascii)
         return x;
-    Put16(x, 0x7075);
+    Put16(x, UnicodePathId);
     Put16(x, (uint32_t)(5 + e.Utf8Name.size()));
     x.push_back(1);
     Put32(x, Crc32((const uint8_t *)e.Name.data(), e.Name.size()));
@@ -580,7 +578,7 @@ static void PutSharedHeaderFields(std::vector<uint8_t> &b, const Entry &e, const
 std::vector<uint8_t> LocalHeaderBytes(const Entry &e, const Written &w)
 {
     std::vector<uint8_t> b;
-    Put32(b, 0x04034B50);
+    Put32(b, LocalHeaderSignature);
     PutSharedHeaderFields(b, e, w);
     b.insert(b.end(), e.Name.begin(), e.Name.end());
     b.insert(b.end(), w.Extra.begin(), w.Extra.end());
@@ -810,7 +808,7 @@ void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &op
     for (size_t i = 0; i < entries.size(); i++) {
         const Entry &e = entries[i];
         const Written &w = done[i];
-        Put32(cd, 0x02014B50);
+        Put32(cd, CentralHeaderSignature);
         Put16(cd, 20);          // made by: MS-DOS attributes, version 2.0
         PutSharedHeaderFields(cd, e, w);
         Put16(cd, 0);           // comment
@@ -822,7 +820,7 @@ void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &op
         cd.insert(cd.end(), w.Extra.begin(), w.Extra.end());
     }
     uint64_t cdOffset = TellFile(out);
-    Put32(cd, 0x06054B50);
+    Put32(cd, EndRecordSignature);
     Put16(cd, 0);
     Put16(cd, 0);
     Put16(cd, (uint32_t)entries.size());

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/SfxFormat.h"
+
 namespace mksfx {
 
 enum ExitCode { ExitOk = 0, ExitError = 1, ExitUsage = 2 };
@@ -24,19 +26,12 @@ struct BuildError : std::runtime_error {
         : std::runtime_error(message), Code(code) {}
 };
 
-// Where everything after the image begins, and the file's hard limit: the
-// stub reads its own file with signed 32-bit offsets.
-const uint32_t StubImageSize = 0x9800;
-const uint64_t FileSizeLimit = 0x80000000ULL;
-
-enum OverwriteChoice { OverwriteChoiceAsk = 0, OverwriteChoiceAll = 1, OverwriteChoiceNever = 2 };
-
 // The settings block's contents, texts already in code page 949.
 struct BlockSettings {
     std::string Caption, Folder, Parameters, RunFile;
     bool ShowRunOption = false;
     bool FixedOverwrite = false;
-    OverwriteChoice Overwrite = OverwriteChoiceAsk;
+    int Overwrite = OverwriteAsk;   // OverwriteAll, OverwriteNever or OverwriteAsk
     bool RunOpensFile = false;
     bool DefaultToTemp = false;
     bool Sorted = false;

@@ -221,8 +221,8 @@ Options ParseCommandLine(const std::vector<std::string> &given)
     o.HasRun = Given(app, "--run");
     o.HasParameters = Given(app, "--params");
     o.HasOverwrite = Given(app, "--overwrite") || o.FixedOverwrite;
-    o.Overwrite = p.Overwrite == "all" ? OverwriteChoiceAll : p.Overwrite == "never" ? OverwriteChoiceNever
-                                                                                      : OverwriteChoiceAsk;
+    o.Overwrite = p.Overwrite == "all" ? OverwriteAll : p.Overwrite == "never" ? OverwriteNever
+                                                                                      : OverwriteAsk;
     o.Seeded = Given(app, "--seed");
     if (Given(app, "--password")) {
         o.HasPassword = true;
@@ -305,9 +305,9 @@ std::vector<uint8_t> LoadStub(const Options &o)
     // The stub looks for its settings at this fixed offset: an image of any
     // other length would read its own bytes as settings.
     const std::string name = o.Stub.empty() ? std::string("the built-in stub") : "the stub \"" + o.Stub + "\"";
-    if (stub.size() != StubImageSize)
+    if (stub.size() != ImageSize)
         throw BuildError(name + " is " + std::to_string(stub.size()) + " bytes; the stub's image is exactly " +
-                         std::to_string(StubImageSize));
+                         std::to_string(ImageSize));
     if (stub[0] != 'M' || stub[1] != 'Z')
         throw BuildError(name + " has the right size but is not a Windows program (it does not begin with MZ)");
     return stub;
@@ -354,7 +354,7 @@ void KeepSettings(const Options &o, const std::string &from, const BlockSettings
         s.ShowRunOption = old.ShowRunOption;
         kept.push_back("run");
     }
-    if (!o.HasOverwrite && (old.Overwrite != OverwriteChoiceAsk || old.FixedOverwrite)) {
+    if (!o.HasOverwrite && (old.Overwrite != OverwriteAsk || old.FixedOverwrite)) {
         s.Overwrite = old.Overwrite;
         s.FixedOverwrite = old.FixedOverwrite;
         kept.push_back("existing files");
@@ -420,7 +420,7 @@ int Build(const Options &o)
     }
     s.ShowRunOption = o.ShowRun;
     s.FixedOverwrite = o.FixedOverwrite;
-    s.Overwrite = (OverwriteChoice)o.Overwrite;
+    s.Overwrite = o.Overwrite;
     s.RunOpensFile = o.OpenFile;
     s.DefaultToTemp = o.TempFolder;
     s.Sorted = o.Sorted;
@@ -433,9 +433,10 @@ int Build(const Options &o)
         // bytes at most: either would make the entries impossible to open.
         if (password.empty())
             throw BuildError("the password is empty; the self-extracting file never accepts an empty one");
-        if (password.size() > 79)
+        if (password.size() > PasswordMax)
             throw BuildError("the password is " + std::to_string(password.size()) +
-                             " bytes in code page 949; the password prompt takes at most 79");
+                             " bytes in code page 949; the password prompt takes at most " +
+                             std::to_string(PasswordMax));
     }
     std::vector<uint8_t> stub = LoadStub(o);
 
@@ -497,7 +498,7 @@ int Build(const Options &o)
         if (!found)
             throw BuildError("the run file \"" + (o.HasRun ? o.RunFile : runFile) + "\" is not in the archive");
     }
-    uint64_t total = StubImageSize + block.size();
+    uint64_t total = ImageSize + block.size();
     for (const Entry &e : entries) {
         if (e.Source->Size >= FileSizeLimit)
             throw BuildError("\"" + e.Utf8Name + "\" is 2 GiB or larger; the self-extracting file "

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/SfxFormat.h"
+
 namespace mksfx {
 
 struct Options {
@@ -21,7 +23,7 @@ struct Options {
     bool TempFolder = false, OpenFile = false, ShowRun = false, FixedOverwrite = false;
     bool Sorted = false;
     bool HasOverwrite = false;         // --overwrite or --fixed-overwrite given
-    int Overwrite = 0;                 // OverwriteChoice
+    int Overwrite = OverwriteAsk;
     int Level = 9;
     bool HasPassword = false;
     std::string Password;              // UTF-8

@@ -67,16 +67,16 @@ bool Open(const std::string &path, FILE *out, bool &hasBlock)
     PathInfo info = StatPath(path);
     uint8_t mz[2] = {0, 0};
     FileRead(ArchiveFile, mz, 2);
-    if (info.Size < StubImageSize || mz[0] != 'M' || mz[1] != 'Z') {
+    if (info.Size < ImageSize || mz[0] != 'M' || mz[1] != 'Z') {
         fprintf(stderr, "mksfx: \"%s\" is not a self-extracting file: %s\n", Printable(path).c_str(),
-                info.Size < StubImageSize ? "it is shorter than the stub's image"
+                info.Size < ImageSize ? "it is shorter than the stub's image"
                                           : "no Windows program stands in front of its archive");
         FileClose(ArchiveFile);
         DoneGlobals();
         return false;
     }
     uint8_t magic[3] = {0, 0, 0};
-    FileSeek(ArchiveFile, StubImageSize);
+    FileSeek(ArchiveFile, ImageSize);
     FileRead(ArchiveFile, magic, 3);
     hasBlock = memcmp(magic, "QBW", 3) == 0;
     ReadSettings();
@@ -127,7 +127,7 @@ int ShowInfo(const std::string &path, FILE *out)
         fprintf(out, "settings block: none (archive at 0x%X, every setting at its default)\n",
                 (unsigned)ArchiveStart);
     } else {
-        fprintf(out, "settings block: %u bytes (archive at 0x%X)\n", (unsigned)(ArchiveStart - StubImageSize),
+        fprintf(out, "settings block: %u bytes (archive at 0x%X)\n", (unsigned)(ArchiveStart - ImageSize),
                 (unsigned)ArchiveStart);
         // The stub's reader hands the texts over as UTF-8.
         fprintf(out, "caption: %s\n", HasCaption ? Printable(CaptionText).c_str() : "(default)");

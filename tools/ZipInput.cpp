@@ -46,7 +46,7 @@ std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
         throw BuildError(file + " is no ZIP archive (too short)");
     size_t eocd = std::string::npos;
     for (size_t i = tail.size() - 22 + 1; i-- > 0;) {
-        if (Get32(&tail[i]) == 0x06054B50 && i + 22 + Get16(&tail[i + 20]) <= tail.size()) {
+        if (Get32(&tail[i]) == EndRecordSignature && i + 22 + Get16(&tail[i + 20]) <= tail.size()) {
             eocd = i;
             break;
         }
@@ -86,7 +86,7 @@ std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
     std::vector<ZipEntryInfo> entries;
     size_t p = 0;
     for (uint32_t i = 0; i < count; i++) {
-        if (p + 46 > cd.size() || Get32(&cd[p]) != 0x02014B50)
+        if (p + 46 > cd.size() || Get32(&cd[p]) != CentralHeaderSignature)
             throw BuildError(file + " is damaged: its central directory is cut short");
         const uint8_t *h = &cd[p];
         ZipEntryInfo z;
@@ -145,7 +145,7 @@ bool EntryNameUtf8(const ZipEntryInfo &e, std::string &utf8)
     }
     for (size_t x = 0; x + 4 <= e.Extra.size(); x += 4 + Get16(&e.Extra[x + 2])) {
         size_t n = Get16(&e.Extra[x + 2]);
-        if (Get16(&e.Extra[x]) != 0x7075 || x + 4 + n > e.Extra.size() || n < 5 || e.Extra[x + 4] != 1)
+        if (Get16(&e.Extra[x]) != UnicodePathId || x + 4 + n > e.Extra.size() || n < 5 || e.Extra[x + 4] != 1)
             continue;
         uint32_t crc = (uint32_t)crc32(0, (const Bytef *)e.RawName.data(), (uInt)e.RawName.size());
         std::string u((const char *)&e.Extra[x + 9], n - 5);
@@ -203,7 +203,7 @@ public:
         if (!file_)
             throw BuildError("cannot open \"" + path_ + "\": " + SystemError());
         uint8_t h[30];
-        if (!ReadAt(file_, info_.LocalOffset, h, 30) || Get32(h) != 0x04034B50)
+        if (!ReadAt(file_, info_.LocalOffset, h, 30) || Get32(h) != LocalHeaderSignature)
             throw BuildError(Where() + " is damaged: no local header where the directory says");
         uint64_t data = info_.LocalOffset + 30 + Get16(h + 26) + Get16(h + 28);
         if (!SeekFile(file_, data))
@@ -351,7 +351,7 @@ static void CheckLocalHeader(FILE *f, const std::string &path, const ZipEntryInf
 {
     const std::string entry = "entry \"" + z.RawName + "\" of \"" + path + "\"";
     uint8_t h[30];
-    if (!ReadAt(f, z.LocalOffset, h, 30) || Get32(h) != 0x04034B50)
+    if (!ReadAt(f, z.LocalOffset, h, 30) || Get32(h) != LocalHeaderSignature)
         throw BuildError(entry + " is damaged: no local header where the directory says");
     std::vector<uint8_t> extra(Get16(h + 28));
     bool zip64 = Get32(h + 18) == 0xFFFFFFFF || Get32(h + 22) == 0xFFFFFFFF;
@@ -368,7 +368,7 @@ static void CheckLocalHeader(FILE *f, const std::string &path, const ZipEntryInf
 static bool ReadSettingsBlock(FILE *f, BlockSettings &s)
 {
     uint8_t h[11];
-    if (!ReadAt(f, 0, h, 2) || h[0] != 'M' || h[1] != 'Z' || !ReadAt(f, StubImageSize, h, 11) ||
+    if (!ReadAt(f, 0, h, 2) || h[0] != 'M' || h[1] != 'Z' || !ReadAt(f, ImageSize, h, 11) ||
         memcmp(h, "QBW", 3) != 0)
         return false;
     std::string *texts[4] = {&s.Caption, &s.Folder, &s.Parameters, &s.RunFile};
@@ -377,13 +377,12 @@ static bool ReadSettingsBlock(FILE *f, BlockSettings &s)
         if (h[7 + i] && fread(&(*texts[i])[0], 1, h[7 + i], f) != h[7 + i])
             return false;
     }
-    s.ShowRunOption = (h[5] & 0x01) != 0;
-    s.FixedOverwrite = (h[5] & 0x04) != 0;
-    s.Overwrite = (h[5] & 0x18) == 0x08 ? OverwriteChoiceAll
-                  : (h[5] & 0x18) == 0x10 ? OverwriteChoiceNever : OverwriteChoiceAsk;
-    s.RunOpensFile = (h[6] & 0x01) != 0;
-    s.DefaultToTemp = (h[6] & 0x02) != 0;
-    s.Sorted = (h[6] & 0x04) != 0;
+    s.ShowRunOption = (h[5] & ShowRunOptionFlag) != 0;
+    s.FixedOverwrite = (h[5] & FixedOverwriteFlag) != 0;
+    s.Overwrite = OverwriteFromFlags(h[5]);
+    s.RunOpensFile = (h[6] & RunOpensFileFlag) != 0;
+    s.DefaultToTemp = (h[6] & DefaultToTempFlag) != 0;
+    s.Sorted = (h[6] & SortEntriesFlag) != 0;
     return true;
 }
 

@@ -174,7 +174,7 @@ bool EntryNameToUtf8(Text &name, uint16_t flags, const uint8_t *extra, uint32_t 
         const uint8_t *data = extra + at + 4;
         if (at + 4 + size > extraLength)
             break;
-        if (Read16(extra + at) == 0x7075 && size > 5 && data[0] == 1) {
+        if (Read16(extra + at) == UnicodePathId && size > 5 && data[0] == 1) {
             uint32_t crc = 0xFFFFFFFF;
             UpdateCrcOverBlock((const uint8_t *)name.Data, (int32_t)name.Length, crc);
             if ((data[1] | data[2] << 8 | data[3] << 16 | (uint32_t)data[4] << 24) == ~crc) {

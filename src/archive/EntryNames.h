@@ -6,11 +6,6 @@
 
 #include "../common/SFXgbls.h"
 
-// The longest path the file calls take (MAX_PATH, terminator included): a
-// target path of this many UTF-16 units or more is refused before any of them sees
-// it, since the system would cut or reinterpret it.
-enum { MaxTargetPath = 260 };
-
 // True when the name must not be written: a component that reaches the
 // parent ("..", and the ".. " or "..." that Windows trims to it), a ':'
 // (drive or alternate stream), a leading separator (root or UNC share), a

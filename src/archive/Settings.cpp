@@ -10,6 +10,11 @@
 
 #include "../common/FileIO.h"
 #include "../common/SFXmisc.h"
+#include "../resources/resource.h"
+
+static_assert(IDC_OVERWRITE_NEVER == IDC_OVERWRITE_ALL + OverwriteNever &&
+                  IDC_OVERWRITE_ASK == IDC_OVERWRITE_ALL + OverwriteAsk,
+              "the overwrite buttons stand in the order of the choices");
 
 // Reads n bytes; what the file cannot supply reads as zero bytes.  Returns
 // the number of bytes really read.
@@ -36,27 +41,24 @@ static void ReadText(char *buffer, uint8_t length)
 void ReadSettings()
 {
     ArchiveStart = ImageSize;
-    InitialOverwriteButton = 503;
+    InitialOverwriteButton = IDC_OVERWRITE_ALL + OverwriteAsk;
     SeekArchive(ImageSize);
     uint8_t magic[3];
     if (LastSeekPosition == -1 || FileRead(ArchiveFile, magic, 3) != 3 || magic[0] != 'Q' ||
         magic[1] != 'B' || magic[2] != 'W')
         return;
 
-    uint8_t fixed[8];   // block length (2), flags 1, flags 2, four lengths
+    uint8_t fixed[SettingsFixedSize - SettingsMagicSize];   // block length (2), flags 1, flags 2, four lengths
     ReadOrZero(fixed, sizeof fixed);
     ArchiveStart += fixed[0] | (fixed[1] << 8);
 
     uint8_t flags1 = fixed[2], flags2 = fixed[3];
-    ShowRunOption = (flags1 & 0x01) != 0;
-    FixedOverwrite = (flags1 & 0x04) != 0;
-    RunOpensFile = (flags2 & 0x01) != 0;
-    DefaultToTemp = (flags2 & 0x02) != 0;
-    SortEntries = (flags2 & 0x04) != 0;
-    switch (flags1 & 0x18) {
-    case 0x08: InitialOverwriteButton = 501; break;
-    case 0x10: InitialOverwriteButton = 502; break;
-    }
+    ShowRunOption = (flags1 & ShowRunOptionFlag) != 0;
+    FixedOverwrite = (flags1 & FixedOverwriteFlag) != 0;
+    RunOpensFile = (flags2 & RunOpensFileFlag) != 0;
+    DefaultToTemp = (flags2 & DefaultToTempFlag) != 0;
+    SortEntries = (flags2 & SortEntriesFlag) != 0;
+    InitialOverwriteButton = IDC_OVERWRITE_ALL + OverwriteFromFlags(flags1);
 
     uint8_t captionLength = fixed[4], folderLength = fixed[5];
     uint8_t parametersLength = fixed[6], runFileLength = fixed[7];
@@ -73,7 +75,7 @@ void ReadSettings()
     if (DefaultToTemp) {
         // A path too long for the buffer comes back as the size it needs,
         // with nothing written: that is no folder either.
-        uint32_t n = TempFolder(DefaultFolder, 260);
-        HasDefaultFolder = n != 0 && n < 260;
+        uint32_t n = TempFolder(DefaultFolder, MaxTargetPath);
+        HasDefaultFolder = n != 0 && n < MaxTargetPath;
     }
 }

@@ -24,12 +24,12 @@ bool ReadNextHeader()
         if (FileRead(ArchiveFile, &LocalHeader, sizeof LocalHeader) != (int32_t)sizeof LocalHeader)
             LocalHeader.Signature = 0;
         uint32_t s = LocalHeader.Signature;
-        if (s == localSignature || s == 0x50000000) {
+        if (s == localSignature || s == OddLocalSignature) {
             RemainingInput = (int32_t)LocalHeader.CompressedSize;
             return true;
         }
         RemainingInput = 0;
-        if (s != 0x08074B50 || LastSeekPosition == -1)
+        if (s != DescriptorSignature || LastSeekPosition == -1)
             return false;
         // A data descriptor: step over its 16 bytes (signature, CRC, sizes)
         // and read on.  A loop rather than the recursion it stands for, so

@@ -4,6 +4,7 @@
 #ifndef SFX_GBLS_H
 #define SFX_GBLS_H
 
+#include "../archive/SfxFormat.h"
 #include "SfxTypes.h"
 
 // ---------------------------------------------------------------------------
@@ -42,23 +43,21 @@ static_assert(sizeof(LocalFileHeader) == 30, "local header is 30 bytes");
 // Texts are UTF-8: a UTF-16 unit takes at most three bytes of it.
 enum {
     Utf8PerUnit = 3,
-    // Settings texts (255 bytes of code page 949 become at most 383 of
-    // UTF-8) and BrowseFolder (260 UTF-16 units) with a terminator.
-    TextBufferSize = 260 * Utf8PerUnit + 1,
-    // The longest target folder a run accepts, in UTF-16 units.  The buffer
-    // holds more: a longer folder (typed, browsed, or the temporary folder)
-    // is kept whole and refused by the run, since cut short it would name
-    // another folder.
-    TargetFolderChars = 255,
-    // 260 units, the backslash the run after extraction appends, and a
+    // Settings texts and BrowseFolder (a path of the system's) with a
     // terminator.
-    TargetFolderUnits = 262,
-    TargetFolderSize = 261 * Utf8PerUnit + 1,
-    PasswordBufferSize = 80,
-    NameBufferSize = 258,
+    TextBufferSize = MaxTargetPath * Utf8PerUnit + 1,
+    // A path at the system's limit, the backslash the run after extraction
+    // appends, and a terminator.  The buffer holds more than
+    // TargetFolderChars: a longer folder (typed, browsed, or the temporary
+    // folder) is kept whole and refused by the run, since cut short it would
+    // name another folder.
+    TargetFolderUnits = MaxTargetPath + 2,
+    TargetFolderSize = (MaxTargetPath + 1) * Utf8PerUnit + 1,
 };
-
-enum { OverwriteAll = 0, OverwriteNever = 1, OverwriteAsk = 2 };
+// A code page 949 character of two bytes is at most three in UTF-8.
+static_assert(SettingsTextMax * 3 / 2 < TextBufferSize, "a settings text fits as UTF-8");
+static_assert(TargetFolderChars < MaxTargetPath, "a target folder leaves room for a name");
+static_assert(PasswordBufferSize > PasswordMax, "the password prompt's terminator");
 
 // ---------------------------------------------------------------------------
 // Archive and decoding state.

@@ -70,7 +70,7 @@ void FileNamePart(const char *text, Text &out)
     uint32_t end = start, units = 0;
     for (; end < n; end++) {
         uint8_t c = (uint8_t)text[end];
-        if ((c & 0xC0) != 0x80 && (units += 1 + (c >= 0xF0)) > 255)
+        if ((c & 0xC0) != 0x80 && (units += 1 + (c >= 0xF0)) > MaxComponentChars)
             break;
     }
     FixedTextToString(out, text + start, end - start);

@@ -58,7 +58,7 @@ static char *Append(char *to, const char *text)
 // the settings block holds.
 static void SetRunCaption(HWND box)
 {
-    char caption[5 + 2 * 255 * Utf8PerUnit + 1 + 17 + 1];
+    char caption[5 + 2 * MaxComponentChars * Utf8PerUnit + 1 + 17 + 1];
     Text name = {0, 0};
     char *p = Append(caption, "run \"");
     FileNamePart(RunParameters, name);

@@ -11,7 +11,7 @@
 
 #include <string.h>
 
-enum { ExpandedChars = 255 };
+enum { ExpandedChars = TargetFolderChars };
 
 // A long form that does not fit in 255 characters is not cut, since the cut
 // text would name another folder (which ensure folder would then make): the

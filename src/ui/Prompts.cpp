@@ -20,8 +20,8 @@ INT_PTR CALLBACK FileExistProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     case WM_INITDIALOG: {
         static const char question[] = "...가(은) 이미 존재합니다, 겹쳐쓸까요?";
         // ExistingName is a file-name part: at most 255 characters.
-        char text[255 * Utf8PerUnit + sizeof question];
-        uint32_t n = SmallerOf((int32_t)ExistingName.Length, 255 * Utf8PerUnit);
+        char text[MaxComponentChars * Utf8PerUnit + sizeof question];
+        uint32_t n = SmallerOf((int32_t)ExistingName.Length, MaxComponentChars * Utf8PerUnit);
         memcpy(text, ExistingName.Data, n);
         memcpy(text + n, question, sizeof question);
         CentreWindow(dialog);

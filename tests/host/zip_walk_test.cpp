@@ -105,7 +105,7 @@ TEST_F(ZipWalkRecords, RecordStartingWith00000050IsAnEntry)
 {
     Bytes a;
     Record odd = Stored("odd", "xyz");
-    odd.signature = OddLocalSig;
+    odd.signature = OddLocalSignature;
     PutRecord(a, odd);
     PutRecord(a, Stored("next", "n"));
     std::vector<WalkedEntry> w = Walk(a);

@@ -51,7 +51,7 @@ void PutRecord(Bytes &a, const Record &r)
 
 void PutDescriptor(Bytes &a, uint32_t crc, uint32_t size)
 {
-    Put32(a, DescriptorSig);
+    Put32(a, DescriptorSignature);
     Put32(a, crc);
     Put32(a, size);
     Put32(a, size);
@@ -60,14 +60,14 @@ void PutDescriptor(Bytes &a, uint32_t crc, uint32_t size)
 void PutCentralDirectory(Bytes &a, const std::string &name)
 {
     size_t start = a.size();
-    Put32(a, CentralSig);
+    Put32(a, CentralHeaderSignature);
     for (int i = 0; i < 6; i++)
         Put32(a, 0);
     Put16(a, (uint16_t)name.size());
     for (int i = 0; i < 4; i++)
         Put32(a, 0);
     a.insert(a.end(), name.begin(), name.end());
-    Put32(a, EndSig);
+    Put32(a, EndRecordSignature);
     Put32(a, 0);
     Put16(a, 1);
     Put16(a, 1);

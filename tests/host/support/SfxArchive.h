@@ -17,16 +17,8 @@
 
 typedef std::vector<unsigned char> Bytes;
 
-enum : uint32_t {
-    LocalSig = 0x04034B50,
-    OddLocalSig = 0x50000000,   // the bytes 00 00 00 50, read as an entry
-    DescriptorSig = 0x08074B50,
-    CentralSig = 0x02014B50,
-    EndSig = 0x06054B50,
-};
-
 struct Record {
-    uint32_t signature = LocalSig;
+    uint32_t signature = LocalHeaderSignature;
     uint16_t flags = 0;
     uint16_t method = 0;
     uint16_t time = 0x6000, date = 0x5A21;
