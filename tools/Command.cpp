@@ -13,6 +13,7 @@
 #include "Builder.h"
 #include "Inspect.h"
 #include "Platform.h"
+#include "SettingsRules.h"
 #include "ZipInput.h"
 
 namespace mksfx {
@@ -25,7 +26,7 @@ const char HelpText[] =
     "Usage: mksfx -o OUTPUT [options] FILE|FOLDER...\n"
     "       mksfx -o OUTPUT [options] --zip ARCHIVE.zip [FILE|FOLDER...]\n"
     "       mksfx --info FILE\n"
-    "       mksfx --verify [--password TEXT | --password-file F] FILE\n"
+    "       mksfx --verify [--password TEXT | --password-file F] [--stub FILE] FILE\n"
     "\n"
     "Makes a self-extracting file: the stub, a settings block and a ZIP archive.\n"
     "A folder contributes its contents (names relative to it), a file itself.\n"
@@ -68,7 +69,9 @@ const char HelpText[] =
     "  --seed N               fixed encryption headers, for reproducible tests\n"
     "Other:\n"
     "  --info FILE            show the settings and entries of a file\n"
-    "  --verify FILE          decode every entry as the stub does and check it\n"
+    "  --verify FILE          check a finished file: its stub (against --stub or\n"
+    "                         the built-in one), its settings, every entry\n"
+    "                         decoded as the stub does, and the directory\n"
     "  -q, --quiet            no notes, no progress, no summary line\n"
     "  -h, --help             this text\n"
     "  --version              the builder's version\n"
@@ -242,7 +245,7 @@ Options ParseCommandLine(const std::vector<std::string> &given)
         for (const CLI::Option *option : app.get_options()) {
             std::string name = option->get_name();
             bool allowed = name == command || name == "inputs" ||
-                           (p.Verify && (name == "--password" || name == "--password-file"));
+                           (p.Verify && (name == "--password" || name == "--password-file" || name == "--stub"));
             if (option->count() > 0 && !allowed)
                 Usage(std::string(command) + " takes no " + (name == "inputs" ? "input" : option->get_name()));
         }
@@ -262,17 +265,18 @@ Options ParseCommandLine(const std::vector<std::string> &given)
     if (o.Inputs.empty() && o.Zips.empty())
         Usage("no input: name files, folders or --zip archives");
     // Settings the stub would silently ignore are refused: they would ship
-    // a file that does not do what its maker asked for.
-    if (o.TempFolder && o.HasFolder)
-        Usage("--folder and --temp-folder exclude each other");
-    if (o.OpenFile && !o.HasRun)
-        Usage("--open needs --run FILE");
-    if (o.OpenFile && o.HasParameters)
-        Usage("--open opens the file without parameters: drop --params or --open");
-    if (o.HasRun && !o.OpenFile && !o.HasParameters)
-        Usage("--run needs --open or --params, or nothing is ever run");
-    if (o.ShowRun && !o.OpenFile && !o.HasParameters)
-        Usage("--show-run needs a run (--run with --open, or --params)");
+    // a file that does not do what its maker asked for.  The block is judged
+    // again once settings kept from an input have joined it.
+    BlockSettings planned;
+    planned.Folder = o.Folder;
+    planned.Parameters = o.Parameters;
+    planned.RunFile = o.HasRun ? o.RunFile : "";
+    planned.ShowRunOption = o.ShowRun;
+    planned.RunOpensFile = o.OpenFile;
+    planned.DefaultToTemp = o.TempFolder;
+    std::string combination = CombinationProblem(planned);
+    if (!combination.empty())
+        Usage(combination);
     if (o.Seeded && !o.HasPassword)
         Usage("--seed only matters with a password");
     return o;
@@ -318,14 +322,9 @@ std::vector<uint8_t> LoadStub(const Options &o)
 std::string FolderText(const Options &o)
 {
     const std::string &f = o.Folder;
-    for (size_t i = 0; i < f.size(); i++) {
-        unsigned char c = (unsigned char)f[i];
-        bool drive = c == ':' && i == 1 && isalpha((unsigned char)f[0]);
-        if (c < 0x20 || (c == ':' && !drive) || strchr("*?\"<>|", c))
-            throw BuildError("--folder \"" + f + "\" holds the character " +
-                             (c < 0x20 ? "0x" + std::to_string(c) : std::string(1, (char)c)) +
-                             ", which Windows forbids in paths");
-    }
+    std::string problem = FolderProblem(f);
+    if (!problem.empty())
+        throw BuildError("--folder \"" + f + "\" " + problem);
     if (f.find('%') != std::string::npos)
         Note(o, "--folder is used as written: %VARIABLES% are not expanded by the self-extracting file");
     return SettingText(f, "--folder");
@@ -485,19 +484,16 @@ int Build(const Options &o)
     if (entries.empty())
         throw BuildError("nothing to pack: the inputs hold no files");
     CheckUniqueNames(entries);
-    // The file the stub would open after extraction (from the options or
-    // kept from an input) must be in the archive.
-    std::string runFile;
-    if (!s.RunFile.empty() && (s.RunOpensFile || !s.Parameters.empty()) && Cp949ToUtf8(s.RunFile, runFile)) {
-        std::string key = NameKey(runFile);
-        while (!key.empty() && key[0] == '/')
-            key.erase(0, 1);
-        bool found = false;
-        for (const Entry &e : entries)
-            found = found || NameKey(e.Utf8Name) == key;
-        if (!found)
-            throw BuildError("the run file \"" + (o.HasRun ? o.RunFile : runFile) + "\" is not in the archive");
-    }
+    // The block as it will be written, with what was kept from an input:
+    // a kept combination the stub would ignore, or a kept run file that is
+    // not among the entries, is refused like one given as options.
+    std::vector<std::string> names;
+    for (const Entry &e : entries)
+        names.push_back(e.Utf8Name);
+    std::vector<std::string> problems = SettingsProblems(s, names);
+    if (!problems.empty())
+        throw BuildError(problems[0] + (settingsFrom.empty() ? std::string()
+                                                             : " (settings kept from \"" + settingsFrom + "\")"));
     uint64_t total = ImageSize + block.size();
     for (const Entry &e : entries) {
         if (e.Source->Size >= FileSizeLimit)
@@ -587,7 +583,12 @@ int RunCommand(const Options &o)
         std::string password;
         if (o.HasPassword && !Utf8ToCp949(o.Password, password))
             throw BuildError("the password cannot be written in code page 949");
-        return Verify(o.Target, o.HasPassword ? &password : nullptr, stdout);
+        // Without a stub to compare with, the image cannot be judged; Verify
+        // says so and fails rather than pass a file it has not checked.
+        std::vector<uint8_t> stub;
+        if (!o.Stub.empty() || EmbeddedStubSize > 0)
+            stub = LoadStub(o);
+        return Verify(o.Target, o.HasPassword ? &password : nullptr, stub, stdout);
     }
     case Options::Build:
         break;

@@ -5,18 +5,26 @@
 
 #include <stdio.h>
 
+#include <stdint.h>
+
 #include <string>
+#include <vector>
 
 namespace mksfx {
 
 // Prints the settings block and the entries; returns the exit code.
 int ShowInfo(const std::string &path, FILE *out);
 
-// Decodes every entry as the stub would (with the password, in code page
-// 949, when given) and checks its CRC-32, then checks that the central
-// directory that other ZIP readers use agrees with the local headers.
-// Returns 0 when everything passed, 1 otherwise; a line per entry to `out`.
-int Verify(const std::string &path, const std::string *password, FILE *out);
+// Judges a finished file against what the builder writes: the image against
+// `stub` (the stub the file should carry; empty: it cannot be checked, which
+// fails), the settings block against the builder's rules and its own
+// encoding, every entry decoded as the stub would (with the password, in
+// code page 949, when given) with its CRC-32, its name as the stub takes it,
+// and the central directory and end record that other ZIP readers use,
+// field by field against the local headers.  Returns 0 when everything
+// passed, 1 otherwise; a line for each part and entry, and one for each
+// failure, to `out`.
+int Verify(const std::string &path, const std::string *password, const std::vector<uint8_t> &stub, FILE *out);
 
 }  // namespace mksfx
 

@@ -10,6 +10,7 @@
 #include <string.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 
@@ -35,18 +36,18 @@ static bool ReadAt(FILE *f, uint64_t at, void *buffer, size_t n)
 }
 
 std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path, uint64_t *shiftOut,
-                                               std::string *comment)
+                                               std::string *comment, ZipLayout *layout)
 {
     const std::string file = "\"" + path + "\"";
     uint64_t size = FileSize(f);
-    // The end record is 22 bytes and a comment of up to 65535.
-    uint64_t tailStart = size > 22 + 65535 ? size - 22 - 65535 : 0;
+    // The end record and a comment of up to 65535 bytes.
+    uint64_t tailStart = size > EndRecordSize + 65535 ? size - EndRecordSize - 65535 : 0;
     std::vector<uint8_t> tail(size - tailStart);
-    if (tail.size() < 22 || !ReadAt(f, tailStart, tail.data(), tail.size()))
+    if (tail.size() < EndRecordSize || !ReadAt(f, tailStart, tail.data(), tail.size()))
         throw BuildError(file + " is no ZIP archive (too short)");
     size_t eocd = std::string::npos;
-    for (size_t i = tail.size() - 22 + 1; i-- > 0;) {
-        if (Get32(&tail[i]) == EndRecordSignature && i + 22 + Get16(&tail[i + 20]) <= tail.size()) {
+    for (size_t i = tail.size() - EndRecordSize + 1; i-- > 0;) {
+        if (Get32(&tail[i]) == EndRecordSignature && i + EndRecordSize + Get16(&tail[i + 20]) <= tail.size()) {
             eocd = i;
             break;
         }
@@ -56,7 +57,7 @@ std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
     const uint8_t *e = &tail[eocd];
     uint64_t eocdAt = tailStart + eocd;
     if (comment)
-        comment->assign((const char *)e + 22, Get16(e + 20));
+        comment->assign((const char *)e + EndRecordSize, Get16(e + 20));
     if (eocdAt >= 20) {
         uint8_t loc[4];
         if (ReadAt(f, eocdAt - 20, loc, 4) && Get32(loc) == 0x07064B50)
@@ -79,6 +80,14 @@ std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
     uint64_t shift = cdAt - cdOffset;
     if (shiftOut)
         *shiftOut = shift;
+    if (layout) {
+        layout->FileSize = size;
+        layout->EndRecord = eocdAt;
+        layout->Directory = cdAt;
+        layout->DirectorySize = cdSize;
+        layout->DirectoryOffset = cdOffset;
+        layout->CommentLength = Get16(e + 20);
+    }
 
     std::vector<uint8_t> cd(cdSize);
     if (cdSize && !ReadAt(f, cdAt, cd.data(), cd.size()))
@@ -86,12 +95,14 @@ std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
     std::vector<ZipEntryInfo> entries;
     size_t p = 0;
     for (uint32_t i = 0; i < count; i++) {
-        if (p + 46 > cd.size() || Get32(&cd[p]) != CentralHeaderSignature)
+        if (p + CentralHeaderSize > cd.size() || Get32(&cd[p]) != CentralHeaderSignature)
             throw BuildError(file + " is damaged: its central directory is cut short");
         const uint8_t *h = &cd[p];
         ZipEntryInfo z;
         z.MadeBy = Get16(h + 4);
+        z.Needed = Get16(h + 6);
         z.External = Get32(h + 38);
+        z.Internal = Get16(h + 36);
         z.Flags = Get16(h + 8);
         z.Method = Get16(h + 10);
         z.Time = Get16(h + 12);
@@ -100,14 +111,15 @@ std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
         z.Compressed = Get32(h + 20);
         z.Size = Get32(h + 24);
         size_t nameLength = Get16(h + 28), extraLength = Get16(h + 30), commentLength = Get16(h + 32);
-        uint16_t entryDisk = Get16(h + 34);
+        uint16_t entryDisk = z.Disk = Get16(h + 34);
         uint32_t offset = Get32(h + 42);
-        if (p + 46 + nameLength + extraLength + commentLength > cd.size())
+        if (p + CentralHeaderSize + nameLength + extraLength + commentLength > cd.size())
             throw BuildError(file + " is damaged: its central directory is cut short");
-        z.RawName.assign((const char *)h + 46, nameLength);
-        z.Extra.assign(h + 46 + nameLength, h + 46 + nameLength + extraLength);
+        const uint8_t *name = h + CentralHeaderSize;
+        z.RawName.assign((const char *)name, nameLength);
+        z.Extra.assign(name + nameLength, name + nameLength + extraLength);
         z.CommentLength = (uint16_t)commentLength;
-        p += 46 + nameLength + extraLength + commentLength;
+        p += CentralHeaderSize + nameLength + extraLength + commentLength;
         const std::string entry = "entry \"" + z.RawName + "\" of " + file;
         bool zip64 = z.Compressed == 0xFFFFFFFF || z.Size == 0xFFFFFFFF || offset == 0xFFFFFFFF ||
                      entryDisk == 0xFFFF;
@@ -118,6 +130,8 @@ std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
         z.LocalOffset = offset + shift;
         entries.push_back(z);
     }
+    if (layout)
+        layout->DirectoryUsed = p;
     return entries;
 }
 
@@ -139,7 +153,7 @@ bool ValidUtf8(const std::string &s)
 
 bool EntryNameUtf8(const ZipEntryInfo &e, std::string &utf8)
 {
-    if (e.Flags & 0x0800) {
+    if (e.Flags & Utf8NameFlag) {
         utf8 = e.RawName;
         return ValidUtf8(utf8);
     }
@@ -202,23 +216,24 @@ public:
         file_ = OpenFile(path_, "rb");
         if (!file_)
             throw BuildError("cannot open \"" + path_ + "\": " + SystemError());
-        uint8_t h[30];
-        if (!ReadAt(file_, info_.LocalOffset, h, 30) || Get32(h) != LocalHeaderSignature)
+        uint8_t h[LocalHeaderSize];
+        if (!ReadAt(file_, info_.LocalOffset, h, sizeof h) || Get32(h) != LocalHeaderSignature)
             throw BuildError(Where() + " is damaged: no local header where the directory says");
-        uint64_t data = info_.LocalOffset + 30 + Get16(h + 26) + Get16(h + 28);
+        uint64_t data = info_.LocalOffset + LocalHeaderSize + Get16(h + 26) + Get16(h + 28);
         if (!SeekFile(file_, data))
             throw BuildError(Where() + " cannot be read");
         remaining_ = info_.Compressed;
-        encrypted_ = (info_.Flags & 1) != 0;
+        encrypted_ = (info_.Flags & EncryptedFlag) != 0;
         if (encrypted_) {
-            uint8_t buffer[24];
-            if (remaining_ < 12 || fread(buffer + 12, 1, 12, file_) != 12)
+            uint8_t buffer[2 * EncryptionHeaderSize];
+            if (remaining_ < EncryptionHeaderSize ||
+                fread(buffer + EncryptionHeaderSize, 1, EncryptionHeaderSize, file_) != EncryptionHeaderSize)
                 throw BuildError(Where() + " is damaged: its encryption header is cut short");
-            remaining_ -= 12;
+            remaining_ -= EncryptionHeaderSize;
             Text pw = {const_cast<char *>(password_->data()), (uint32_t)password_->size()};
             uint32_t saved[3];
             memcpy(saved, EncryptionKeys, sizeof saved);
-            bool ok = CheckEncryptionHeader(buffer, 12, info_.Flags, pw,
+            bool ok = CheckEncryptionHeader(buffer, EncryptionHeaderSize, info_.Flags, pw,
                                             info_.Time | (uint32_t)info_.Date << 16, info_.Crc);
             memcpy(keys_, EncryptionKeys, sizeof keys_);
             memcpy(EncryptionKeys, saved, sizeof saved);
@@ -226,7 +241,7 @@ public:
                 throw BuildError(Where() + ": the password does not open it");
         }
         produced_ = 0;
-        if (info_.Method == 8) {
+        if (info_.Method == MethodDeflated) {
             // The input buffer lives only while the entry is read, so that
             // memory does not grow with the number of entries.
             in_.resize(1 << 16);
@@ -248,7 +263,7 @@ public:
             Finish(true);
             return 0;
         }
-        if (info_.Method == 0) {
+        if (info_.Method == MethodStored) {
             size_t got = Fill(buffer, (size_t)std::min<uint64_t>(n, remaining_));
             if (got == 0)
                 Finish(remaining_ == 0);
@@ -350,8 +365,8 @@ private:
 static void CheckLocalHeader(FILE *f, const std::string &path, const ZipEntryInfo &z)
 {
     const std::string entry = "entry \"" + z.RawName + "\" of \"" + path + "\"";
-    uint8_t h[30];
-    if (!ReadAt(f, z.LocalOffset, h, 30) || Get32(h) != LocalHeaderSignature)
+    uint8_t h[LocalHeaderSize];
+    if (!ReadAt(f, z.LocalOffset, h, sizeof h) || Get32(h) != LocalHeaderSignature)
         throw BuildError(entry + " is damaged: no local header where the directory says");
     std::vector<uint8_t> extra(Get16(h + 28));
     bool zip64 = Get32(h + 18) == 0xFFFFFFFF || Get32(h + 22) == 0xFFFFFFFF;
@@ -363,19 +378,24 @@ static void CheckLocalHeader(FILE *f, const std::string &path, const ZipEntryInf
         throw BuildError(entry + " uses ZIP64, which is not supported");
 }
 
-// The settings block of a self-extracting input: a Windows program of at
-// least the stub's size with "QBW" where the stub looks for it.
-static bool ReadSettingsBlock(FILE *f, BlockSettings &s)
+bool ReadSettingsBlock(FILE *f, BlockSettings &s, std::vector<uint8_t> *bytes)
 {
-    uint8_t h[11];
-    if (!ReadAt(f, 0, h, 2) || h[0] != 'M' || h[1] != 'Z' || !ReadAt(f, ImageSize, h, 11) ||
-        memcmp(h, "QBW", 3) != 0)
+    uint8_t h[SettingsFixedSize];
+    if (!ReadAt(f, 0, h, 2) || h[0] != 'M' || h[1] != 'Z' || !ReadAt(f, ImageSize, h, sizeof h) ||
+        memcmp(h, "QBW", SettingsMagicSize) != 0)
         return false;
-    std::string *texts[4] = {&s.Caption, &s.Folder, &s.Parameters, &s.RunFile};
-    for (int i = 0; i < 4; i++) {
-        texts[i]->resize(h[7 + i]);
-        if (h[7 + i] && fread(&(*texts[i])[0], 1, h[7 + i], f) != h[7 + i])
+    std::string *texts[SettingsTextCount] = {&s.Caption, &s.Folder, &s.Parameters, &s.RunFile};
+    for (int i = 0; i < SettingsTextCount; i++) {
+        uint8_t n = h[SettingsFixedSize - SettingsTextCount + i];
+        texts[i]->resize(n);
+        if (n && fread(&(*texts[i])[0], 1, n, f) != n)
             return false;
+    }
+    if (bytes) {
+        bytes->resize(std::max<size_t>(Get16(h + SettingsMagicSize), sizeof h));
+        ReadAt(f, ImageSize, bytes->data(), sizeof h);
+        size_t got = fread(bytes->data() + sizeof h, 1, bytes->size() - sizeof h, f);
+        bytes->resize(sizeof h + got);
     }
     s.ShowRunOption = (h[5] & ShowRunOptionFlag) != 0;
     s.FixedOverwrite = (h[5] & FixedOverwriteFlag) != 0;
@@ -408,13 +428,14 @@ void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEp
             if (c == '\\')
                 c = '/';   // written by some Windows tools
         const std::string where = "entry \"" + name + "\" of \"" + path + "\"";
+        // Method 99 is AES, flag bit 6 strong encryption.
         if (z.Method == 99 || (z.Flags & 0x0040))
             throw BuildError(where + " uses an encryption the self-extracting file cannot open "
                                      "(only the traditional ZIP encryption is supported)");
-        if (z.Method != 0 && z.Method != 8)
+        if (z.Method != MethodStored && z.Method != MethodDeflated)
             throw BuildError(where + " uses compression method " + std::to_string(z.Method) + " (" +
                              MethodName(z.Method) + "); only stored (0) and deflated (8) are supported");
-        if ((z.Flags & 1) && !password)
+        if ((z.Flags & EncryptedFlag) && !password)
             throw BuildError(where + " is encrypted: give its password with --password");
         // A Unix symbolic link stores its target as the data: extracted on
         // Windows it would become a small text file holding a path.

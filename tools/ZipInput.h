@@ -17,9 +17,23 @@ struct ZipEntryInfo {
     uint32_t Crc = 0, Compressed = 0, Size = 0;
     uint64_t LocalOffset = 0;   // where the local header really is
     uint16_t MadeBy = 0;        // "version made by": the high byte names the system
+    uint16_t Needed = 0;        // "version needed to extract"
     uint32_t External = 0;      // external attributes (Unix mode in the high half)
+    uint16_t Internal = 0;      // internal attributes (bit 0: a text file)
+    uint16_t Disk = 0;          // the disk the entry starts on
     uint16_t CommentLength = 0;
     std::vector<uint8_t> Extra;
+};
+
+// Where the records of a ZIP lie, for judging a finished file.
+struct ZipLayout {
+    uint64_t FileSize = 0;
+    uint64_t EndRecord = 0;        // where the end record begins
+    uint64_t Directory = 0;        // where the central directory really begins
+    uint32_t DirectorySize = 0;    // as the end record says
+    uint32_t DirectoryOffset = 0;  // as the end record says
+    uint64_t DirectoryUsed = 0;    // bytes of it the entries take
+    uint16_t CommentLength = 0;
 };
 
 // The central directory of the ZIP in `f`.  Data in front of the archive
@@ -28,9 +42,19 @@ struct ZipEntryInfo {
 // and archives split over disks, are refused naming the file or entry.
 // shift, when given, receives how far the records lie behind where the
 // archive's offsets say (0 for a file whose offsets count from its start).
-// comment, when given, receives the archive's comment as stored.
+// comment, when given, receives the archive's comment as stored, and
+// layout where the records lie.
 std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
-                                               uint64_t *shift = nullptr, std::string *comment = nullptr);
+                                               uint64_t *shift = nullptr, std::string *comment = nullptr,
+                                               ZipLayout *layout = nullptr);
+
+struct BlockSettings;
+
+// The settings block of a self-extracting file: a Windows program of at
+// least the stub's size with "QBW" where the stub looks for it.  bytes, when
+// given, receives the block as stored (its own length, or what the file
+// holds of it).
+bool ReadSettingsBlock(FILE *f, BlockSettings &s, std::vector<uint8_t> *bytes = nullptr);
 
 // The entry's name as UTF-8: by flag bit 11, else the Info-ZIP Unicode Path
 // field, else the bytes as they are when they are UTF-8 (as Unix tools
