@@ -516,6 +516,24 @@ int Verify(const std::string &path, const std::string *password, const std::vect
                     CopyStoredEntry();
                 if ((RunningCrc ^ 0xFFFFFFFF) != hd.Crc32)
                     return "CRC-32 mismatch";
+                // The stub stops at the first byte it cannot use and keeps
+                // what it has; unzip, 7-Zip and Python read the data to its
+                // end (the final-block bit, the end-of-block code, the
+                // size) and would report what the stub passes over.
+                ZipEntryInfo z;
+                z.Flags = hd.Flags;
+                z.Method = hd.Method;
+                z.Time = hd.ModTime;
+                z.Date = hd.ModDate;
+                z.Crc = hd.Crc32;
+                z.Compressed = hd.CompressedSize;
+                z.Size = hd.UncompressedSize;
+                z.LocalOffset = (uint64_t)e.Position;
+                try {
+                    ReadEntryThrough(path, z, e.Used, password);
+                } catch (const BuildError &error) {
+                    return std::string("as other ZIP readers decode it: ") + error.what();
+                }
                 return "";
             };
             std::string failed = decode();
@@ -534,7 +552,7 @@ int Verify(const std::string &path, const std::string *password, const std::vect
                 }
             }
             for (const std::string &p : problems)
-                found.Fail(Shown(e.Name), p);
+                found.Fail(e.Used.empty() ? Shown(e.Name) : Printable(e.Used), p);
             if (problems.empty())
                 fprintf(out, "OK      %s\n", Printable(e.Used).c_str());
         },
@@ -596,7 +614,7 @@ int Verify(const std::string &path, const std::string *password, const std::vect
         const ZipEntryInfo &c = cd[i];
         const LocalEntry &l = walked[i];
         const LocalFileHeader &h = l.Walked.Header;
-        const std::string entry = "entry \"" + Shown(l.Walked.Name) + "\": ";
+        const std::string entry = "entry \"" + Printable(l.Walked.Used) + "\": ";
         // Every field a reader shows or uses: those shared with the local
         // header must agree with it, the others must be what the builder
         // writes (MS-DOS attributes, version 2.0, an archive file).

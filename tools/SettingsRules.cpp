@@ -47,9 +47,13 @@ std::vector<std::string> SettingsProblems(const BlockSettings &s, const std::vec
     const std::pair<const char *, const std::string *> texts[] = {
         {"caption", &s.Caption}, {"folder", &s.Folder}, {"parameters", &s.Parameters}, {"run file", &s.RunFile}};
     std::string utf8[4];
-    for (int i = 0; i < 4; i++)
-        if (!Cp949ToUtf8(*texts[i].second, utf8[i]))
+    for (int i = 0; i < 4; i++) {
+        // The stub ends a text at a zero byte; no option can give one.
+        if (texts[i].second->find('\0') != std::string::npos)
+            problems.push_back(std::string("the ") + texts[i].first + " holds a zero byte, where it would be cut");
+        else if (!Cp949ToUtf8(*texts[i].second, utf8[i]))
             problems.push_back(std::string("the ") + texts[i].first + " is no code page 949 text");
+    }
     std::string folder = FolderProblem(utf8[1]);
     if (!folder.empty())
         problems.push_back("the folder \"" + utf8[1] + "\" " + folder);

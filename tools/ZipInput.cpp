@@ -200,8 +200,8 @@ const char *MethodName(uint16_t m)
 class ZipSource : public EntrySource {
 public:
     ZipSource(const std::string &path, const ZipEntryInfo &info, const std::string &name,
-              const std::string *password)
-        : path_(path), info_(info), name_(name), password_(password)
+              const std::string *password, bool exact = false)
+        : path_(path), info_(info), name_(name), password_(password), exact_(exact)
     {
         // Its name is resolved already: the extra field is of no more use,
         // and a ZIP of 65,534 entries keeps one of these for each.
@@ -281,6 +281,10 @@ public:
             }
             int r = inflate(&z_, Z_NO_FLUSH);
             if (r == Z_STREAM_END) {
+                // Bytes after the stream are no damage to a repack, which
+                // takes what the stream holds; a finished file has none.
+                if (exact_ && (z_.avail_in != 0 || remaining_ != 0))
+                    throw BuildError(Where() + " is damaged: bytes of its data follow the end of its deflate stream");
                 ended_ = true;
                 break;
             }
@@ -350,6 +354,7 @@ private:
     ZipEntryInfo info_;
     std::string name_;
     const std::string *password_;
+    bool exact_;
     std::vector<uint8_t> in_;
     FILE *file_ = nullptr;
     uint64_t remaining_ = 0, produced_ = 0;
@@ -359,6 +364,19 @@ private:
 };
 
 }  // namespace
+
+void ReadEntryThrough(const std::string &path, const ZipEntryInfo &info, const std::string &name,
+                      const std::string *password)
+{
+    ZipSource source(path, info, name, password, true);
+    source.Rewind();
+    std::vector<uint8_t> buffer(1 << 16);
+    uLong crc = crc32(0, nullptr, 0);
+    while (size_t n = source.Read(buffer.data(), buffer.size()))
+        crc = crc32(crc, buffer.data(), (uInt)n);
+    if (crc != info.Crc)
+        throw BuildError("entry \"" + name + "\" of \"" + path + "\" is damaged: its CRC-32 does not match");
+}
 
 // The local header that the entry's data follows: a ZIP64 field there (as
 // Python writes with force_zip64) is refused like one in the directory.

@@ -56,6 +56,14 @@ struct BlockSettings;
 // holds of it).
 bool ReadSettingsBlock(FILE *f, BlockSettings &s, std::vector<uint8_t> *bytes = nullptr);
 
+// Decodes the entry whose local header is at info.LocalOffset as other ZIP
+// readers do (zlib, and the password in code page 949 when it is
+// encrypted), to its end: throws BuildError, naming it by `name`, unless
+// its data holds one whole stream of exactly info.Size bytes with the CRC-32
+// info.Crc.
+void ReadEntryThrough(const std::string &path, const ZipEntryInfo &info, const std::string &name,
+                      const std::string *password);
+
 // The entry's name as UTF-8: by flag bit 11, else the Info-ZIP Unicode Path
 // field, else the bytes as they are when they are UTF-8 (as Unix tools
 // write them), else as code page 949 (as Korean Windows writes them).  False
