@@ -75,21 +75,6 @@ std::vector<uint8_t> MakeSettingsBlock(const BlockSettings &s)
 // ---------------------------------------------------------------------------
 // Names
 
-static bool IsDeviceName(const std::string &component)
-{
-    // CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension, name
-    // devices on Windows: "extracting" one writes to the device.
-    std::string base = component.substr(0, component.find('.'));
-    while (!base.empty() && base.back() == ' ')
-        base.pop_back();
-    for (char &c : base)
-        c = (char)toupper((unsigned char)c);
-    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL")
-        return true;
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
-}
-
 // The length of the well-formed UTF-8 sequence at i (1 to 4), 0 for none.
 static size_t Utf8SequenceLength(const std::string &s, size_t i)
 {
@@ -138,16 +123,15 @@ std::string ArchiveName(const std::string &utf8)
         }
         if (c.back() == '.' || c.back() == ' ')
             throw BuildError("name ending in a dot or space refused (Windows drops it): " + quoted);
-        if (IsDeviceName(c))
-            throw BuildError("name of a Windows device refused: " + quoted);
         if (!clean.empty())
             clean += '/';
         clean += c;
     }
     if (clean.empty())
         throw BuildError("an entry has an empty name: " + quoted);
-    // The stub's own rule has the last word: whatever it would refuse to
-    // write (COM0, CONIN$, superscript port numbers ...) is refused here.
+    // The stub's own rule: what it would refuse to write is refused here.
+    // What is left for it after the checks above are the devices (CON,
+    // NUL.txt, COM0, CONIN$, superscript port numbers ...).
     if (IsUnsafeName(clean.c_str()))
         throw BuildError("name of a Windows device refused: " + quoted);
     std::string cp;

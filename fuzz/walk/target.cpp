@@ -1,6 +1,7 @@
 // The settings reader and the archive walk over arbitrary bytes after the
-// executable image, with every entry's data handed to its decoder the way
-// the extraction driver does it.  Besides the sanitizers' findings, the
+// executable image, each entry going through the very routines of the
+// extraction run: its name made UTF-8, judged, its password checked and its
+// data decoded.  Besides the sanitizers' findings, the
 // target traps when the walk fails to move forward or lists more entries
 // than the file can hold: either would let a crafted archive make the
 // listing loop.
@@ -10,20 +11,16 @@
 #include <unistd.h>
 
 #include "../FuzzTarget.h"
+#include "archive/EntryNames.h"
 #include "archive/Settings.h"
 #include "archive/ZipWalk.h"
 #include "common/FileIO.h"
 #include "common/Memory.h"
 #include "common/SFXmisc.h"
 #include "decode/CrcCrypt.h"
-#include "decode/SFXinflt.h"
+#include "decode/EntryData.h"
 
 namespace {
-
-// Deflated input handed to Inflate per entry: 4 KB inflate to at most about
-// 4 MB, which keeps an iteration fast.  The inflate target covers the
-// decoder itself; here it only has to meet the walk.
-const int32_t MaxInflateInput = 4096;
 
 struct WalkFuzzState {
     int fd = -1;                // the self-extracting file in /dev/shm
@@ -47,37 +44,23 @@ struct WalkFuzzState {
     }
 };
 
-void Decode(int32_t headerPosition)
+// The extraction run's work on one entry, through the routines it uses:
+// the name rule, the judgement before anything is written, the password
+// (a fixed one, so that a crafted header can pass) and the decode.
+void ExtractLikeTheStub(const Text &name)
 {
-    SeekEntryData(headerPosition);
-    if (LocalHeader.Flags & 1) {
-        uint8_t header[24];
-        if (FileRead(ArchiveFile, header + 12, 12) != 12)
-            return;
-        memcpy(header, header + 12, 12);
+    if (IsUnsafeName(name.Data) || IsUndecodableEntry(LastSeekPosition))
+        return;
+    if (LocalHeader.Flags & EncryptedFlag) {
+        uint8_t header[EncryptionHeaderSize * 2];
         Text password = {0, 0};
         TextAssign(password, "pw");
-        bool fits = CheckEncryptionHeader(header, 12, LocalHeader.Flags, password,
-                                          LocalHeader.ModTime | (uint32_t)LocalHeader.ModDate << 16,
-                                          LocalHeader.Crc32);
+        bool fits = ReadEncryptionHeader(header) && PasswordOpens(header, password);
         TextFree(password);
         if (!fits)
             return;
     }
-    RunningCrc = 0xFFFFFFFF;
-    // As the driver budgets it: a size of 2 GiB or more, or an encrypted
-    // entry shorter than its header, leaves no data (no signed overflow).
-    int32_t remaining = (int32_t)LocalHeader.CompressedSize;
-    if (LocalHeader.Flags & 1)
-        remaining = remaining < 12 ? 0 : remaining - 12;
-    RemainingInput = remaining < 0 ? 0 : remaining;
-    if (LocalHeader.Method == 0) {
-        CopyStoredEntry();
-    } else if (LocalHeader.Method == 8) {
-        if (RemainingInput > MaxInflateInput)
-            RemainingInput = MaxInflateInput;
-        Inflate();
-    }
+    DecodeEntryData();
 }
 
 } // namespace
@@ -117,10 +100,13 @@ SFX_FUZZ_TARGET(walk)
             if (headerPosition <= lastHeader || ++entries > maxEntries)
                 __builtin_trap();
             lastHeader = headerPosition;
-            ReadEntryName(nameBuffer, name);
-            if (name.Length > LocalHeader.NameLength || (name.Length && !name.Data))
+            ReadEntry(headerPosition, nameBuffer, name, 0);
+            if (!name.Data)
                 __builtin_trap();
-            Decode(headerPosition);
+            // The listing run ends at a nameless entry; so does this walk.
+            if (name.Length == 0)
+                break;
+            ExtractLikeTheStub(name);
             more = AdvanceToNextHeader(headerPosition);
         }
         TextFree(name);

@@ -34,9 +34,9 @@ bool ReadNextHeader()
         // A data descriptor: step over its 16 bytes (signature, CRC, sizes)
         // and read on.  A loop rather than the recursion it stands for, so
         // that a long run of descriptors cannot exhaust the stack.
-        if (LastSeekPosition > 0x7FFFFFFF - 16)
+        if (LastSeekPosition > 0x7FFFFFFF - DescriptorSize)
             return false;
-        SeekArchive(LastSeekPosition + 16);
+        SeekArchive(LastSeekPosition + DescriptorSize);
         if (LastSeekPosition == -1)
             return false;
     }
@@ -66,15 +66,25 @@ bool ReadEntryNameAsUtf8(Text &name)
 void SeekEntryData(int32_t headerPosition)
 {
     // A position past 2 GiB fails like any other seek (LastSeekPosition -1).
-    int64_t data = (int64_t)headerPosition + 30 + LocalHeader.NameLength + LocalHeader.ExtraLength;
+    int64_t data = (int64_t)headerPosition + LocalHeaderSize + LocalHeader.NameLength + LocalHeader.ExtraLength;
     SeekArchive(data > 0x7FFFFFFF ? -1 : (int32_t)data);
+}
+
+bool ReadEntry(int32_t headerPosition, char *nameBuffer, Text &name, Text *storedName)
+{
+    ReadEntryName(nameBuffer, name);
+    if (storedName)
+        FixedTextToString(*storedName, name.Data, name.Length);
+    bool utf8 = ReadEntryNameAsUtf8(name);
+    SeekEntryData(headerPosition);
+    return utf8;
 }
 
 bool AdvanceToNextHeader(int32_t headerPosition)
 {
     // 64-bit sum: a compressed size of 2 GiB or more would wrap a 32-bit
     // offset backwards and make the walk loop.  The walk only moves forward.
-    int64_t next = (int64_t)headerPosition + 30 + LocalHeader.NameLength +
+    int64_t next = (int64_t)headerPosition + LocalHeaderSize + LocalHeader.NameLength +
                    LocalHeader.ExtraLength + LocalHeader.CompressedSize;
     if (headerPosition < 0 || next > 0x7FFFFFFF) {
         RemainingInput = 0;

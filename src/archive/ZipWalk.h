@@ -23,6 +23,13 @@ bool ReadEntryNameAsUtf8(Text &name);
 // and extra field, where its encryption header or data begins.
 void SeekEntryData(int32_t headerPosition);
 
+// The archive side of one entry, right after ReadNextHeader found it at
+// headerPosition: ReadEntryName, ReadEntryNameAsUtf8, SeekEntryData.  name
+// becomes the UTF-8 name the entry is shown and written under; storedName,
+// when not null, the name as stored (cut at a zero byte).  True when the
+// entry gave its name as UTF-8.
+bool ReadEntry(int32_t headerPosition, char *nameBuffer, Text &name, Text *storedName);
+
 // Seeks to the record after the current entry (header position + 30 + name
 // + extra field + compressed size, whatever the entry's work read) and reads
 // it.  False, like the end of the archive, when that position would not lie

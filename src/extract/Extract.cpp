@@ -12,8 +12,7 @@
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
 #include "../common/WideText.h"
-#include "../decode/CrcCrypt.h"
-#include "../decode/SFXinflt.h"
+#include "../decode/EntryData.h"
 #include "../resources/resource.h"
 #include "../ui/Prompts.h"
 
@@ -97,21 +96,17 @@ static void ShowFileStarted(const char *path)
 // prompt, each of which becomes the remembered password.
 static bool PasswordFits()
 {
-    uint8_t header[24];
-    memset(header, 0, sizeof header);
-    FileRead(ArchiveFile, header + 12, 12);
-    uint32_t modTime = LocalHeader.ModTime | (uint32_t)LocalHeader.ModDate << 16;
-    bool fits = false;
-    if (Password.Length)
-        fits = CheckEncryptionHeader(header, 12, LocalHeader.Flags, Password, modTime,
-                                     LocalHeader.Crc32);
+    uint8_t header[EncryptionHeaderSize * 2];
+    // A header cut short by the end of the file stays zeros, which no
+    // password opens.
+    ReadEncryptionHeader(header);
+    bool fits = Password.Length && PasswordOpens(header, Password);
     // A silent run asks nobody: without the right password the entry fails.
     for (int prompts = 0; !fits && prompts < 3 && !Silent; prompts++) {
         ShowPendingStatus();
         AskPassword();
-        FixedTextToString(Password, PasswordBuffer, (uint32_t)SmallerOf(PasswordLength, PasswordBufferSize - 1));
-        fits = CheckEncryptionHeader(header, 12, LocalHeader.Flags, Password, modTime,
-                                     LocalHeader.Crc32);
+        FixedTextToString(Password, PasswordBuffer, (uint32_t)SmallerOf(PasswordLength, PasswordMax));
+        fits = PasswordOpens(header, Password);
     }
     return fits;
 }
@@ -195,26 +190,6 @@ static bool FindSelectedItem(SfxWindow list, const char *name, int32_t entry)
     return false;
 }
 
-// Written to a pipe, an entry carries its sizes and CRC only in the data
-// descriptor after its data, which the walk never reads: the local header
-// says 0 bytes.  Deflated, that can never hold a stream; stored, it is an
-// empty file only when the next record follows at once.  Either way the
-// entry cannot be extracted from the local header, and an empty file with
-// a matching CRC of 0 would be reported as a success.
-static bool IsStreamedEntry(int32_t dataPosition)
-{
-    if (!(LocalHeader.Flags & 8) || LocalHeader.CompressedSize != 0)
-        return false;
-    if (LocalHeader.Method != 0)
-        return true;
-    uint8_t next[4] = {0, 0, 0, 0};
-    SeekArchive(dataPosition);
-    bool atRecord = FileRead(ArchiveFile, next, 4) < 4 ||
-                    (next[0] == 'P' && next[1] == 'K' && next[2] < 9 && next[3] < 9);
-    SeekArchive(dataPosition);
-    return !atRecord;
-}
-
 static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry, bool &proceed)
 {
     if (!FindSelectedItem(list, name.Data, entry))
@@ -236,10 +211,9 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
 
     // An entry that cannot be decoded must not cost an existing file its
     // contents, nor leave folders behind: it is judged before any of them.
-    bool undecodable = (LocalHeader.Method != 0 && LocalHeader.Method != 8) ||
-                       IsStreamedEntry(LastSeekPosition);
+    bool undecodable = IsUndecodableEntry(LastSeekPosition);
 
-    proceed = (LocalHeader.Flags & 1) == 0 || PasswordFits();
+    proceed = (LocalHeader.Flags & EncryptedFlag) == 0 || PasswordFits();
     if (!proceed)
         return EntryStopWalk;
 
@@ -305,22 +279,8 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
     }
 created:
     ShowFileStarted(path);
-    {
-        RunningCrc = 0xFFFFFFFF;
-        // The compressed size counts the 12-byte encryption header, already
-        // read.  A size below that, or one of 2 GiB or more (negative here),
-        // leaves no data at all.
-        int32_t remaining = (int32_t)LocalHeader.CompressedSize;
-        if (LocalHeader.Flags & 1)
-            remaining = remaining < 12 ? 0 : remaining - 12;
-        RemainingInput = remaining < 0 ? 0 : remaining;
-        if (LocalHeader.Method == 0)
-            CopyStoredEntry();
-        else
-            Inflate();
-        if ((RunningCrc ^ 0xFFFFFFFF) == LocalHeader.Crc32)
-            Deselect(list);
-    }
+    if (DecodeEntryData())
+        Deselect(list);
     if (!FileClose(OutputFile))
         ShowMessage(path, "파일을 닫을 수 없음...");
     OutputFile = NoFile;
@@ -394,8 +354,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     bool more = ReadNextHeader();
     while (more) {
         int32_t headerPosition = LastSeekPosition;
-        ReadEntryName(nameBuffer, name);
-        ReadEntryNameAsUtf8(name);
+        ReadEntry(headerPosition, nameBuffer, name, 0);
         if (name.Length == 0) {
             ShowMessage("잘못된 파일이름.", "압축파일내의 에러...");
             report = false;
@@ -406,9 +365,6 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
             if (at >= 0)
                 SendMessageW(list, LB_SETITEMDATA, at, entry + 1);
         } else {
-            // The encryption header or the data starts after the extra field.
-            SeekArchive((int32_t)((uint32_t)headerPosition + 30 + LocalHeader.NameLength +
-                                  LocalHeader.ExtraLength));
             EntryResult r = ExtractEntry(list, name, entry, proceed);
             if (r == EntryEndRun)
                 report = false;

@@ -15,6 +15,7 @@
 #include "common/FileIO.h"
 #include "common/SFXmisc.h"
 #include "decode/CrcCrypt.h"
+#include "decode/EntryData.h"
 #include "support/SfxArchive.h"
 
 namespace {
@@ -220,22 +221,25 @@ protected:
         memcpy(buffer, buffer + 12, 12);
     }
     static uint32_t ModTime() { return LocalHeader.ModTime | (uint32_t)LocalHeader.ModDate << 16; }
-    // Header check, then the stored copy into a file; whether the CRC held.
+    // The extraction run's steps: the header, the password, the data into a
+    // file; whether the password opened it and the CRC held.
     bool ExtractStored(const WalkedEntry &e, const std::string &password, Bytes *content = nullptr)
     {
-        uint8_t buffer[24];
-        ReadHeader(e, buffer);
-        if (!Check(buffer, LocalHeader.Flags, password, ModTime(), LocalHeader.Crc32))
+        uint8_t buffer[EncryptionHeaderSize * 2];
+        SeekEntryData(e.headerPosition);
+        Text pw = {0, 0};
+        TextAssign(pw, password.c_str());
+        bool opens = ReadEncryptionHeader(buffer) && PasswordOpens(buffer, pw);
+        TextFree(pw);
+        if (!opens)
             return false;
-        RemainingInput = (int32_t)LocalHeader.CompressedSize - 12;
         std::string out = scratch_.Path() + "/extracted";
         OutputFile = FileCreate(out.c_str());
-        RunningCrc = 0xFFFFFFFF;
-        CopyStoredEntry();
+        bool crcMatches = DecodeEntryData();
         FileClose(OutputFile);
         if (content)
             *content = ReadAll(out);
-        return (RunningCrc ^ 0xFFFFFFFF) == LocalHeader.Crc32;
+        return crcMatches;
     }
     ScratchFolder scratch_;
     std::map<std::string, Bytes> files_;

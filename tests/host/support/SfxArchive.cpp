@@ -105,21 +105,23 @@ std::vector<WalkedEntry> WalkSelfExtractor(const std::string &path,
         SeekArchive(ArchiveStart);
         if (LastSeekPosition != -1) {
             char nameBuffer[NameBufferSize];
-            Text name = {0, 0};
+            Text name = {0, 0}, stored = {0, 0};
             bool more = ReadNextHeader();
             while (more && seen.size() < limit) {
                 WalkedEntry e;
                 e.headerPosition = LastSeekPosition;
                 e.header = LocalHeader;
                 e.remainingInput = RemainingInput;
-                ReadEntryName(nameBuffer, name);
-                e.name.assign(name.Data ? name.Data : "", name.Length);
+                ReadEntry(e.headerPosition, nameBuffer, name, &stored);
+                e.name.assign(stored.Data ? stored.Data : "", stored.Length);
+                e.utf8Name.assign(name.Data ? name.Data : "", name.Length);
                 seen.push_back(e);
                 if (work)
                     work(e);
                 more = AdvanceToNextHeader(e.headerPosition);
             }
             TextFree(name);
+            TextFree(stored);
         }
         FileClose(ArchiveFile);
         ArchiveFile = NoFile;

@@ -50,15 +50,17 @@ std::string WriteSelfExtractor(const ScratchFolder &scratch, const std::string &
 void EnsureCrcTable();
 
 struct WalkedEntry {
-    std::string name;           // as the walk made it (cut at a zero byte)
+    std::string name;           // as stored (cut at a zero byte)
+    std::string utf8Name;       // as the stub shows and writes it
     int32_t headerPosition;
     LocalFileHeader header;
     int32_t remainingInput;     // as the walk set it
 };
 
 // Opens the file as ArchiveFile, reads the settings and walks the local
-// headers exactly like the driver: name, the entry's work, advance.  `work`
-// runs with the file positioned after the name; `limit` stops a walk that
+// headers exactly like the driver: ReadEntry, the entry's work, advance.
+// `work` runs with the file positioned at the entry's encryption header or
+// data; `limit` stops a walk that
 // fails to end (the test then sees limit entries).
 std::vector<WalkedEntry> WalkSelfExtractor(const std::string &path,
                                            const std::function<void(const WalkedEntry &)> &work = nullptr,
