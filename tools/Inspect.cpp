@@ -1,8 +1,11 @@
 // --info and --verify.  Both run the very routines the stub runs on its own
-// file (ReadSettings, ReadNextHeader, ReadEntryName, AdvanceToNextHeader,
-// Inflate, CopyStoredEntry), with the file in ArchiveFile and a null device
-// as OutputFile, so a file that passes here is one the stub walks the same
-// way.
+// file (ReadSettings, ReadNextHeader, ReadEntry, AdvanceToNextHeader, and
+// for --verify IsUndecodableEntry, the password check and DecodeEntryData),
+// with the file in ArchiveFile and a null device as OutputFile, so a file
+// that passes here is one the stub walks and decodes the same way.  --verify
+// then judges the rest by what the builder writes and what other ZIP
+// readers read: the image, the settings block, every header field, the
+// central directory and the end record.
 #include "Inspect.h"
 
 #include <string.h>
@@ -22,8 +25,7 @@
 #include "archive/ZipWalk.h"
 #include "common/FileIO.h"
 #include "common/SFXmisc.h"
-#include "decode/CrcCrypt.h"
-#include "decode/SFXinflt.h"
+#include "decode/EntryData.h"
 #include "resources/resource.h"
 
 namespace mksfx {
@@ -106,22 +108,20 @@ bool WalkEntries(Work work, int32_t *end = nullptr)
     if (LastSeekPosition == -1)
         return false;
     char nameBuffer[NameBufferSize];
-    Text name = {nullptr, 0};
+    Text name = {nullptr, 0}, stored = {nullptr, 0};
     bool more = ReadNextHeader();
     while (more) {
         int32_t position = LastSeekPosition;
-        ReadEntryName(nameBuffer, name);
-        WalkedEntry e = {position, LocalHeader, name.Data ? std::string(name.Data, name.Length) : "", "",
-                         false};
-        e.Unicode = ReadEntryNameAsUtf8(name);
-        e.Used = name.Data ? std::string(name.Data, name.Length) : "";
-        SeekEntryData(position);
+        bool unicode = ReadEntry(position, nameBuffer, name, &stored);
+        WalkedEntry e = {position, LocalHeader, std::string(stored.Data, stored.Length),
+                         std::string(name.Data, name.Length), unicode};
         work(e);
         more = AdvanceToNextHeader(position);
     }
     if (end)
         *end = LastSeekPosition;
     TextFree(name);
+    TextFree(stored);
     return true;
 }
 
@@ -463,6 +463,7 @@ int Verify(const std::string &path, const std::string *password, const std::vect
     int32_t walkEnd = -1;
     bool readable = WalkEntries(
         [&](const WalkedEntry &e) {
+            int32_t data = LastSeekPosition;
             LocalEntry l;
             l.Walked = e;
             uint8_t h[LocalHeaderSize];
@@ -477,13 +478,16 @@ int Verify(const std::string &path, const std::string *password, const std::vect
             const LocalFileHeader &hd = e.Header;
             std::vector<std::string> problems;
             auto decode = [&]() -> std::string {
-                if (e.Name.empty())
+                if (e.Used.empty())
                     return "an empty name: the self-extracting file stops at it";
                 if (IsUnsafeName(e.Used.c_str()))
                     return "a name the self-extracting file refuses to write (a way out of the target folder, "
                            "a device or a character Windows forbids)";
-                if (hd.Method != MethodStored && hd.Method != MethodDeflated)
-                    return "compression method the stub cannot decode";
+                if (IsStreamedEntry(data))
+                    return "written to a pipe: its sizes and CRC-32 are only in the data descriptor, and the "
+                           "self-extracting file stops at it (\"알수없는 압축파일\")";
+                if (IsUndecodableEntry(data))
+                    return "compression method " + std::to_string(hd.Method) + ", which the stub cannot decode";
                 // Without flag bit 11 or the Unicode Path field the stub reads a
                 // name as code page 949: unmarked UTF-8 (from zip -r, say) would
                 // arrive garbled.
@@ -492,29 +496,17 @@ int Verify(const std::string &path, const std::string *password, const std::vect
                     if (std::any_of(e.Name.begin(), e.Name.end(), [](char c) { return (unsigned char)c >= 0x80; }))
                         return "the name is not in code page 949 (UTF-8?), so the self-extracting "
                                "file would create it garbled; pack it with mksfx --zip";
-                // The compressed size counts the encryption header; as the
-                // stub does, a size below it leaves no data at all.
-                int32_t remaining = (int32_t)hd.CompressedSize;
                 if (hd.Flags & EncryptedFlag) {
                     encrypted++;
-                    uint8_t buffer[2 * EncryptionHeaderSize];
-                    if (FileRead(ArchiveFile, buffer + EncryptionHeaderSize, EncryptionHeaderSize) !=
-                        EncryptionHeaderSize)
+                    uint8_t header[EncryptionHeaderSize * 2];
+                    if (!ReadEncryptionHeader(header))
                         return "encryption header cut short";
                     if (!password)
                         return "encrypted, and no password was given";
-                    if (!CheckEncryptionHeader(buffer, EncryptionHeaderSize, hd.Flags, pw,
-                                               hd.ModTime | (uint32_t)hd.ModDate << 16, hd.Crc32))
+                    if (!PasswordOpens(header, pw))
                         return "the password does not open it";
-                    remaining = remaining < EncryptionHeaderSize ? 0 : remaining - EncryptionHeaderSize;
                 }
-                RemainingInput = remaining < 0 ? 0 : remaining;
-                RunningCrc = 0xFFFFFFFF;
-                if (hd.Method == MethodDeflated)
-                    Inflate();
-                else
-                    CopyStoredEntry();
-                if ((RunningCrc ^ 0xFFFFFFFF) != hd.Crc32)
+                if (!DecodeEntryData())
                     return "CRC-32 mismatch";
                 // The stub stops at the first byte it cannot use and keeps
                 // what it has; unzip, 7-Zip and Python read the data to its

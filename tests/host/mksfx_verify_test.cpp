@@ -242,6 +242,7 @@ TEST(VerifyFlips, TheSameDamageInBothCopiesFails)
         size_t Offset;      // into the part; a header's field as in the local header
         Bytes With;         // XORed in
         const char *Message;
+        bool Walks = true;  // the walk goes on past the entry
     } cases[] = {
         // The names the stub refuses, in place of "data.bin".
         {"data.bin", Name, 0, {'d' ^ '.', 'a' ^ '.', 't' ^ '/', 'a' ^ 'a'}, "refuses to write"},
@@ -250,6 +251,8 @@ TEST(VerifyFlips, TheSameDamageInBothCopiesFails)
         // Sizes in a data descriptor, which the stub never reads.
         {"data.bin", Header, 6, {DescriptorFlag}, "data descriptor"},
         {"data.bin", Header, 4, {1}, "version needed"},
+        // Written to a pipe: flag bit 3 and a compressed size of 0 (8 before).
+        {"data.bin", Header, 6, {DescriptorFlag, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8}, "written to a pipe", false},
         // A stale Unicode Path field, and one that names another file.
         {korean, Extra, 5, {1}, "CRC-32 does not match the stored name"},
         {korean, Extra, 9 + 6, {'t' ^ 'x'}, "is not the stored name's UTF-8"},
@@ -277,7 +280,8 @@ TEST(VerifyFlips, TheSameDamageInBothCopiesFails)
         std::string shown(text.begin(), text.end());
         EXPECT_EQ(code, 1) << c.Message << "\n" << shown;
         EXPECT_NE(shown.find(c.Message), std::string::npos) << shown;
-        EXPECT_EQ(shown.find("FAILED  central directory"), std::string::npos) << "the copies agree\n" << shown;
+        if (c.Walks)
+            EXPECT_EQ(shown.find("FAILED  central directory"), std::string::npos) << "the copies agree\n" << shown;
     }
 }
 
