@@ -389,7 +389,7 @@ void CheckLocalHeader(const LocalEntry &l, std::vector<std::string> &problems)
     const LocalFileHeader &h = l.Walked.Header;
     const std::string &stored = l.Walked.Name;
     bool encrypted = (h.Flags & EncryptedFlag) != 0;
-    uint16_t needed = h.Method == MethodDeflated || encrypted ? 20 : 10;
+    uint16_t needed = h.Method == MethodDeflated || encrypted ? VersionDeflated : VersionStored;
     if (l.Needed != needed)
         problems.push_back("its version needed to extract is " + std::to_string(l.Needed) + "; the builder writes " +
                            std::to_string(needed));
@@ -615,7 +615,7 @@ int Verify(const std::string &path, const std::string *password, const std::vect
             uint32_t Central, Expected;
             bool Local;
         } fields[] = {
-            {"version made by", c.MadeBy, 20, false},
+            {"version made by", c.MadeBy, MadeByDos20, false},
             {"version needed to extract", c.Needed, l.Needed, true},
             {"general-purpose flags", c.Flags, h.Flags, true},
             {"compression method", c.Method, h.Method, true},
@@ -627,7 +627,7 @@ int Verify(const std::string &path, const std::string *password, const std::vect
             {"comment length", c.CommentLength, 0, false},
             {"disk number", c.Disk, 0, false},
             {"internal attributes", c.Internal, 0, false},
-            {"external attributes", c.External, 0x20, false},
+            {"external attributes", c.External, ArchiveAttribute, false},
             {"local header offset", (uint32_t)c.LocalOffset, (uint32_t)l.Walked.Position, true},
         };
         for (const auto &x : fields)

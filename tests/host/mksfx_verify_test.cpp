@@ -285,4 +285,30 @@ TEST(VerifyFlips, TheSameDamageInBothCopiesFails)
     }
 }
 
+// The image is judged against the stub given: a file made with another
+// stub is named by its image's SHA-256, which anyone can compute; without
+// a stub to compare with, the image counts as unchecked, not as sound.
+TEST(VerifyFlips, TheImageIsJudgedAgainstTheStubGiven)
+{
+    ScratchFolder scratch;
+    scratch.Write("a.txt", std::string("a"));
+    std::string out = scratch.Path() + "/out.exe";
+    ASSERT_EQ(Mksfx({"-q", "-o", out, scratch.Path() + "/a.txt"}).Code, 0);
+    Bytes other = FileBytes(MKSFX_STUB_PATH);
+    ASSERT_GE(other.size(), (size_t)ImageSize);
+    other.resize(ImageSize);
+    other[ImageSize - 1] ^= 1;
+    std::string otherStub = scratch.Write("other.exe", other);
+    Outcome foreign = Mksfx({"--verify", out, "--stub", otherStub});
+    EXPECT_EQ(foreign.Code, 1) << foreign.Output;
+    std::string hash = Shell("head -c 38912 " + Quote(out) + " | sha256sum").Output.substr(0, 64);
+    EXPECT_NE(foreign.Output.find("1 of its 38912 bytes differ"), std::string::npos) << foreign.Output;
+    EXPECT_NE(foreign.Output.find("its SHA-256: " + hash), std::string::npos) << hash << "\n" << foreign.Output;
+    EXPECT_EQ(Mksfx({"--verify", out, "--stub", out}).Code, 1) << "not a stub of 38912 bytes";
+    FILE *devnull = fopen("/dev/null", "w");
+    ASSERT_TRUE(devnull);
+    EXPECT_EQ(mksfx::Verify(out, nullptr, Bytes(), devnull), 1);
+    fclose(devnull);
+}
+
 }  // namespace
