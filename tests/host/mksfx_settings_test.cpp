@@ -249,6 +249,15 @@ TEST_F(BuilderSettings, RepackedFileKeepsItsSettings)
         EXPECT_EQ(SettingsBlock(output), c.block) << (c.options.empty() ? "" : c.options[0]);
         EXPECT_NE(r.Output.find(c.note), std::string::npos) << r.Output;
     }
+    // A kept run the stub would ignore (the run file without "open") is
+    // refused as the options that would make it are; so is an empty --params
+    // that was to make the run happen.
+    Bytes damaged = FileBytes(old);
+    damaged[0x9806] &= (uint8_t)~0x01;
+    Outcome r = Mksfx({"-o", output, "--zip", scratch.Write("ignored.exe", damaged)});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Output.find("never be run (settings kept from"), std::string::npos) << r.Output;
+    EXPECT_EQ(Mksfx({"-o", output, "--run", "setup.exe", "--params", "", input}).Code, 2);
 }
 
 TEST_F(BuilderSettings, FolderIsAWindowsPathAsWritten)

@@ -49,6 +49,20 @@ Bytes Inflated(const Bytes &stream)
     return out;
 }
 
+// Verify's report on the bytes, which must fail.
+std::string Report(const ScratchFolder &scratch, const Bytes &bytes, const Bytes &stub)
+{
+    std::string path = scratch.Write("damaged.exe", bytes);
+    std::string report = scratch.Path() + "/report.txt";
+    FILE *f = fopen(report.c_str(), "w");
+    int code = mksfx::Verify(path, nullptr, stub, f);
+    fclose(f);
+    Bytes text = FileBytes(report);
+    std::string shown(text.begin(), text.end());
+    EXPECT_EQ(code, 1) << shown;
+    return shown;
+}
+
 struct Region {
     size_t Begin, End;
     std::string Name;
@@ -82,8 +96,10 @@ TEST(VerifyFlips, EveryFlipThatChangesWhatAUserGetsFails)
         {{"--caption", u8"\uc124\uce58 Setup", "--run", "notes.txt", "--open", "--show-run", "--overwrite", "never",
           "--sorted"},
          "", {0x01, 0x04, 0x10}, {0x02, 0x04}},
-        // Flags 1 and 2 0: no check box (bit 0 would show one for no run).
-        {{"--password", "pw", "--seed", "1"}, "pw", {0x04, 0x08, 0x10}, {0x02, 0x04}},
+        // Flags 1 0 (no check box, ask), flags 2 0x01 (open): without bit 0
+        // of flags 2 the run file would never be run.
+        {{"--password", "pw", "--seed", "1", "--run", "notes.txt", "--open"}, "pw", {0x01, 0x04, 0x08, 0x10},
+         {0x02, 0x04}},
     };
     FILE *devnull = fopen("/dev/null", "w");
     ASSERT_TRUE(devnull);
@@ -271,18 +287,21 @@ TEST(VerifyFlips, TheSameDamageInBothCopiesFails)
             damaged[l + k] ^= c.With[k];
             damaged[r + k] ^= c.With[k];
         }
-        std::string path = scratch.Write("damaged.exe", damaged);
-        std::string report = scratch.Path() + "/report.txt";
-        FILE *f = fopen(report.c_str(), "w");
-        int code = mksfx::Verify(path, nullptr, stub, f);
-        fclose(f);
-        Bytes text = FileBytes(report);
-        std::string shown(text.begin(), text.end());
-        EXPECT_EQ(code, 1) << c.Message << "\n" << shown;
+        std::string shown = Report(scratch, damaged, stub);
         EXPECT_NE(shown.find(c.Message), std::string::npos) << shown;
         if (c.Walks)
             EXPECT_EQ(shown.find("FAILED  central directory"), std::string::npos) << "the copies agree\n" << shown;
     }
+    // Bytes hidden between the last entry and the directory, its offset
+    // moved to match, and bytes behind the end record.
+    Bytes hidden = file;
+    size_t end = file.size() - EndRecordSize;
+    hidden[end + 16] += 4;
+    hidden.insert(hidden.begin() + Get32(file, end + 16), {'J', 'U', 'N', 'K'});
+    EXPECT_NE(Report(scratch, hidden, stub).find("not where the last entry ends"), std::string::npos);
+    Bytes behind = file;
+    behind.insert(behind.end(), {'J', 'U', 'N', 'K'});
+    EXPECT_NE(Report(scratch, behind, stub).find("the end record's comment (0 bytes) ends at"), std::string::npos);
 }
 
 // The image is judged against the stub given: a file made with another
