@@ -476,6 +476,8 @@ int Verify(const std::string &path, const std::string *password, const std::vect
             }
             walked.push_back(l);
             const LocalFileHeader &hd = e.Header;
+            if (hd.Flags & EncryptedFlag)
+                encrypted++;
             std::vector<std::string> problems;
             auto decode = [&]() -> std::string {
                 if (e.Used.empty())
@@ -497,7 +499,6 @@ int Verify(const std::string &path, const std::string *password, const std::vect
                         return "the name is not in code page 949 (UTF-8?), so the self-extracting "
                                "file would create it garbled; pack it with mksfx --zip";
                 if (hd.Flags & EncryptedFlag) {
-                    encrypted++;
                     uint8_t header[EncryptionHeaderSize * 2];
                     if (!ReadEncryptionHeader(header))
                         return "encryption header cut short";
