@@ -642,7 +642,7 @@ int Verify(const std::string &path, const std::string *password, const std::vect
     }
     if (found.Count == before)
         fprintf(out, "OK      central directory and end record\n");
-    fprintf(out, "%zu entries, %d failed\n", walked.size(), found.Count);
+    fprintf(out, "%zu entr%s, %d failed\n", walked.size(), walked.size() == 1 ? "y" : "ies", found.Count);
     return found.Count ? ExitError : ExitOk;
 }
 
