@@ -17,6 +17,7 @@
 #include <set>
 
 #include "Platform.h"
+#include "SettingsBlock.h"
 #include "archive/EntryNames.h"
 #include "common/Memory.h"
 #include "common/SFXgbls.h"
@@ -50,26 +51,15 @@ std::string SettingText(const std::string &utf8, const char *what)
 
 std::vector<uint8_t> MakeSettingsBlock(const BlockSettings &s)
 {
-    const std::string *texts[SettingsTextCount] = {&s.Caption, &s.Folder, &s.Parameters, &s.RunFile};
-    size_t length = SettingsFixedSize;
-    for (const std::string *t : texts) {
-        if (t->size() > SettingsTextMax)
-            throw BuildError("a settings text is " + std::to_string(t->size()) +
-                             " bytes; the settings block holds at most " + std::to_string(SettingsTextMax));
-        length += t->size();
-    }
-    static_assert(SettingsFixedSize + SettingsTextCount * SettingsTextMax <= SettingsBlockMax,
-                  "the longest texts fit the block's length field");
     uint8_t flags1 = (s.ShowRunOption ? ShowRunOptionFlag : 0) | (s.FixedOverwrite ? FixedOverwriteFlag : 0) |
                      OverwriteFlags(s.Overwrite);
     uint8_t flags2 = (s.RunOpensFile ? RunOpensFileFlag : 0) | (s.DefaultToTemp ? DefaultToTempFlag : 0) |
                      (s.Sorted ? SortEntriesFlag : 0);
-    std::vector<uint8_t> b = {'Q', 'B', 'W', (uint8_t)length, (uint8_t)(length >> 8), flags1, flags2};
-    for (const std::string *t : texts)
-        b.push_back((uint8_t)t->size());
-    for (const std::string *t : texts)
-        b.insert(b.end(), t->begin(), t->end());
-    return b;
+    try {
+        return SettingsBlockBytes(flags1, flags2, s.Caption, s.Folder, s.Parameters, s.RunFile);
+    } catch (const std::length_error &e) {
+        throw BuildError(e.what());
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -499,15 +489,22 @@ struct KeysInUse {
     }
 };
 
-// APPNOTE 6.1.5: c = p ^ decrypt_byte(); update_keys(p).
+// The shared routines count bytes in 32 signed bits; a longer run goes to
+// them in parts.
+template <class Byte, class Step> void InParts(Byte *bytes, size_t n, Step step)
+{
+    while (n > 0) {
+        int32_t part = (int32_t)std::min<size_t>(n, 1 << 30);
+        step(bytes, part);
+        bytes += part;
+        n -= (size_t)part;
+    }
+}
+
 void Encrypt(Keys &keys, uint8_t *bytes, size_t n)
 {
     KeysInUse use(keys);
-    for (size_t i = 0; i < n; i++) {
-        uint8_t p = bytes[i];
-        bytes[i] = p ^ DecryptByte();
-        UpdateKeys(p);
-    }
+    InParts(bytes, n, EncryptBlock);
 }
 
 void Put16(std::vector<uint8_t> &b, uint32_t v)
@@ -525,12 +522,7 @@ void Put32(std::vector<uint8_t> &b, uint32_t v)
 uint32_t Crc32(const uint8_t *bytes, size_t n, uint32_t crc = 0)
 {
     crc = ~crc;
-    while (n > 0) {
-        int32_t part = (int32_t)std::min<size_t>(n, 1 << 30);
-        UpdateCrcOverBlock(bytes, part, crc);
-        bytes += part;
-        n -= (size_t)part;
-    }
+    InParts(bytes, n, [&crc](const uint8_t *part, int32_t size) { UpdateCrcOverBlock(part, size, crc); });
     return ~crc;
 }
 

@@ -44,17 +44,11 @@ uint32_t OurCrc(const Bytes &b)
     return crc ^ 0xFFFFFFFF;
 }
 
-// The encryption side of the traditional scheme, for headers the tests make
-// themselves: c = p ^ DecryptByte, then the keys take the plain byte.
-Bytes Encrypt(const std::string &password, const Bytes &plain)
+Bytes Encrypt(const std::string &password, Bytes bytes)
 {
     InitKeys(password.data(), (uint32_t)password.size());
-    Bytes out;
-    for (unsigned char p : plain) {
-        out.push_back(p ^ DecryptByte());
-        UpdateKeys(p);
-    }
-    return out;
+    EncryptBlock(bytes.data(), (int32_t)bytes.size());
+    return bytes;
 }
 
 Text TextOf(const std::string &s)
@@ -149,11 +143,21 @@ TEST_F(TraditionalCrypto, DecryptingInPortionsEqualsDecryptingAtOnce)
     }
     InitKeys("portions", 8);
     uint32_t keys[3] = {EncryptionKeys[0], EncryptionKeys[1], EncryptionKeys[2]};
+    // No bytes, or a negative count, touch neither the bytes nor the keys.
     DecryptBlock(cipher.data(), 0);
     DecryptBlock(cipher.data(), -5);
-    EXPECT_EQ(cipher, Encrypt("portions", plain));
-    InitKeys("portions", 8);
+    EncryptBlock(cipher.data(), 0);
+    EncryptBlock(cipher.data(), -5);
     EXPECT_TRUE(EncryptionKeys[0] == keys[0] && EncryptionKeys[1] == keys[1] && EncryptionKeys[2] == keys[2]);
+    EXPECT_EQ(cipher, Encrypt("portions", plain));
+    // Encrypting in portions gives the same bytes too.
+    Bytes b = plain;
+    InitKeys("portions", 8);
+    for (size_t at = 0, step = 1; at < b.size(); at += step, step = step * 3 + 1) {
+        step = std::min(step, b.size() - at);
+        EncryptBlock(b.data() + at, (int32_t)step);
+    }
+    EXPECT_EQ(b, cipher);
 }
 
 TEST_F(TraditionalCrypto, CheckByteFromTimeWhenBit3IsSet)
@@ -254,6 +258,16 @@ TEST_F(ZipPeer, StoredEntriesDecryptOverSeveralPortionsAndPassTheirCrc)
         Bytes content;
         EXPECT_TRUE(ExtractStored(e, "secret", &content));
         EXPECT_EQ(content, files_[e.name]);
+        // The encryption run over the plain header and content gives zip's
+        // bytes exactly.
+        Bytes stored(LocalHeader.CompressedSize);
+        SeekEntryData(e.headerPosition);
+        ASSERT_EQ(FileRead(ArchiveFile, stored.data(), (uint32_t)stored.size()), (int32_t)stored.size());
+        Bytes plain = stored;
+        InitKeys("secret", 6);
+        DecryptBlock(plain.data(), (int32_t)plain.size());
+        ASSERT_TRUE(std::equal(content.begin(), content.end(), plain.begin() + EncryptionHeaderSize));
+        EXPECT_EQ(Encrypt("secret", plain), stored);
         extracted++;
     });
     EXPECT_EQ(w.size(), 3u);
