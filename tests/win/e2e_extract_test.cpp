@@ -35,9 +35,9 @@ TEST_CASE(DeselectedItemsAreExtractedAllTheSame)
     CHECK(sfx.Start(dir, Into(out), ThreeFiles()));
     if (!sfx.main)
         return;
-    sfx.Send(ArchiveList, LB_SETSEL, FALSE, -1);
-    sfx.Send(ArchiveList, LB_SETSEL, TRUE, 1);
-    CHECK(sfx.Send(ArchiveList, LB_GETSELCOUNT) == 1);
+    sfx.Send(IDC_LIST_UNSORTED, LB_SETSEL, FALSE, -1);
+    sfx.Send(IDC_LIST_UNSORTED, LB_SETSEL, TRUE, 1);
+    CHECK(sfx.Send(IDC_LIST_UNSORTED, LB_GETSELCOUNT) == 1);
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
     CHECK(sfx.Exit() == 0);
@@ -57,7 +57,7 @@ TEST_CASE(EmptyFolderFieldMeansTheCurrentFolder)
     HWND box = sfx.WaitOther(DoneCaption);
     CHECK(box != NULL);
     // The field shows the folder that was used.
-    CHECK_TEXT(sfx.Text(FolderField), work);
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), work);
     if (box)
         drv::DismissBox(box);
     CHECK(sfx.Exit() == 0);
@@ -76,7 +76,7 @@ TEST_CASE(TrailingBackslashIsNotDoubled)
     HWND box = sfx.WaitOther(DoneCaption);
     CHECK(box != NULL);
     // The status line still shows the last file's path.
-    CHECK_TEXT(sfx.Text(StatusLine), "Extracting: " + out + "\\three.dat");
+    CHECK_TEXT(sfx.Text(IDC_STATUS), "Extracting: " + out + "\\three.dat");
     if (box)
         drv::DismissBox(box);
     CHECK(sfx.Exit() == 0);
@@ -92,7 +92,7 @@ TEST_CASE(FixedNeverOverwriteRemovesTheChoiceAndKeepsFiles)
     CHECK(sfx.Start(dir, Into(out, 0x04 | 0x10), ThreeFiles()));
     if (!sfx.main)
         return;
-    for (int id : {OverwriteAll, OverwriteNever, OverwriteAsk, OverwriteFrame})
+    for (int id : {IDC_OVERWRITE_ALL, IDC_OVERWRITE_NEVER, IDC_OVERWRITE_ASK, IDC_OVERWRITE_GROUP})
         CHECK(sfx.Control(id) == NULL);
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
@@ -111,8 +111,8 @@ TEST_CASE(OverwriteButtonsDecideForExistingFiles)
     CHECK(sfx.Start(dir, Into(out), ThreeFiles()));
     if (!sfx.main)
         return;
-    sfx.Send(OverwriteAll, BM_CLICK);
-    CHECK(sfx.Checked(OverwriteAll) && !sfx.Checked(OverwriteAsk));
+    sfx.Send(IDC_OVERWRITE_ALL, BM_CLICK);
+    CHECK(sfx.Checked(IDC_OVERWRITE_ALL) && !sfx.Checked(IDC_OVERWRITE_ASK));
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
     CHECK(sfx.Exit() == 0);
@@ -130,23 +130,23 @@ TEST_CASE(FailedRunStaysOpenWithTheFailuresSelectedAndRetries)
         return;
     sfx.Press(IDOK);
     CHECK(sfx.Box(FailCaption, FailText));
-    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
+    Eventually([&] { return sfx.Text(IDC_STATUS) == FailStatus; });
     CHECK(sfx.MainAlive());
-    CHECK(sfx.Selected(ArchiveList) == std::vector<int>{1});
-    CHECK_TEXT(sfx.Text(StatusLine), FailStatus);
+    CHECK(sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{1});
+    CHECK_TEXT(sfx.Text(IDC_STATUS), FailStatus);
     CHECK(Content(out + "\\one.txt") == "first file");
     // The mismatching file stays on disk as written.
     CHECK(drv::FileExists(out + "\\sub\\two.txt"));
 
     // Another press runs every entry again, not only the failed one.
     DeleteFileA((out + "\\one.txt").c_str());
-    sfx.Send(OverwriteAll, BM_CLICK);
+    sfx.Send(IDC_OVERWRITE_ALL, BM_CLICK);
     sfx.Press(IDOK);
     CHECK(sfx.Box(FailCaption, FailText));
-    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
+    Eventually([&] { return sfx.Text(IDC_STATUS) == FailStatus; });
     CHECK(sfx.MainAlive());
     CHECK(Content(out + "\\one.txt") == "first file");
-    CHECK(sfx.Selected(ArchiveList) == std::vector<int>{1});
+    CHECK(sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{1});
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
 }
@@ -165,13 +165,13 @@ TEST_CASE(RetryAfterTheUserClearsTheWay)
     sfx.Press(IDOK);
     CHECK(sfx.Box("파일을 열 수 없음...", out + "\\sub\\two.txt"));
     CHECK(sfx.Box(FailCaption, FailText));
-    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
+    Eventually([&] { return sfx.Text(IDC_STATUS) == FailStatus; });
     CHECK(sfx.MainAlive());
-    CHECK(sfx.Selected(ArchiveList) == std::vector<int>{1});
-    CHECK_TEXT(sfx.Text(StatusLine), FailStatus);
+    CHECK(sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{1});
+    CHECK_TEXT(sfx.Text(IDC_STATUS), FailStatus);
 
     DeleteFileA((out + "\\sub").c_str());
-    sfx.Send(OverwriteAll, BM_CLICK);
+    sfx.Send(IDC_OVERWRITE_ALL, BM_CLICK);
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
     CHECK(sfx.Exit() == 0);
@@ -189,8 +189,8 @@ TEST_CASE(RetryIntoAnotherFolder)
     sfx.Press(IDOK);
     CHECK(sfx.Box("디렉토리의 에러...", "Q:\\nowhere"));
     CHECK(sfx.Box(FailCaption, FailText));
-    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
-    CHECK((sfx.Selected(ArchiveList) == std::vector<int>{0, 1, 2}));
+    Eventually([&] { return sfx.Text(IDC_STATUS) == FailStatus; });
+    CHECK((sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{0, 1, 2}));
     sfx.SetFolder(out);
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
@@ -212,8 +212,8 @@ TEST_CASE(ArchiveWithoutEntriesOpensAnEmptyDialog)
     CHECK(sfx.WaitMain());
     if (!sfx.main)
         return;
-    CHECK(sfx.Visible(ArchiveList));
-    CHECK(sfx.Send(ArchiveList, LB_GETCOUNT) == 0);
+    CHECK(sfx.Visible(IDC_LIST_UNSORTED));
+    CHECK(sfx.Send(IDC_LIST_UNSORTED, LB_GETCOUNT) == 0);
     // Extracting nothing says nothing and leaves the dialog open.
     sfx.Press(IDOK);
     CHECK(sfx.WaitOther(NULL, 1500) == NULL);
@@ -241,7 +241,7 @@ TEST_CASE(CommandsWaitWhileARunIsInProgress)
     if (!prompt)
         return;
     sfx.Press(IDOK);
-    sfx.Press(BrowseButton);
+    sfx.Press(IDC_BROWSE);
     sfx.Press(IDCANCEL);
     Sleep(1000);
     CHECK(sfx.MainAlive());

@@ -129,26 +129,26 @@ TEST_CASE(ArchiveOrderListWithDefaultsEverywhere)
     CHECK(sfx.Start(dir, plain, Mixed()));
     if (!sfx.main)
         return;
-    CHECK(sfx.Visible(ArchiveList));
-    CHECK(!sfx.Visible(SortedList));
-    CHECK_TEXT(Joined(sfx.Items(ArchiveList)), "zeta.txt|Alpha/|Alpha/b.txt|beta.txt|");
-    CHECK(sfx.Items(SortedList).empty());
-    CHECK(sfx.Send(ArchiveList, LB_GETSELCOUNT) == 4);
+    CHECK(sfx.Visible(IDC_LIST_UNSORTED));
+    CHECK(!sfx.Visible(IDC_LIST_SORTED));
+    CHECK_TEXT(Joined(sfx.Items(IDC_LIST_UNSORTED)), "zeta.txt|Alpha/|Alpha/b.txt|beta.txt|");
+    CHECK(sfx.Items(IDC_LIST_SORTED).empty());
+    CHECK(sfx.Send(IDC_LIST_UNSORTED, LB_GETSELCOUNT) == 4);
 
     // Without a block: the current folder, ask before overwriting, no run.
-    CHECK_TEXT(sfx.Text(FolderField), dir);
-    CHECK(sfx.Checked(OverwriteAsk));
-    CHECK(!sfx.Checked(OverwriteAll) && !sfx.Checked(OverwriteNever));
-    CHECK(!sfx.Visible(RunBox));
-    CHECK(!sfx.Checked(RunBox));
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), dir);
+    CHECK(sfx.Checked(IDC_OVERWRITE_ASK));
+    CHECK(!sfx.Checked(IDC_OVERWRITE_ALL) && !sfx.Checked(IDC_OVERWRITE_NEVER));
+    CHECK(!sfx.Visible(IDC_RUN));
+    CHECK(!sfx.Checked(IDC_RUN));
     CHECK_TEXT(TextOf(sfx.main), "자동압축해제");
 
     // The whole folder text is selected, with the keyboard focus in it.
-    DWORD sel = (DWORD)sfx.Send(FolderField, EM_GETSEL);
+    DWORD sel = (DWORD)sfx.Send(IDC_FOLDER, EM_GETSEL);
     CHECK(LOWORD(sel) == 0 && HIWORD(sel) == dir.size());
     GUITHREADINFO gui = {sizeof gui};
     CHECK(GetGUIThreadInfo(GetWindowThreadProcessId(sfx.main, NULL), &gui));
-    CHECK(gui.hwndFocus == sfx.Control(FolderField));
+    CHECK(gui.hwndFocus == sfx.Control(IDC_FOLDER));
 
     // Centred on the screen.
     RECT r;
@@ -171,11 +171,11 @@ TEST_CASE(SortedListFromTheBlock)
     CHECK(sfx.Start(Scratch("sorted"), s, Mixed()));
     if (!sfx.main)
         return;
-    CHECK(sfx.Visible(SortedList));
-    CHECK(!sfx.Visible(ArchiveList));
-    CHECK(sfx.Items(ArchiveList).empty());
-    CHECK_TEXT(Joined(sfx.Items(SortedList)), "Alpha/|Alpha/b.txt|beta.txt|zeta.txt|");
-    CHECK(sfx.Send(SortedList, LB_GETSELCOUNT) == 4);
+    CHECK(sfx.Visible(IDC_LIST_SORTED));
+    CHECK(!sfx.Visible(IDC_LIST_UNSORTED));
+    CHECK(sfx.Items(IDC_LIST_UNSORTED).empty());
+    CHECK_TEXT(Joined(sfx.Items(IDC_LIST_SORTED)), "Alpha/|Alpha/b.txt|beta.txt|zeta.txt|");
+    CHECK(sfx.Send(IDC_LIST_SORTED, LB_GETSELCOUNT) == 4);
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
 }
@@ -191,9 +191,9 @@ TEST_CASE(FolderCaptionAndOverwriteChoiceFromTheBlock)
     if (!sfx.main)
         return;
     CHECK_TEXT(TextOf(sfx.main), "한글 설치 Setup 1.0");
-    CHECK_TEXT(sfx.Text(FolderField), "C:\\Program Files\\한글 도구");
-    CHECK(sfx.Checked(OverwriteAll));
-    CHECK(!sfx.Checked(OverwriteAsk));
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), "C:\\Program Files\\한글 도구");
+    CHECK(sfx.Checked(IDC_OVERWRITE_ALL));
+    CHECK(!sfx.Checked(IDC_OVERWRITE_ASK));
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
 }
@@ -210,8 +210,8 @@ TEST_CASE(TemporaryFolderReplacesTheBlockFolder)
         return;
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    CHECK_TEXT(sfx.Text(FolderField), temp);
-    CHECK(sfx.Checked(OverwriteNever));
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), temp);
+    CHECK(sfx.Checked(IDC_OVERWRITE_NEVER));
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
 }
@@ -224,13 +224,13 @@ static void RunBoxCase(const char *name, const zm::Settings &s, bool visible, bo
     CHECK(sfx.Start(Scratch(name), s, {File("a.txt", "a")}));
     if (!sfx.main)
         return;
-    if (sfx.Visible(RunBox) != visible || sfx.Checked(RunBox) != checked) {
-        printf("  %s: run box visible %d checked %d\n", name, (int)sfx.Visible(RunBox),
-               (int)sfx.Checked(RunBox));
+    if (sfx.Visible(IDC_RUN) != visible || sfx.Checked(IDC_RUN) != checked) {
+        printf("  %s: run box visible %d checked %d\n", name, (int)sfx.Visible(IDC_RUN),
+               (int)sfx.Checked(IDC_RUN));
         WinTestFailures++;
     }
     if (text)
-        CHECK_TEXT(sfx.Text(RunBox), text);
+        CHECK_TEXT(sfx.Text(IDC_RUN), text);
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
 }
@@ -275,7 +275,7 @@ TEST_CASE(CloseBoxAndEscapeCloseWithoutExtracting)
     Sfx esc;
     CHECK(esc.Start(dir, plain, {File("a.txt", "a")}));
     if (esc.main) {
-        HWND field = esc.Control(FolderField);
+        HWND field = esc.Control(IDC_FOLDER);
         PostMessageA(field, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageA(field, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     }
@@ -295,14 +295,14 @@ TEST_CASE(BrowseHandsTheChosenFolderToTheField)
         return;
     // The folder dialog starts from what the field holds now.
     sfx.SetFolder(target);
-    sfx.Press(BrowseButton);
+    sfx.Press(IDC_BROWSE);
     HWND select = sfx.WaitOther(NULL);
     CHECK(select != NULL);
     if (!select)
         return;
     drv::Press(select, IDOK);
     CHECK(Eventually([&] { return !IsWindow(select); }));
-    std::string field = sfx.Text(FolderField);
+    std::string field = sfx.Text(IDC_FOLDER);
     if (lstrcmpiA(field.c_str(), (target + "\\").c_str()) != 0) {
         printf("  field after browsing: \"%s\"\n", field.c_str());
         WinTestFailures++;

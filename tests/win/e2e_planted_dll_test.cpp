@@ -69,7 +69,7 @@ TEST_CASE(NoDllBesideTheFileIsEverLoaded)
         return;
 
     // The folder dialog draws shell icons and offers the network dialog.
-    sfx.Press(BrowseButton);
+    sfx.Press(IDC_BROWSE);
     HWND sel = sfx.WaitOther("압축해제 디렉토리 선택");
     CHECK(sel != NULL);
     if (sel) {

@@ -56,7 +56,7 @@ static bool ExtractAll(Sfx &sfx, const std::string &dir, const zm::Settings &s,
     if (!sfx.Start(dir, s, entries))
         return false;
     if (uncheck)
-        sfx.Send(RunBox, BM_SETCHECK, BST_UNCHECKED);
+        sfx.Send(IDC_RUN, BM_SETCHECK, BST_UNCHECKED);
     sfx.Press(IDOK);
     bool done = sfx.Box(DoneCaption, DoneText);
     return sfx.Exit() == 0 && done;

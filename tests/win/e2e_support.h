@@ -7,19 +7,13 @@
 #include "driver.h"
 #include "wintest.h"
 #include "zipmaker.h"
+#include "resources/resource.h"
 
 #include <string>
 #include <vector>
 
 
 namespace e2e {
-
-// Control ids of the main dialog as the tests see them.
-enum {
-    FolderField = 101, SortedList = 301, ArchiveList = 303, OverwriteAll = 501,
-    OverwriteNever = 502, OverwriteAsk = 503, OverwriteFrame = 509, StatusLine = 601,
-    BrowseButton = 775, RunBox = 1007,
-};
 
 // Texts of another process's windows.  Under Wine an ANSI LB_GETTEXT comes
 // back from another process cut to its first character; the wide messages
@@ -111,7 +105,7 @@ struct Sfx {
 
     bool WaitMain(DWORD timeoutMs = 10000)
     {
-        main = drv::WaitDialogWithControl(process.id, RunBox, timeoutMs);
+        main = drv::WaitDialogWithControl(process.id, IDC_RUN, timeoutMs);
         return main != NULL;
     }
 
@@ -163,7 +157,7 @@ struct Sfx {
 
     void SetFolder(const std::string &text) const
     {
-        SendMessageW(Control(FolderField), WM_SETTEXT, 0, (LPARAM)drv::Wide949(text).c_str());
+        SendMessageW(Control(IDC_FOLDER), WM_SETTEXT, 0, (LPARAM)drv::Wide949(text).c_str());
     }
     void Press(int id) const { drv::Press(main, id); }
 

@@ -207,10 +207,10 @@ TEST_CASE(SwitchesPresetTheDialog)
     CHECK(sfx.Start(dir, s, WithMarker(Plain)));
     if (!sfx.main)
         return;
-    CHECK_TEXT(sfx.Text(FolderField), out);
-    CHECK(sfx.Checked(OverwriteNever));
-    CHECK(!sfx.Checked(OverwriteAsk));
-    CHECK(!sfx.Checked(RunBox));
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), out);
+    CHECK(sfx.Checked(IDC_OVERWRITE_NEVER));
+    CHECK(!sfx.Checked(IDC_OVERWRITE_ASK));
+    CHECK(!sfx.Checked(IDC_RUN));
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
     CHECK(sfx.Exit() == 0);

@@ -58,8 +58,8 @@ TEST_CASE(SortedListWithTheRunCheckBox)
     CHECK(sfx.Start(Scratch("tour_sorted"), s, KoreanEntries()));
     if (!sfx.main)
         return;
-    CHECK_TEXT(sfx.Text(RunBox), "run \" 설치.exe\" after extraction");
-    CHECK(sfx.Send(SortedList, LB_GETCOUNT) == 5);
+    CHECK_TEXT(sfx.Text(IDC_RUN), "run \" 설치.exe\" after extraction");
+    CHECK(sfx.Send(IDC_LIST_SORTED, LB_GETCOUNT) == 5);
     Shot("main-sorted-run", sfx.main);
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
@@ -128,8 +128,8 @@ TEST_CASE(FailedRunAndItsReport)
     CHECK_TEXT(TextOf(GetDlgItem(box, 0xFFFF)), FailText);
     Shot("result-failed", box, sfx.main);
     drv::DismissBox(box);
-    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
-    CHECK_TEXT(sfx.Text(StatusLine), FailStatus);
+    Eventually([&] { return sfx.Text(IDC_STATUS) == FailStatus; });
+    CHECK_TEXT(sfx.Text(IDC_STATUS), FailStatus);
     Shot("main-after-failure", sfx.main);
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
@@ -163,7 +163,7 @@ TEST_CASE(BrowseOpensTheFolderDialogAndCancelKeepsTheField)
     CHECK(sfx.Start(dir, s, KoreanEntries()));
     if (!sfx.main)
         return;
-    sfx.Press(BrowseButton);
+    sfx.Press(IDC_BROWSE);
     HWND select = sfx.WaitOther(NULL, 5000);
     CHECK(select != NULL);
     if (select) {
@@ -182,7 +182,7 @@ TEST_CASE(BrowseOpensTheFolderDialogAndCancelKeepsTheField)
         drv::Press(select, IDCANCEL);
         CHECK(Eventually([&] { return !IsWindow(select); }));
     }
-    CHECK_TEXT(sfx.Text(FolderField), dir);
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), dir);
     CHECK(sfx.MainAlive());
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
@@ -221,7 +221,7 @@ TEST_CASE(NamesBeyondCodePage949AndUnsafeOnes)
     std::vector<std::wstring> want = {L"../escape.txt", L"R\x00E9sum\x00E9/na\x00EFve.txt",
                                       L"smile\xD83D\xDE00.txt", L"sub/COM\x00B9.txt",
                                       L"\x7B80\x4F53.txt", L"\xD55C\xAE00.txt"};
-    std::vector<std::wstring> items = sfx.WideItems(SortedList);
+    std::vector<std::wstring> items = sfx.WideItems(IDC_LIST_SORTED);
     CHECK(items == want);
     for (const std::wstring &i : items)
         printf("  item: %s\n", drv::Narrow949(i).c_str());

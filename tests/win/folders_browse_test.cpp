@@ -66,8 +66,8 @@ TEST_CASE(BrowsingThenCancelLeavesTheFolderField)
     CHECK(sfx.Start(dir, s, {File("a.txt", "a")}));
     if (!sfx.main)
         return;
-    std::string field = sfx.Text(FolderField);
-    sfx.Press(BrowseButton);
+    std::string field = sfx.Text(IDC_FOLDER);
+    sfx.Press(IDC_BROWSE);
     HWND sel = sfx.WaitOther(SelCaption);
     CHECK(sel != NULL);
     if (!sel)
@@ -83,7 +83,7 @@ TEST_CASE(BrowsingThenCancelLeavesTheFolderField)
     CHECK_FOLDER(Listed(sel), "E:\\");
     drv::Press(sel, IDCANCEL);
     CHECK(Gone(sel));
-    CHECK_TEXT(sfx.Text(FolderField), field);
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), field);
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
 }
@@ -97,7 +97,7 @@ TEST_CASE(FolderMadeInTheBrowserReceivesTheFiles)
     CHECK(sfx.Start(dir, s, {File("one.txt", "first"), File("in/two.txt", std::string(3000, 'x'))}));
     if (!sfx.main)
         return;
-    sfx.Press(BrowseButton);
+    sfx.Press(IDC_BROWSE);
     HWND sel = sfx.WaitOther(SelCaption);
     CHECK(sel != NULL);
     if (!sel)
@@ -124,7 +124,7 @@ TEST_CASE(FolderMadeInTheBrowserReceivesTheFiles)
     drv::Press(sel, IDOK);
     CHECK(Gone(sel));
     std::string chosen = dir + "\\Chosen Place\\Deeper\\";
-    CHECK_FOLDER(sfx.Text(FolderField), chosen);
+    CHECK_FOLDER(sfx.Text(IDC_FOLDER), chosen);
 
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));

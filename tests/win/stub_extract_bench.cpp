@@ -80,8 +80,8 @@ int main(int argc, char **argv)
         printf("no main dialog\n");
         return 1;
     }
-    int items = (int)sfx.Send(ArchiveList, LB_GETCOUNT);
-    int list = items > 0 ? ArchiveList : SortedList;
+    int items = (int)sfx.Send(IDC_LIST_UNSORTED, LB_GETCOUNT);
+    int list = items > 0 ? IDC_LIST_UNSORTED : IDC_LIST_SORTED;
     items = (int)sfx.Send(list, LB_GETCOUNT);
     sfx.SetFolder(argv[2]);
     double start = Now();
@@ -96,7 +96,7 @@ int main(int argc, char **argv)
     }
     double ms = Now() - start;
     std::string caption = Utf8(box), text = Utf8(GetDlgItem(box, 0xFFFF));
-    std::string status = Utf8(sfx.Control(StatusLine));
+    std::string status = Utf8(sfx.Control(IDC_STATUS));
     int left = (int)sfx.Send(list, LB_GETSELCOUNT);
     drv::DismissBox(box);
     int code = sfx.Exit(60000);

@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "archive/SfxFormat.h"
+
 namespace zm {
 
 struct Entry {
     std::string name;           // bytes as stored (code page 949)
     std::string data;           // uncompressed content
-    uint16_t method = 8;        // 0 stored, 8 deflated, anything else is stored raw
+    uint16_t method = MethodDeflated;  // MethodStored, MethodDeflated; any other is stored raw
     std::string password;       // non-empty: traditional encryption
     bool descriptor = false;    // set flag bit 3 and write a data descriptor
     bool streamed = false;      // with descriptor: CRC and sizes 0 in the local header
