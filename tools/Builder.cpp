@@ -533,7 +533,7 @@ struct Written {
     std::vector<uint8_t> Extra;
 };
 
-// The Info-ZIP Unicode Path field (0x7075): the stub and the ZIP readers
+// The Info-ZIP Unicode Path field: the stub and the ZIP readers
 // that know it use the UTF-8 name, everything else the code page 949 name
 // (an approximation where code page 949 cannot hold the name).  Only for
 // names that are not plain ASCII.
@@ -697,8 +697,8 @@ Written Writer::WriteEntry(Entry &e)
     Written w;
     w.Offset = TellFile(out_);
     w.Extra = UnicodePathField(e);
-    w.Flags = o_.Password ? 1 : 0;
-    w.Method = 0;
+    w.Flags = o_.Password ? EncryptedFlag : 0;
+    w.Method = MethodStored;
     w.Version = 10;
     w.Crc = w.Compressed = w.Size = 0;
     if (e.Source->Size > 0xFFFFFFFEULL)
@@ -719,22 +719,22 @@ Written Writer::WriteEntry(Entry &e)
     Keys *k = nullptr;
     uint64_t encryption = 0;
     if (o_.Password) {
-        uint8_t eh[12];
+        uint8_t eh[EncryptionHeaderSize];
         if (o_.Seeded)
-            for (int i = 0; i < 11; i++)
+            for (int i = 0; i < EncryptionHeaderSize - 1; i++)
                 eh[i] = random_.Next();
         else
-            RandomBytes(eh, 11);
-        eh[11] = (uint8_t)(expected >> 24);
+            RandomBytes(eh, EncryptionHeaderSize - 1);
+        eh[EncryptionHeaderSize - 1] = (uint8_t)(expected >> 24);
         {
             KeysInUse use(keys);
             InitKeys(o_.Password->data(), (uint32_t)o_.Password->size());
         }
-        Encrypt(keys, eh, 12);
-        Put(eh, 12);
+        Encrypt(keys, eh, EncryptionHeaderSize);
+        Put(eh, EncryptionHeaderSize);
         start = keys;
         k = &keys;
-        encryption = 12;
+        encryption = EncryptionHeaderSize;
     }
     uint64_t dataStart = TellFile(out_);
 
@@ -764,7 +764,7 @@ Written Writer::WriteEntry(Entry &e)
     uint64_t end = TellFile(out_);
     if (end >= FileSizeLimit)
         throw BuildError("the self-extracting file would be 2 GiB or larger");
-    w.Method = deflated ? 8 : 0;
+    w.Method = deflated ? MethodDeflated : MethodStored;
     w.Version = (deflated || o_.Password) ? 20 : 10;
     w.Crc = crc;
     w.Compressed = (uint32_t)(written + encryption);
@@ -772,7 +772,7 @@ Written Writer::WriteEntry(Entry &e)
     header = LocalHeaderBytes(e, w);
     if (!SeekFile(out_, w.Offset))
         throw BuildError("cannot seek in the output: " + SystemError());
-    Put(header.data(), 30);
+    Put(header.data(), LocalHeaderSize);
     if (!SeekFile(out_, end))
         throw BuildError("cannot seek in the output: " + SystemError());
     return w;
@@ -786,8 +786,8 @@ void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &op
     if (entries.empty())
         throw BuildError("nothing to pack: no files were given");
     // The end record counts entries in 16 bits.
-    if (entries.size() > 0xFFFF)
-        throw BuildError("more than 65535 entries need ZIP64, which is not supported");
+    if (entries.size() > MaxEntries)
+        throw BuildError("more than " + std::to_string(MaxEntries) + " entries need ZIP64, which is not supported");
     uint64_t total = 0;
     for (const Entry &e : entries)
         total += e.Source->Size;
@@ -812,12 +812,13 @@ void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &op
         cd.insert(cd.end(), w.Extra.begin(), w.Extra.end());
     }
     uint64_t cdOffset = TellFile(out);
+    uint32_t cdSize = (uint32_t)cd.size();
     Put32(cd, EndRecordSignature);
     Put16(cd, 0);
     Put16(cd, 0);
     Put16(cd, (uint32_t)entries.size());
     Put16(cd, (uint32_t)entries.size());
-    Put32(cd, (uint32_t)(cd.size() - 12));
+    Put32(cd, cdSize);
     Put32(cd, (uint32_t)cdOffset);
     Put16(cd, (uint32_t)options.Comment.size());
     cd.insert(cd.end(), options.Comment.begin(), options.Comment.end());
