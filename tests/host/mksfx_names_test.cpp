@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <string>
@@ -155,24 +156,18 @@ TEST(BuilderNames, NamesOfExistingZipsAreResolved)
         return mksfx::EntryNameUtf8(e, utf8) ? utf8 : std::string("(refused)");
     };
     const std::string hangul = u8"\ud55c\uae00.txt", cp949 = "\xC7\xD1\xB1\xDB.txt";
-    EXPECT_EQ(resolve(hangul, 0x0800), hangul);            // UTF-8 flag (7-Zip, jar, Python)
+    EXPECT_EQ(resolve(hangul, Utf8NameFlag), hangul);      // UTF-8 flag (7-Zip, jar, Python)
     EXPECT_EQ(resolve(hangul, 0), hangul);                 // plain UTF-8 bytes (Info-ZIP on Linux)
     EXPECT_EQ(resolve(cp949, 0), hangul);                  // code page 949 (Korean Windows)
-    EXPECT_EQ(resolve(cp949, 0x0800), "(refused)");        // flagged, but no UTF-8
+    EXPECT_EQ(resolve(cp949, Utf8NameFlag), "(refused)");  // flagged, but no UTF-8
     EXPECT_EQ(resolve("\x80\xFF", 0), "(refused)");          // neither
 
     // The Info-ZIP Unicode Path field counts only while its CRC matches the
     // name beside it: a tool that renamed the entry left it stale.
     auto field = [](const std::string &raw, const std::string &utf8) {
-        uint32_t crc = 0xFFFFFFFF;
-        for (unsigned char c : raw) {
-            crc ^= c;
-            for (int k = 0; k < 8; k++)
-                crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-        }
-        crc = ~crc;
-        std::vector<uint8_t> x = {0x75, 0x70, (uint8_t)(5 + utf8.size()), 0, 1, (uint8_t)crc,
-                                  (uint8_t)(crc >> 8), (uint8_t)(crc >> 16), (uint8_t)(crc >> 24)};
+        uint32_t crc = (uint32_t)crc32(0, (const Bytef *)raw.data(), (uInt)raw.size());
+        std::vector<uint8_t> x = {(uint8_t)UnicodePathId, UnicodePathId >> 8, (uint8_t)(5 + utf8.size()), 0, 1,
+                                  (uint8_t)crc, (uint8_t)(crc >> 8), (uint8_t)(crc >> 16), (uint8_t)(crc >> 24)};
         x.insert(x.end(), utf8.begin(), utf8.end());
         return x;
     };
@@ -309,7 +304,7 @@ TEST_F(BuilderWalk, ControlCharactersReachNoTerminal)
     std::string maker = "import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w') as z: z.writestr(sys.argv[2],'x')";
     std::string zip = scratch.Path() + "/esc.zip", sfx = scratch.Path() + "/esc.exe";
     ASSERT_EQ(Shell("python3 -c " + Quote(maker) + " " + Quote(zip) + " " + Quote(name)).Code, 0);
-    ASSERT_EQ(Shell("head -c 38912 " + Quote(MKSFX_STUB_PATH) + " > " + Quote(sfx) + " && cat " + Quote(zip) +
+    ASSERT_EQ(Shell("head -c " + std::to_string(ImageSize) + " " + Quote(MKSFX_STUB_PATH) + " > " + Quote(sfx) + " && cat " + Quote(zip) +
                     " >> " + Quote(sfx)).Code, 0);
     struct Case {
         std::vector<std::string> args;

@@ -216,7 +216,7 @@ TEST_F(BuilderSettings, InfoAndStubSayWhatIsWrong)
     std::string zip = scratch.Path() + "/plain.zip";
     ASSERT_EQ(Shell("head -c 60000 /dev/urandom > " + Quote(input + "/noise.bin") + " && cd " + Quote(input) +
                     " && zip -q -0 ../plain.zip noise.bin readme.txt").Code, 0);
-    std::string zeros = scratch.Write("zeros.exe", std::string(38912, '\0'));
+    std::string zeros = scratch.Write("zeros.exe", std::string(ImageSize, '\0'));
     struct Case {
         std::vector<std::string> args;
         const char *message;

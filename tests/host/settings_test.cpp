@@ -35,7 +35,7 @@ protected:
             FileClose(ArchiveFile);
         DoneGlobals();
     }
-    // Stub image (0x9800 bytes), then the given tail.
+    // Stub image, then the given tail.
     void Read(const Bytes &tail)
     {
         Bytes file(ImageSize, 0x90);

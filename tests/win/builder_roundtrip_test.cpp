@@ -98,7 +98,7 @@ void Extract(const std::string &dir, const char *password)
         CHECK(prompt != NULL);
         if (!prompt)
             return;
-        SendMessageW(GetDlgItem(prompt, 101), WM_SETTEXT, 0, (LPARAM)drv::Wide949(password).c_str());
+        SendMessageW(GetDlgItem(prompt, IDC_PROMPT_TEXT), WM_SETTEXT, 0, (LPARAM)drv::Wide949(password).c_str());
         drv::Press(prompt, IDOK);
     }
     CHECK(sfx.Box(DoneCaption, DoneText, 30000));

@@ -89,7 +89,7 @@ TEST_CASE(FixedNeverOverwriteRemovesTheChoiceAndKeepsFiles)
     CreateDirectoryA(out.c_str(), NULL);
     drv::WriteFileBytes(out + "\\one.txt", "old contents");
     Sfx sfx;
-    CHECK(sfx.Start(dir, Into(out, 0x04 | 0x10), ThreeFiles()));
+    CHECK(sfx.Start(dir, Into(out, FixedOverwriteFlag | OverwriteFlags(OverwriteNever)), ThreeFiles()));
     if (!sfx.main)
         return;
     for (int id : {IDC_OVERWRITE_ALL, IDC_OVERWRITE_NEVER, IDC_OVERWRITE_ASK, IDC_OVERWRITE_GROUP})

@@ -41,6 +41,8 @@ TEST_CASE(TemplateControlsStandInTabOrderWithTheirStyles)
         bool tab;
     };
     // Template order is the keyboard order; the label of the list has no id.
+    // The ids are spelled out here (elsewhere the tests use resource.h), so
+    // that a changed id fails.
     const Want want[] = {
         {101, NULL, 59, 13, 188, 12, true},
         {775, "...", 249, 13, 15, 12, true},
@@ -60,7 +62,7 @@ TEST_CASE(TemplateControlsStandInTabOrderWithTheirStyles)
     // Dialog units to pixels: the font's base units, taken from the folder
     // field (188 by 12 units).
     RECT f;
-    GetWindowRect(sfx.Control(101), &f);
+    GetWindowRect(sfx.Control(IDC_FOLDER), &f);
     int bx = ((f.right - f.left) * 4 + 94) / 188, by = ((f.bottom - f.top) * 8 + 6) / 12;
     POINT origin = {0, 0};
     ClientToScreen(sfx.main, &origin);
@@ -90,7 +92,7 @@ TEST_CASE(TemplateControlsStandInTabOrderWithTheirStyles)
         if (abs(x - MulDiv(w.x, bx, 4)) > 1 || abs(y - MulDiv(w.y, by, 8)) > 1 ||
             abs(r.right - r.left - MulDiv(w.w, bx, 4)) > 1 ||
             // A list box rounds its height down to whole items.
-            abs(r.bottom - r.top - MulDiv(w.h, by, 8)) > (w.id == 301 || w.id == 303 ? 8 : 1)) {
+            abs(r.bottom - r.top - MulDiv(w.h, by, 8)) > (w.id == IDC_LIST_SORTED || w.id == IDC_LIST_UNSORTED ? 8 : 1)) {
             printf("  control %d at %d,%d %ldx%ld px, not %d,%d %dx%d\n", w.id, x, y,
                    r.right - r.left, r.bottom - r.top, MulDiv(w.x, bx, 4), MulDiv(w.y, by, 8),
                    MulDiv(w.w, bx, 4), MulDiv(w.h, by, 8));
@@ -100,21 +102,21 @@ TEST_CASE(TemplateControlsStandInTabOrderWithTheirStyles)
     }
     CHECK(c == NULL);
 
-    LONG sorted = GetWindowLongA(sfx.Control(301), GWL_STYLE);
-    LONG plainList = GetWindowLongA(sfx.Control(303), GWL_STYLE);
+    LONG sorted = GetWindowLongA(sfx.Control(IDC_LIST_SORTED), GWL_STYLE);
+    LONG plainList = GetWindowLongA(sfx.Control(IDC_LIST_UNSORTED), GWL_STYLE);
     // The list box itself turns its border and scroll bar styles into
     // frame and scroll state, so only its own bits are seen from outside.
     LONG listBits = LBS_MULTIPLESEL | LBS_HASSTRINGS | LBS_USETABSTOPS | LBS_NOTIFY;
     CHECK((sorted & (listBits | LBS_SORT)) == (listBits | LBS_SORT));
     CHECK((plainList & (listBits | LBS_SORT)) == listBits);
-    CHECK(!(GetWindowLongA(sfx.Control(101), GWL_STYLE) & ES_AUTOHSCROLL));
-    CHECK(GetWindowLongA(sfx.Control(601), GWL_STYLE) & ES_READONLY);
-    CHECK((GetWindowLongA(sfx.Control(503), GWL_STYLE) & (WS_GROUP | 0xF)) ==
+    CHECK(!(GetWindowLongA(sfx.Control(IDC_FOLDER), GWL_STYLE) & ES_AUTOHSCROLL));
+    CHECK(GetWindowLongA(sfx.Control(IDC_STATUS), GWL_STYLE) & ES_READONLY);
+    CHECK((GetWindowLongA(sfx.Control(IDC_OVERWRITE_ASK), GWL_STYLE) & (WS_GROUP | 0xF)) ==
           (WS_GROUP | BS_AUTORADIOBUTTON));
-    CHECK((GetWindowLongA(sfx.Control(1007), GWL_STYLE) & 0xF) == BS_AUTOCHECKBOX);
-    CHECK((GetWindowLongA(sfx.Control(1), GWL_STYLE) & 0xF) == BS_DEFPUSHBUTTON);
+    CHECK((GetWindowLongA(sfx.Control(IDC_RUN), GWL_STYLE) & 0xF) == BS_AUTOCHECKBOX);
+    CHECK((GetWindowLongA(sfx.Control(IDOK), GWL_STYLE) & 0xF) == BS_DEFPUSHBUTTON);
     // A banner of its own stands in the status line before any run.
-    CHECK(!sfx.Text(601).empty());
+    CHECK(!sfx.Text(IDC_STATUS).empty());
 
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
@@ -167,7 +169,7 @@ TEST_CASE(SortedListFromTheBlock)
 {
     Sfx sfx;
     zm::Settings s;
-    s.flags2 = 0x04;
+    s.flags2 = SortEntriesFlag;
     CHECK(sfx.Start(Scratch("sorted"), s, Mixed()));
     if (!sfx.main)
         return;
@@ -186,7 +188,7 @@ TEST_CASE(FolderCaptionAndOverwriteChoiceFromTheBlock)
     zm::Settings s;
     s.caption = "한글 설치 Setup 1.0";
     s.folder = "C:\\Program Files\\한글 도구";
-    s.flags1 = 0x08;   // overwrite all
+    s.flags1 = OverwriteFlags(OverwriteAll);
     CHECK(sfx.Start(Scratch("fromblock"), s, {File("a.txt", "a")}));
     if (!sfx.main)
         return;
@@ -202,9 +204,9 @@ TEST_CASE(TemporaryFolderReplacesTheBlockFolder)
 {
     Sfx sfx;
     zm::Settings s;
-    s.flags2 = 0x02;
+    s.flags2 = DefaultToTempFlag;
     s.folder = "C:\\not used";
-    s.flags1 = 0x10;   // never overwrite
+    s.flags1 = OverwriteFlags(OverwriteNever);
     CHECK(sfx.Start(Scratch("temp"), s, {File("a.txt", "a")}));
     if (!sfx.main)
         return;
@@ -238,13 +240,13 @@ static void RunBoxCase(const char *name, const zm::Settings &s, bool visible, bo
 TEST_CASE(RunCheckBoxFollowsTheRunFlags)
 {
     zm::Settings opens;
-    opens.flags1 = 0x01;
-    opens.flags2 = 0x01;
+    opens.flags1 = ShowRunOptionFlag;
+    opens.flags2 = RunOpensFileFlag;
     opens.runFile = "bin\\tool.exe";
     RunBoxCase("run_opens", opens, true, true, "run \" tool.exe\" after extraction");
 
     zm::Settings params;
-    params.flags1 = 0x01;
+    params.flags1 = ShowRunOptionFlag;
     params.parameters = "C:\\docs/readme.txt";
     params.runFile = "viewer.exe";
     RunBoxCase("run_params", params, true, true, "run \"readme.txt viewer.exe\" after extraction");
@@ -256,7 +258,7 @@ TEST_CASE(RunCheckBoxFollowsTheRunFlags)
 
     // A run file alone, with neither the open flag nor parameters: no run.
     zm::Settings none;
-    none.flags1 = 0x01;
+    none.flags1 = ShowRunOptionFlag;
     none.runFile = "tool.exe";
     RunBoxCase("run_none", none, false, false, NULL);
 }

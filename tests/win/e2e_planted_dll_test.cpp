@@ -59,8 +59,8 @@ TEST_CASE(NoDllBesideTheFileIsEverLoaded)
 
     zm::Settings s;
     s.folder = out;
-    s.flags1 = 0x01;
-    s.flags2 = 0x01;
+    s.flags1 = ShowRunOptionFlag;
+    s.flags2 = RunOpensFileFlag;
     s.runFile = "runmarker.exe";
     Sfx sfx;
     CHECK(sfx.Start(dir, s, {File("a.txt", "a"),
@@ -73,8 +73,8 @@ TEST_CASE(NoDllBesideTheFileIsEverLoaded)
     HWND sel = sfx.WaitOther("압축해제 디렉토리 선택");
     CHECK(sel != NULL);
     if (sel) {
-        RedrawWindow(GetDlgItem(sel, 2003), NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
-        drv::Press(sel, 2002);
+        RedrawWindow(GetDlgItem(sel, IDC_SEL_LIST), NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
+        drv::Press(sel, IDC_SEL_NETWORK);
         Sleep(500);
         drv::Press(sel, IDCANCEL);
     }

@@ -67,8 +67,8 @@ TEST_CASE(OpensTheRunFileAfterASuccessfulRun)
     std::string dir = Scratch("run_opens"), out = dir + "\\out";
     zm::Settings s;
     s.folder = out;
-    s.flags1 = 0x01;
-    s.flags2 = 0x01;
+    s.flags1 = ShowRunOptionFlag;
+    s.flags2 = RunOpensFileFlag;
     s.runFile = "runmarker.exe";
     s.parameters = "/not-passed";   // the open mode takes no parameters
     Sfx sfx;
@@ -87,8 +87,8 @@ TEST_CASE(UncheckedRunLaunchesNothing)
     std::string dir = Scratch("run_unchecked"), out = dir + "\\out";
     zm::Settings s;
     s.folder = out;
-    s.flags1 = 0x01;
-    s.flags2 = 0x01;
+    s.flags1 = ShowRunOptionFlag;
+    s.flags2 = RunOpensFileFlag;
     s.runFile = "runmarker.exe";
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker(), true));
@@ -102,7 +102,7 @@ TEST_CASE(HiddenRunCheckBoxStillRuns)
     std::string dir = Scratch("run_hidden"), out = dir + "\\out";
     zm::Settings s;
     s.folder = out;
-    s.flags2 = 0x01;
+    s.flags2 = RunOpensFileFlag;
     s.runFile = "tools\\runmarker.exe";
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker("tools/")));
@@ -116,7 +116,7 @@ TEST_CASE(NoRunConfiguredLaunchesNothing)
     std::string dir = Scratch("run_none"), out = dir + "\\out";
     zm::Settings s;
     s.folder = out;
-    s.flags1 = 0x01;
+    s.flags1 = ShowRunOptionFlag;
     s.runFile = "runmarker.exe";
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker()));
@@ -134,7 +134,7 @@ TEST_CASE(ParametersNamingALongPathArePassedShort)
     CHECK(strlen(shortName) < longName.size());
     zm::Settings s;
     s.folder = out;
-    s.flags1 = 0x01;
+    s.flags1 = ShowRunOptionFlag;
     s.parameters = longName;
     s.runFile = "runmarker.exe";
     Sfx sfx;
@@ -151,7 +151,7 @@ TEST_CASE(ParametersThatNameNoFileArePassedAsTheyStand)
     std::string dir = Scratch("run_switch"), out = dir + "\\out";
     zm::Settings s;
     s.folder = out;
-    s.flags1 = 0x01;
+    s.flags1 = ShowRunOptionFlag;
     s.parameters = "/q -x \"a b\"";
     s.runFile = "runmarker.exe";
     Sfx sfx;

@@ -79,8 +79,8 @@ static const SilentCase Cases[] = {
     {"/O=never", " /S /O=never /D=OUT", Plain, 0, true, 0, "old", "three.dat", "stored"},
     {"/O=ask means never", " /S /O=ask /D=OUT", Plain, 0, true, 0, "old", "three.dat", "stored"},
     {"the settings' ask means never", " /S /D=OUT", Plain, 0, true, 0, "old", "sub\\two.txt", "two"},
-    {"the settings' overwrite all", " /S /D=OUT", Plain, 0x08, true, 0, "new", "sub\\two.txt", "two"},
-    {"/O beats the fixed choice", " /S /O=all /D=OUT", Plain, 0x10 | 0x04, true, 0, "new", 0, 0},
+    {"the settings' overwrite all", " /S /D=OUT", Plain, OverwriteFlags(OverwriteAll), true, 0, "new", "sub\\two.txt", "two"},
+    {"/O beats the fixed choice", " /S /O=all /D=OUT", Plain, OverwriteFlags(OverwriteNever) | FixedOverwriteFlag, true, 0, "new", 0, 0},
     {"any case, ':' and quotes", " /s /o:ALL /p:\"a b\" /d:\"OUT\"", Plain, 0, true, 0, "new", 0, 0},
     {"the right password", " /S /P=secret /D=OUT", {File("one.txt", "new"), Locked("locked.txt", "inside")},
      0, false, 0, "new", "locked.txt", "inside"},
@@ -158,7 +158,7 @@ TEST_CASE(SilentRunOfTheConfiguredProgram)
         std::string args = c.args;
         Replace(args, "OUT", out);
         zm::Settings s;
-        s.flags1 = 0x01;
+        s.flags1 = ShowRunOptionFlag;
         s.parameters = "/exit 7";
         s.runFile = c.runFile;
         std::vector<zm::Entry> entries = {File("one.txt", "new")};
@@ -199,7 +199,7 @@ TEST_CASE(SwitchesPresetTheDialog)
     std::string dir = Scratch("switches_dialog"), out = dir + "\\chosen folder";
     zm::Settings s;
     s.folder = dir + "\\elsewhere";
-    s.flags1 = 0x01;
+    s.flags1 = ShowRunOptionFlag;
     s.runFile = "runmarker.exe";
     s.parameters = "/exit 7";
     Sfx sfx;
@@ -225,7 +225,7 @@ TEST_CASE(WaitAfterTheDialog)
     std::string dir = Scratch("switches_wait"), out = dir + "\\out";
     zm::Settings s;
     s.folder = out;
-    s.flags1 = 0x01;
+    s.flags1 = ShowRunOptionFlag;
     s.runFile = "runmarker.exe";
     s.parameters = "/exit 7";
     Sfx sfx;

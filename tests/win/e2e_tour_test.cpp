@@ -52,8 +52,8 @@ TEST_CASE(SortedListWithTheRunCheckBox)
     zm::Settings s;
     s.caption = "한글 프로그램 설치";
     s.folder = "C:\\Program Files\\한글 프로그램";
-    s.flags1 = 0x01;
-    s.flags2 = 0x04 | 0x01;
+    s.flags1 = ShowRunOptionFlag;
+    s.flags2 = SortEntriesFlag | RunOpensFileFlag;
     s.runFile = "설치.exe";
     CHECK(sfx.Start(Scratch("tour_sorted"), s, KoreanEntries()));
     if (!sfx.main)
@@ -84,8 +84,8 @@ TEST_CASE(ArchiveOrderListThroughBothPrompts)
     CHECK(exists != NULL);
     if (!exists)
         return;
-    CHECK_TEXT(TextOf(GetDlgItem(exists, 101)), "readme.txt...가(은) 이미 존재합니다, 겹쳐쓸까요?");
-    CHECK_TEXT(TextOf(GetDlgItem(exists, 401)), "다시 묻지않음");
+    CHECK_TEXT(TextOf(GetDlgItem(exists, IDC_PROMPT_TEXT)), "readme.txt...가(은) 이미 존재합니다, 겹쳐쓸까요?");
+    CHECK_TEXT(TextOf(GetDlgItem(exists, IDC_DONT_ASK)), "다시 묻지않음");
     Shot("prompt-file-exists", exists, sfx.main);
     drv::Press(exists, IDOK);
 
@@ -93,7 +93,7 @@ TEST_CASE(ArchiveOrderListThroughBothPrompts)
     CHECK(password != NULL);
     if (!password)
         return;
-    SendMessageW(GetDlgItem(password, 101), WM_SETTEXT, 0, (LPARAM)L"\xBE44\xBC00");
+    SendMessageW(GetDlgItem(password, IDC_PROMPT_TEXT), WM_SETTEXT, 0, (LPARAM)L"\xBE44\xBC00");
     Shot("prompt-password", password, sfx.main);
     drv::Press(password, IDOK);
 
@@ -116,7 +116,7 @@ TEST_CASE(FailedRunAndItsReport)
     Sfx sfx;
     zm::Settings s;
     s.folder = Scratch("tour_failed") + "\\out";
-    s.flags2 = 0x04;
+    s.flags2 = SortEntriesFlag;
     CHECK(sfx.Start(Scratch("tour_failed"), s, entries));
     if (!sfx.main)
         return;
@@ -169,7 +169,7 @@ TEST_CASE(BrowseOpensTheFolderDialogAndCancelKeepsTheField)
     if (select) {
         Shot("folder-select", select, sfx.main);
         // The new-folder dialog over it, a name typed, then cancelled.
-        drv::Press(select, 2004);
+        drv::Press(select, IDC_SEL_NEW);
         HWND made = drv::WaitDialogWithControl(sfx.process.id, 3002, 5000);
         CHECK(made != NULL);
         if (made) {
@@ -213,7 +213,7 @@ TEST_CASE(NamesBeyondCodePage949AndUnsafeOnes)
     Sfx sfx;
     zm::Settings s;
     s.folder = dir + "\\out";
-    s.flags2 = 0x04;
+    s.flags2 = SortEntriesFlag;
     CHECK(sfx.Start(dir, s, entries));
     if (!sfx.main)
         return;

@@ -67,7 +67,7 @@ int main(int argc, char **argv)
         return 2;
     }
     std::string image = argc > 3 ? drv::ReadFileText(argv[3]) : StubBytes();
-    image.resize(0x9800, '\0');
+    image.resize(ImageSize, '\0');
     std::string dir = Scratch("bench");
     std::string exe = dir + "\\setup.exe";
     if (!drv::WriteFileBytes(exe, image + drv::ReadFileText(argv[1]))) {
