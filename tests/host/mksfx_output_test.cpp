@@ -176,7 +176,7 @@ TEST_F(BuilderOutput, AFailedBuildLeavesTheOldOutputAlone)
     // while the new file is being written.
     ASSERT_EQ(Shell("cd " + Quote(in) + " && zip -q -X -0 ../damaged.zip text.txt").Code, 0);
     std::vector<unsigned char> zip = FileBytes(scratch.Path() + "/damaged.zip");
-    zip[30 + 8 + 10] ^= 1;
+    zip[LocalHeaderSize + std::string("text.txt").size() + 10] ^= 1;   // a byte of the data
     std::string damaged = scratch.Write("damaged.zip", zip);
     Outcome r = Mksfx({"-o", out, "--zip", damaged, in + "/noise.bin"});
     EXPECT_EQ(r.Code, 1);

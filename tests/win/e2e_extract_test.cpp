@@ -15,10 +15,19 @@ static zm::Settings Into(const std::string &folder, uint8_t flags1 = 0)
     return s;
 }
 
+// A run that failed: its report, then the status line, with the dialog left
+// open for another try.
+static void CheckFailureShown(const Sfx &sfx)
+{
+    CHECK(sfx.Box(FailCaption, FailText));
+    CHECK(Eventually([&] { return sfx.Text(IDC_STATUS) == FailStatus; }));
+    CHECK(sfx.MainAlive());
+}
+
 static std::vector<zm::Entry> ThreeFiles()
 {
     return {File("one.txt", "first file"), File("sub/two.txt", std::string(5000, 't')),
-            File("three.dat", "stored", 0)};
+            File("three.dat", "stored", MethodStored)};
 }
 
 static bool HasThreeFiles(const std::string &dir)
@@ -129,9 +138,7 @@ TEST_CASE(FailedRunStaysOpenWithTheFailuresSelectedAndRetries)
     if (!sfx.main)
         return;
     sfx.Press(IDOK);
-    CHECK(sfx.Box(FailCaption, FailText));
-    Eventually([&] { return sfx.Text(IDC_STATUS) == FailStatus; });
-    CHECK(sfx.MainAlive());
+    CheckFailureShown(sfx);
     CHECK(sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{1});
     CHECK_TEXT(sfx.Text(IDC_STATUS), FailStatus);
     CHECK(Content(out + "\\one.txt") == "first file");
@@ -142,9 +149,7 @@ TEST_CASE(FailedRunStaysOpenWithTheFailuresSelectedAndRetries)
     DeleteFileA((out + "\\one.txt").c_str());
     sfx.Send(IDC_OVERWRITE_ALL, BM_CLICK);
     sfx.Press(IDOK);
-    CHECK(sfx.Box(FailCaption, FailText));
-    Eventually([&] { return sfx.Text(IDC_STATUS) == FailStatus; });
-    CHECK(sfx.MainAlive());
+    CheckFailureShown(sfx);
     CHECK(Content(out + "\\one.txt") == "first file");
     CHECK(sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{1});
     sfx.Press(IDCANCEL);
@@ -164,9 +169,7 @@ TEST_CASE(RetryAfterTheUserClearsTheWay)
         return;
     sfx.Press(IDOK);
     CHECK(sfx.Box("파일을 열 수 없음...", out + "\\sub\\two.txt"));
-    CHECK(sfx.Box(FailCaption, FailText));
-    Eventually([&] { return sfx.Text(IDC_STATUS) == FailStatus; });
-    CHECK(sfx.MainAlive());
+    CheckFailureShown(sfx);
     CHECK(sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{1});
     CHECK_TEXT(sfx.Text(IDC_STATUS), FailStatus);
 
@@ -188,8 +191,7 @@ TEST_CASE(RetryIntoAnotherFolder)
         return;
     sfx.Press(IDOK);
     CHECK(sfx.Box("디렉토리의 에러...", "Q:\\nowhere"));
-    CHECK(sfx.Box(FailCaption, FailText));
-    Eventually([&] { return sfx.Text(IDC_STATUS) == FailStatus; });
+    CheckFailureShown(sfx);
     CHECK((sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{0, 1, 2}));
     sfx.SetFolder(out);
     sfx.Press(IDOK);

@@ -9,7 +9,7 @@ using namespace e2e;
 static std::vector<zm::Entry> Mixed()
 {
     return {File("zeta.txt", "z"), File("Alpha/", ""), File("Alpha/b.txt", "bb"),
-            File("beta.txt", "b", 0)};
+            File("beta.txt", "b", MethodStored)};
 }
 
 static std::string Joined(const std::vector<std::string> &items)

@@ -224,7 +224,7 @@ template <class Condition> bool Eventually(Condition holds, DWORD timeoutMs = 10
     return true;
 }
 
-inline zm::Entry File(const std::string &name, const std::string &data, uint16_t method = 8)
+inline zm::Entry File(const std::string &name, const std::string &data, uint16_t method = MethodDeflated)
 {
     zm::Entry e;
     e.name = name;

@@ -59,7 +59,7 @@ static int RunToEnd(Sfx &sfx, const std::string &dir, const zm::Settings &s,
 // Entries shared by the cases: one.txt is "new" in the archive and "old" on
 // disk when the case plants it.
 static const std::vector<zm::Entry> Plain = {File("one.txt", "new"), File("sub/two.txt", "two"),
-                                             File("three.dat", "stored", 0)};
+                                             File("three.dat", "stored", MethodStored)};
 
 struct SilentCase {
     const char *what;

@@ -43,7 +43,7 @@ static void Shot(const char *name, HWND a, HWND b = NULL)
 static std::vector<zm::Entry> KoreanEntries()
 {
     return {File("readme.txt", "read me"), File("문서/", ""), File("문서/안내서.txt", "안내"),
-            File("사진/가족 여행.jpg", std::string(3000, 'j'), 0), File("설치.exe", "MZ")};
+            File("사진/가족 여행.jpg", std::string(3000, 'j'), MethodStored), File("설치.exe", "MZ")};
 }
 
 TEST_CASE(SortedListWithTheRunCheckBox)

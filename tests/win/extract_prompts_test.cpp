@@ -179,7 +179,7 @@ TEST_CASE(ARunRequestedWhileAPromptIsShownIsIgnored)
 static std::vector<zm::Entry> Locked()
 {
     return {Encrypted("one.txt", "first secret", "secret"), Stored("plain.txt", "plain"),
-            Encrypted("two.txt", "second secret", "secret", 8)};
+            Encrypted("two.txt", "second secret", "secret", MethodDeflated)};
 }
 
 TEST_CASE(PasswordRememberedAcrossEntriesAndRuns)
