@@ -57,11 +57,7 @@ TEST_CASE(NoDllBesideTheFileIsEverLoaded)
     CHECK(LoadedMarkers(dir).size() == 1);
     DeleteFileA((dir + "\\mpr.dll.loaded").c_str());
 
-    zm::Settings s;
-    s.folder = out;
-    s.flags1 = ShowRunOptionFlag;
-    s.flags2 = RunOpensFileFlag;
-    s.runFile = "runmarker.exe";
+    zm::Settings s = RunAfter(out, ShowRunOptionFlag, RunOpensFileFlag);
     Sfx sfx;
     CHECK(sfx.Start(dir, s, {File("a.txt", "a"),
                              File("runmarker.exe", drv::ReadFileText("runmarker.exe"))}));

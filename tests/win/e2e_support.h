@@ -224,6 +224,20 @@ template <class Condition> bool Eventually(Condition holds, DWORD timeoutMs = 10
     return true;
 }
 
+// A block that runs the marker program beside the stub (runmarker.exe, put
+// into the archive by the test) after extracting into folder.
+inline zm::Settings RunAfter(const std::string &folder, uint8_t flags1, uint8_t flags2,
+                             const std::string &parameters = std::string())
+{
+    zm::Settings s;
+    s.folder = folder;
+    s.flags1 = flags1;
+    s.flags2 = flags2;
+    s.parameters = parameters;
+    s.runFile = "runmarker.exe";
+    return s;
+}
+
 inline zm::Entry File(const std::string &name, const std::string &data, uint16_t method = MethodDeflated)
 {
     zm::Entry e;

@@ -80,7 +80,7 @@ static const SilentCase Cases[] = {
     {"/O=ask means never", " /S /O=ask /D=OUT", Plain, 0, true, 0, "old", "three.dat", "stored"},
     {"the settings' ask means never", " /S /D=OUT", Plain, 0, true, 0, "old", "sub\\two.txt", "two"},
     {"the settings' overwrite all", " /S /D=OUT", Plain, OverwriteFlags(OverwriteAll), true, 0, "new", "sub\\two.txt", "two"},
-    {"/O beats the fixed choice", " /S /O=all /D=OUT", Plain, OverwriteFlags(OverwriteNever) | FixedOverwriteFlag, true, 0, "new", 0, 0},
+    {"/O beats the fixed choice", " /S /O=all /D=OUT", Plain, (uint8_t)(OverwriteFlags(OverwriteNever) | FixedOverwriteFlag), true, 0, "new", 0, 0},
     {"any case, ':' and quotes", " /s /o:ALL /p:\"a b\" /d:\"OUT\"", Plain, 0, true, 0, "new", 0, 0},
     {"the right password", " /S /P=secret /D=OUT", {File("one.txt", "new"), Locked("locked.txt", "inside")},
      0, false, 0, "new", "locked.txt", "inside"},
@@ -197,11 +197,7 @@ TEST_CASE(FoldersWithSpacesAndKoreanNames)
 TEST_CASE(SwitchesPresetTheDialog)
 {
     std::string dir = Scratch("switches_dialog"), out = dir + "\\chosen folder";
-    zm::Settings s;
-    s.folder = dir + "\\elsewhere";
-    s.flags1 = ShowRunOptionFlag;
-    s.runFile = "runmarker.exe";
-    s.parameters = "/exit 7";
+    zm::Settings s = RunAfter(dir + "\\elsewhere", ShowRunOptionFlag, 0, "/exit 7");
     Sfx sfx;
     sfx.args = " /O=never /R=0 /D=" + out;
     CHECK(sfx.Start(dir, s, WithMarker(Plain)));
@@ -223,11 +219,7 @@ TEST_CASE(SwitchesPresetTheDialog)
 TEST_CASE(WaitAfterTheDialog)
 {
     std::string dir = Scratch("switches_wait"), out = dir + "\\out";
-    zm::Settings s;
-    s.folder = out;
-    s.flags1 = ShowRunOptionFlag;
-    s.runFile = "runmarker.exe";
-    s.parameters = "/exit 7";
+    zm::Settings s = RunAfter(out, ShowRunOptionFlag, 0, "/exit 7");
     Sfx sfx;
     sfx.args = " /w";
     CHECK(sfx.Start(dir, s, WithMarker(Plain)));
