@@ -290,10 +290,8 @@ std::string Printable(const std::string &text)
     std::string s;
     for (size_t i = 0; i < text.size();) {
         unsigned char c = (unsigned char)text[i];
-        size_t n = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xF0 && c < 0xF5 ? 4 : 0;
-        bool whole = n > 0 && i + n <= text.size();
-        for (size_t k = 1; whole && k < n; k++)
-            whole = ((unsigned char)text[i + k] >> 6) == 2;
+        size_t n = Utf8SequenceLength(text, i);
+        bool whole = n > 0;
         // C0 controls, DEL and the C1 controls (U+0080-U+009F, which some
         // terminals obey as well) are shown as escapes; so is every byte
         // that is not part of a UTF-8 sequence.

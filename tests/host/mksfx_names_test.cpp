@@ -304,8 +304,8 @@ TEST_F(BuilderWalk, ControlCharactersReachNoTerminal)
     std::string maker = "import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w') as z: z.writestr(sys.argv[2],'x')";
     std::string zip = scratch.Path() + "/esc.zip", sfx = scratch.Path() + "/esc.exe";
     ASSERT_EQ(Shell("python3 -c " + Quote(maker) + " " + Quote(zip) + " " + Quote(name)).Code, 0);
-    ASSERT_EQ(Shell("head -c " + std::to_string(ImageSize) + " " + Quote(MKSFX_STUB_PATH) + " > " + Quote(sfx) + " && cat " + Quote(zip) +
-                    " >> " + Quote(sfx)).Code, 0);
+    ASSERT_EQ(Shell("head -c " + std::to_string(ImageSize) + " " + Quote(MKSFX_STUB_PATH) + " > " + Quote(sfx) +
+                    " && cat " + Quote(zip) + " >> " + Quote(sfx)).Code, 0);
     struct Case {
         std::vector<std::string> args;
         int code;
@@ -321,6 +321,17 @@ TEST_F(BuilderWalk, ControlCharactersReachNoTerminal)
         EXPECT_EQ(r.Output.find('\x07'), std::string::npos) << c.args[0];
         EXPECT_NE(r.Output.find("a\\x1B]0;owned\\x07\\x1B[2J.txt"), std::string::npos) << c.args[0] << ": " << r.Output;
     }
+    // The escaping itself: whole UTF-8 passes, everything else is escaped.
+    const std::pair<std::string, std::string> texts[] = {
+        {u8"\ud55c\uae00 ok\n", u8"\ud55c\uae00 ok\n"},
+        {"\x7F\xC2\x9B" "2J", "\\x7F\\xC2\\x9B2J"},       // DEL and the C1 control CSI
+        {"\xC2\xA0", "\xC2\xA0"},                           // the first character after the C1 controls
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},              // a surrogate
+        {"\xC0\xAF\xE0\x80\xAF", "\\xC0\\xAF\\xE0\\x80\\xAF"},  // overlong forms of '/'
+        {"a\xE2\x82", "a\\xE2\\x82"},                       // cut short
+    };
+    for (const auto &t : texts)
+        EXPECT_EQ(mksfx::Printable(t.first), t.second) << t.second;
 }
 
 }  // namespace
