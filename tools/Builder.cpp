@@ -17,7 +17,7 @@
 #include <set>
 
 #include "Platform.h"
-#include "SettingsBlock.h"
+#include "RecordBytes.h"
 #include "archive/EntryNames.h"
 #include "common/Memory.h"
 #include "common/SFXgbls.h"
@@ -537,16 +537,10 @@ struct Written {
 // names that are not plain ASCII.
 std::vector<uint8_t> UnicodePathField(const Entry &e)
 {
-    std::vector<uint8_t> x;
     bool ascii = std::all_of(e.Utf8Name.begin(), e.Utf8Name.end(), [](char c) { return (unsigned char)c < 0x80; });
     if (ascii)
-        return x;
-    Put16(x, UnicodePathId);
-    Put16(x, (uint32_t)(5 + e.Utf8Name.size()));
-    x.push_back(1);
-    Put32(x, Crc32((const uint8_t *)e.Name.data(), e.Name.size()));
-    x.insert(x.end(), e.Utf8Name.begin(), e.Utf8Name.end());
-    return x;
+        return std::vector<uint8_t>();
+    return UnicodePathFieldBytes(Crc32((const uint8_t *)e.Name.data(), e.Name.size()), e.Utf8Name);
 }
 
 // The fields that the local header and the central directory share, from

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Builder.h"
+#include "RecordBytes.h"
 #include "ZipInput.h"
 #include "mksfx_helpers.h"
 #include "support/TempFile.h"
@@ -165,11 +166,7 @@ TEST(BuilderNames, NamesOfExistingZipsAreResolved)
     // The Info-ZIP Unicode Path field counts only while its CRC matches the
     // name beside it: a tool that renamed the entry left it stale.
     auto field = [](const std::string &raw, const std::string &utf8) {
-        uint32_t crc = (uint32_t)crc32(0, (const Bytef *)raw.data(), (uInt)raw.size());
-        std::vector<uint8_t> x = {(uint8_t)UnicodePathId, UnicodePathId >> 8, (uint8_t)(5 + utf8.size()), 0, 1,
-                                  (uint8_t)crc, (uint8_t)(crc >> 8), (uint8_t)(crc >> 16), (uint8_t)(crc >> 24)};
-        x.insert(x.end(), utf8.begin(), utf8.end());
-        return x;
+        return mksfx::UnicodePathFieldBytes((uint32_t)crc32(0, (const Bytef *)raw.data(), (uInt)raw.size()), utf8);
     };
     EXPECT_EQ(resolve("HANGUL~1.TXT", 0, field("HANGUL~1.TXT", hangul)), hangul);
     EXPECT_EQ(resolve("renamed.txt", 0, field("HANGUL~1.TXT", hangul)), "renamed.txt");

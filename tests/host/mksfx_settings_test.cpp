@@ -11,7 +11,7 @@
 
 #include "Builder.h"
 #include "Command.h"
-#include "SettingsBlock.h"
+#include "RecordBytes.h"
 #include "mksfx_helpers.h"
 #include "support/TempFile.h"
 

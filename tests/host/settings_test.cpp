@@ -7,7 +7,7 @@
 #include "archive/Settings.h"
 #include "common/FileIO.h"
 #include "resources/resource.h"
-#include "SettingsBlock.h"
+#include "RecordBytes.h"
 #include "support/TempFile.h"
 
 namespace {

@@ -203,12 +203,12 @@ TEST_CASE(NamesBeyondCodePage949AndUnsafeOnes)
     zm::Entry stale = named("한글.txt", u8"wrong.txt");
     stale.staleUnicodePath = true;
     std::vector<zm::Entry> entries = {
-        named(u8"R\u00e9sum\u00e9/na\u00efve.txt", "", 0x800),
+        named(u8"R\u00e9sum\u00e9/na\u00efve.txt", "", Utf8NameFlag),
         named("__.txt", u8"\u7b80\u4f53.txt"),
         named("smile_.txt", u8"smile\U0001F600.txt"),
         stale,
         named("__/escape.txt", u8"../escape.txt"),
-        named(u8"sub/COM\u00b9.txt", "", 0x800),
+        named(u8"sub/COM\u00b9.txt", "", Utf8NameFlag),
     };
     Sfx sfx;
     zm::Settings s;

@@ -3,7 +3,7 @@
 #include <string.h>
 #include <zlib.h>
 
-#include "SettingsBlock.h"
+#include "RecordBytes.h"
 #include "common/Memory.h"
 #include "decode/CrcCrypt.h"
 
@@ -68,11 +68,9 @@ std::string Archive(const std::vector<Entry> &entries, uint32_t base)
         uint16_t flags = (e.descriptor ? DescriptorFlag : 0) | e.flags;
         std::string extra;
         if (!e.unicodePath.empty()) {
-            Put16(extra, UnicodePathId);
-            Put16(extra, 5 + (uint32_t)e.unicodePath.size());
-            extra += (char)1;
-            Put32(extra, Crc32(e.name) ^ (e.staleUnicodePath ? 1u : 0u));
-            extra += e.unicodePath;
+            std::vector<uint8_t> x =
+                mksfx::UnicodePathFieldBytes(Crc32(e.name) ^ (e.staleUnicodePath ? 1u : 0u), e.unicodePath);
+            extra.assign(x.begin(), x.end());
         }
         if (!e.password.empty()) {
             flags |= EncryptedFlag;

@@ -22,7 +22,7 @@ struct Entry {
     bool streamed = false;      // with descriptor: CRC and sizes 0 in the local header
     bool badCrc = false;        // store a wrong CRC-32
     uint16_t time = 0x6000, date = 0x5A21;
-    uint16_t flags = 0;         // more general-purpose flags (0x800: the name is UTF-8)
+    uint16_t flags = 0;         // more general-purpose flags (Utf8NameFlag: the name is UTF-8)
     std::string unicodePath;    // non-empty: an Info-ZIP Unicode Path field (UTF-8)
     bool staleUnicodePath = false;  // its CRC-32 not the stored name's
 };

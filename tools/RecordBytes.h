@@ -1,9 +1,9 @@
-// The settings block's bytes from its stored fields.  Header-only: the
-// builder writes its blocks with it, and so do the tests, including the
-// Windows test programs, which link the stub's code rather than the
-// builder's.
-#ifndef MKSFX_SETTINGS_BLOCK_H
-#define MKSFX_SETTINGS_BLOCK_H
+// The bytes of the format's small records, from their stored fields: the
+// settings block and the Unicode Path extra field.  Header-only: the
+// builder writes them with it, and so do the tests, including the Windows
+// test programs, which link the stub's code rather than the builder's.
+#ifndef MKSFX_RECORD_BYTES_H
+#define MKSFX_RECORD_BYTES_H
 
 #include <stdint.h>
 
@@ -40,6 +40,24 @@ inline std::vector<uint8_t> SettingsBlockBytes(uint8_t flags1, uint8_t flags2, c
     for (const std::string *t : texts)
         b.insert(b.end(), t->begin(), t->end());
     return b;
+}
+
+// Info-ZIP's Unicode Path field: its id and length, the version (1 is the
+// one readers take), the CRC-32 of the stored name the field belongs to, and
+// the name as UTF-8.
+inline std::vector<uint8_t> UnicodePathFieldBytes(uint32_t storedNameCrc, const std::string &utf8,
+                                                  uint8_t version = 1)
+{
+    const size_t fixed = 5;   // version and CRC
+    if (utf8.size() > 0xFFFF - fixed)
+        throw std::length_error("a Unicode Path name of " + std::to_string(utf8.size()) + " bytes");
+    const size_t size = fixed + utf8.size();
+    std::vector<uint8_t> x = {(uint8_t)UnicodePathId, (uint8_t)(UnicodePathId >> 8), (uint8_t)size,
+                              (uint8_t)(size >> 8), version};
+    for (int i = 0; i < 4; i++)
+        x.push_back((uint8_t)(storedNameCrc >> (8 * i)));
+    x.insert(x.end(), utf8.begin(), utf8.end());
+    return x;
 }
 
 }  // namespace mksfx
