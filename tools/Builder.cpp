@@ -505,18 +505,6 @@ void Encrypt(Keys &keys, uint8_t *bytes, size_t n)
     InParts(bytes, n, EncryptBlock);
 }
 
-void Put16(std::vector<uint8_t> &b, uint32_t v)
-{
-    b.push_back((uint8_t)v);
-    b.push_back((uint8_t)(v >> 8));
-}
-
-void Put32(std::vector<uint8_t> &b, uint32_t v)
-{
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-
 uint32_t Crc32(const uint8_t *bytes, size_t n, uint32_t crc = 0)
 {
     crc = ~crc;
@@ -525,10 +513,8 @@ uint32_t Crc32(const uint8_t *bytes, size_t n, uint32_t crc = 0)
 }
 
 struct Written {
-    uint16_t Flags, Method, Version;
-    uint32_t Crc, Compressed, Size;
+    EntryRecord Record;
     uint64_t Offset;
-    std::vector<uint8_t> Extra;
 };
 
 // The Info-ZIP Unicode Path field: the stub and the ZIP readers
@@ -541,32 +527,6 @@ std::vector<uint8_t> UnicodePathField(const Entry &e)
     if (ascii)
         return std::vector<uint8_t>();
     return UnicodePathFieldBytes(Crc32((const uint8_t *)e.Name.data(), e.Name.size()), e.Utf8Name);
-}
-
-// The fields that the local header and the central directory share, from
-// "version needed" to the extra field's length (APPNOTE 4.3.7, 4.3.12).
-static void PutSharedHeaderFields(std::vector<uint8_t> &b, const Entry &e, const Written &w)
-{
-    Put16(b, w.Version);
-    Put16(b, w.Flags);
-    Put16(b, w.Method);
-    Put16(b, e.DosTime);
-    Put16(b, e.DosDate);
-    Put32(b, w.Crc);
-    Put32(b, w.Compressed);
-    Put32(b, w.Size);
-    Put16(b, (uint32_t)e.Name.size());
-    Put16(b, (uint32_t)w.Extra.size());
-}
-
-std::vector<uint8_t> LocalHeaderBytes(const Entry &e, const Written &w)
-{
-    std::vector<uint8_t> b;
-    Put32(b, LocalHeaderSignature);
-    PutSharedHeaderFields(b, e, w);
-    b.insert(b.end(), e.Name.begin(), e.Name.end());
-    b.insert(b.end(), w.Extra.begin(), w.Extra.end());
-    return b;
 }
 
 // splitmix64: a fixed sequence for reproducible encryption headers.
@@ -688,11 +648,13 @@ Written Writer::WriteEntry(Entry &e)
 {
     Written w;
     w.Offset = TellFile(out_);
-    w.Extra = UnicodePathField(e);
-    w.Flags = o_.Password ? EncryptedFlag : 0;
-    w.Method = MethodStored;
-    w.Version = 10;
-    w.Crc = w.Compressed = w.Size = 0;
+    EntryRecord &r = w.Record;
+    r.Name = e.Name;
+    r.Time = e.DosTime;
+    r.Date = e.DosDate;
+    r.Extra = UnicodePathField(e);
+    r.Flags = o_.Password ? EncryptedFlag : 0;
+    r.Version = 10;
     if (e.Source->Size > 0xFFFFFFFEULL)
         throw BuildError("\"" + e.Utf8Name + "\" is 4 GiB or larger; ZIP64 is not supported");
 
@@ -704,7 +666,7 @@ Written Writer::WriteEntry(Entry &e)
         expected = CrcPass(e);
         known = true;
     }
-    std::vector<uint8_t> header = LocalHeaderBytes(e, w);
+    std::vector<uint8_t> header = LocalHeaderBytes(r);
     Put(header.data(), header.size());
 
     Keys keys, start;
@@ -756,12 +718,12 @@ Written Writer::WriteEntry(Entry &e)
     uint64_t end = TellFile(out_);
     if (end >= FileSizeLimit)
         throw BuildError("the self-extracting file would be 2 GiB or larger");
-    w.Method = deflated ? MethodDeflated : MethodStored;
-    w.Version = (deflated || o_.Password) ? 20 : 10;
-    w.Crc = crc;
-    w.Compressed = (uint32_t)(written + encryption);
-    w.Size = (uint32_t)read;
-    header = LocalHeaderBytes(e, w);
+    r.Method = deflated ? MethodDeflated : MethodStored;
+    r.Version = (deflated || o_.Password) ? 20 : 10;
+    r.Crc = crc;
+    r.Compressed = (uint32_t)(written + encryption);
+    r.Size = (uint32_t)read;
+    header = LocalHeaderBytes(r);
     if (!SeekFile(out_, w.Offset))
         throw BuildError("cannot seek in the output: " + SystemError());
     Put(header.data(), LocalHeaderSize);
@@ -789,31 +751,15 @@ void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &op
         done.push_back(writer.WriteEntry(e));
 
     std::vector<uint8_t> cd;
-    for (size_t i = 0; i < entries.size(); i++) {
-        const Entry &e = entries[i];
-        const Written &w = done[i];
-        Put32(cd, CentralHeaderSignature);
-        Put16(cd, 20);          // made by: MS-DOS attributes, version 2.0
-        PutSharedHeaderFields(cd, e, w);
-        Put16(cd, 0);           // comment
-        Put16(cd, 0);           // disk
-        Put16(cd, 0);           // internal attributes
-        Put32(cd, 0x20);        // FILE_ATTRIBUTE_ARCHIVE
-        Put32(cd, (uint32_t)w.Offset);
-        cd.insert(cd.end(), e.Name.begin(), e.Name.end());
-        cd.insert(cd.end(), w.Extra.begin(), w.Extra.end());
+    for (const Written &w : done) {
+        // Made by MS-DOS, version 2.0; FILE_ATTRIBUTE_ARCHIVE.
+        std::vector<uint8_t> h = CentralHeaderBytes(w.Record, 20, 0x20, (uint32_t)w.Offset);
+        cd.insert(cd.end(), h.begin(), h.end());
     }
     uint64_t cdOffset = TellFile(out);
-    uint32_t cdSize = (uint32_t)cd.size();
-    Put32(cd, EndRecordSignature);
-    Put16(cd, 0);
-    Put16(cd, 0);
-    Put16(cd, (uint32_t)entries.size());
-    Put16(cd, (uint32_t)entries.size());
-    Put32(cd, cdSize);
-    Put32(cd, (uint32_t)cdOffset);
-    Put16(cd, (uint32_t)options.Comment.size());
-    cd.insert(cd.end(), options.Comment.begin(), options.Comment.end());
+    std::vector<uint8_t> end = EndRecordBytes((uint16_t)entries.size(), (uint32_t)cd.size(), (uint32_t)cdOffset,
+                                              options.Comment);
+    cd.insert(cd.end(), end.begin(), end.end());
     if (cdOffset + cd.size() >= FileSizeLimit)
         throw BuildError("the self-extracting file would be 2 GiB or larger");
     if (fwrite(cd.data(), 1, cd.size(), out) != cd.size())

@@ -9,18 +9,6 @@
 
 namespace zm {
 
-static void Put16(std::string &s, uint32_t v)
-{
-    s += (char)(v & 0xFF);
-    s += (char)((v >> 8) & 0xFF);
-}
-
-static void Put32(std::string &s, uint32_t v)
-{
-    Put16(s, v & 0xFFFF);
-    Put16(s, v >> 16);
-}
-
 uint32_t Crc32(const std::string &data)
 {
     return (uint32_t)crc32(0, (const Bytef *)data.data(), (uInt)data.size());
@@ -59,68 +47,53 @@ static std::string Encrypted(const std::string &password, std::string bytes)
     return bytes;
 }
 
+static std::string Text(const std::vector<uint8_t> &bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
 std::string Archive(const std::vector<Entry> &entries, uint32_t base)
 {
     std::string out, central;
     for (const Entry &e : entries) {
         uint32_t crc = Crc32(e.data) ^ (e.badCrc ? 0x1234u : 0u);
         std::string body = e.method == MethodDeflated ? Deflate(e.data) : e.data;
-        uint16_t flags = (e.descriptor ? DescriptorFlag : 0) | e.flags;
-        std::string extra;
-        if (!e.unicodePath.empty()) {
-            std::vector<uint8_t> x =
-                mksfx::UnicodePathFieldBytes(Crc32(e.name) ^ (e.staleUnicodePath ? 1u : 0u), e.unicodePath);
-            extra.assign(x.begin(), x.end());
-        }
+        mksfx::EntryRecord r;
+        r.Flags = (e.descriptor ? DescriptorFlag : 0) | e.flags;
+        r.Method = e.method;
+        r.Time = e.time;
+        r.Date = e.date;
+        r.Name = e.name;
+        if (!e.unicodePath.empty())
+            r.Extra = mksfx::UnicodePathFieldBytes(Crc32(e.name) ^ (e.staleUnicodePath ? 1u : 0u), e.unicodePath);
         if (!e.password.empty()) {
-            flags |= EncryptedFlag;
+            r.Flags |= EncryptedFlag;
             std::string header;
             for (int i = 0; i < EncryptionHeaderSize - 1; i++)
                 header += (char)(i * 37 + 11);
             header += (char)(e.descriptor ? e.time >> 8 : crc >> 24);
             body = Encrypted(e.password, header + body);
         }
-        uint32_t offset = base + (uint32_t)out.size();
-        std::string h;
-        Put32(h, LocalHeaderSignature);
-        Put16(h, 20);
-        Put16(h, flags);
-        Put16(h, e.method);
-        Put16(h, e.time);
-        Put16(h, e.date);
-        Put32(h, e.streamed ? 0 : crc);
-        Put32(h, e.streamed ? 0 : (uint32_t)body.size());
-        Put32(h, e.streamed ? 0 : (uint32_t)e.data.size());
-        Put16(h, (uint32_t)e.name.size());
-        Put16(h, (uint32_t)extra.size());
-        out += h + e.name + extra + body;
-        if (e.descriptor) {
-            Put32(out, DescriptorSignature);
-            Put32(out, crc);
-            Put32(out, (uint32_t)body.size());
-            Put32(out, (uint32_t)e.data.size());
+        if (!e.streamed) {
+            r.Crc = crc;
+            r.Compressed = (uint32_t)body.size();
+            r.Size = (uint32_t)e.data.size();
         }
-        std::string c;
-        Put32(c, CentralHeaderSignature);
-        Put16(c, 20);
-        c += h.substr(4, LocalHeaderSize - 4);
-        Put16(c, 0);   // comment
-        Put16(c, 0);   // disk
-        Put16(c, 0);   // internal attributes
-        Put32(c, 0);   // external attributes
-        Put32(c, offset);
-        central += c + e.name + extra;
+        uint32_t offset = base + (uint32_t)out.size();
+        out += Text(mksfx::LocalHeaderBytes(r)) + body;
+        if (e.descriptor) {
+            static_assert(DescriptorSize == 4 * 4, "signature, CRC and both sizes");
+            std::vector<uint8_t> d;
+            for (uint32_t v : {(uint32_t)DescriptorSignature, crc, (uint32_t)body.size(), (uint32_t)e.data.size()})
+                mksfx::PutLE(d, v, 4);
+            out += Text(d);
+        }
+        // Made by MS-DOS, version 2.0; no attributes.
+        central += Text(mksfx::CentralHeaderBytes(r, 20, 0, offset));
     }
     uint32_t cdOffset = base + (uint32_t)out.size();
     out += central;
-    Put32(out, EndRecordSignature);
-    Put16(out, 0);
-    Put16(out, 0);
-    Put16(out, (uint32_t)entries.size());
-    Put16(out, (uint32_t)entries.size());
-    Put32(out, (uint32_t)central.size());
-    Put32(out, cdOffset);
-    Put16(out, 0);
+    out += Text(mksfx::EndRecordBytes((uint16_t)entries.size(), (uint32_t)central.size(), cdOffset));
     return out;
 }
 
@@ -128,9 +101,7 @@ std::string Block(const Settings &s)
 {
     if (!s.present)
         return std::string();
-    std::vector<uint8_t> b =
-        mksfx::SettingsBlockBytes(s.flags1, s.flags2, s.caption, s.folder, s.parameters, s.runFile);
-    return std::string(b.begin(), b.end());
+    return Text(mksfx::SettingsBlockBytes(s.flags1, s.flags2, s.caption, s.folder, s.parameters, s.runFile));
 }
 
 std::string SelfExtractor(const std::string &stub, const Settings &s,
