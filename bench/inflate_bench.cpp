@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "FileBytes.h"
 #include "MemoryFile.h"
 #include "common/FileIO.h"
 #include "common/Memory.h"
@@ -50,20 +51,6 @@ struct Stream {
     size_t size;
     uint32_t crc;
 };
-
-Bytes ReadFile(const std::string &path)
-{
-    Bytes bytes;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return bytes;
-    uint8_t buf[1 << 16];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        bytes.insert(bytes.end(), buf, buf + n);
-    fclose(f);
-    return bytes;
-}
 
 libdeflate_decompressor *Libdeflate()
 {
@@ -169,7 +156,7 @@ int main(int argc, char **argv)
     BuildCrcTable();
 
     if (argc == 4 && std::string(argv[1]) == "--once") {
-        Bytes in = ReadFile(argv[3]);
+        Bytes in = FileBytes(argv[3]);
         for (int d = 0; d < DecoderCount; d++) {
             if (argv[2] != std::string(DecoderNames[d]))
                 continue;
@@ -216,7 +203,7 @@ int main(int argc, char **argv)
     for (const std::string &n : names) {
         Stream s;
         s.name = n;
-        s.compressed = ReadFile(dir + "/" + n + ".deflate");
+        s.compressed = FileBytes(dir + "/" + n + ".deflate");
         // zlib is the reference: the size, and our output must match its CRC.
         z_stream z = {};
         inflateInit2(&z, -15);

@@ -34,6 +34,7 @@
 #include <time.h>
 #endif
 
+#include "FileBytes.h"
 #include "MemoryFile.h"
 #include "common/FileIO.h"
 #include "common/Memory.h"
@@ -71,25 +72,11 @@ double Now()
 #endif
 }
 
-Bytes ReadWhole(const std::string &path)
-{
-    Bytes bytes;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return bytes;
-    uint8_t buf[1 << 16];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        bytes.insert(bytes.end(), buf, buf + n);
-    fclose(f);
-    return bytes;
-}
-
 // A .streams file: each stream as a 4-byte little-endian length and its
 // bytes.  Anything else is one stream.
 std::vector<Bytes> Streams(const std::string &path)
 {
-    Bytes all = ReadWhole(path);
+    Bytes all = FileBytes(path);
     std::vector<Bytes> streams;
     if (path.size() < 8 || path.compare(path.size() - 8, 8, ".streams") != 0) {
         streams.push_back(all);

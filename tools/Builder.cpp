@@ -17,6 +17,7 @@
 #include <set>
 
 #include "Platform.h"
+#include "RecordBytes.h"
 #include "archive/EntryNames.h"
 #include "common/Memory.h"
 #include "common/SFXgbls.h"
@@ -50,26 +51,15 @@ std::string SettingText(const std::string &utf8, const char *what)
 
 std::vector<uint8_t> MakeSettingsBlock(const BlockSettings &s)
 {
-    const std::string *texts[SettingsTextCount] = {&s.Caption, &s.Folder, &s.Parameters, &s.RunFile};
-    size_t length = SettingsFixedSize;
-    for (const std::string *t : texts) {
-        if (t->size() > SettingsTextMax)
-            throw BuildError("a settings text is " + std::to_string(t->size()) +
-                             " bytes; the settings block holds at most " + std::to_string(SettingsTextMax));
-        length += t->size();
-    }
-    static_assert(SettingsFixedSize + SettingsTextCount * SettingsTextMax <= SettingsBlockMax,
-                  "the longest texts fit the block's length field");
     uint8_t flags1 = (s.ShowRunOption ? ShowRunOptionFlag : 0) | (s.FixedOverwrite ? FixedOverwriteFlag : 0) |
                      OverwriteFlags(s.Overwrite);
     uint8_t flags2 = (s.RunOpensFile ? RunOpensFileFlag : 0) | (s.DefaultToTemp ? DefaultToTempFlag : 0) |
                      (s.Sorted ? SortEntriesFlag : 0);
-    std::vector<uint8_t> b = {'Q', 'B', 'W', (uint8_t)length, (uint8_t)(length >> 8), flags1, flags2};
-    for (const std::string *t : texts)
-        b.push_back((uint8_t)t->size());
-    for (const std::string *t : texts)
-        b.insert(b.end(), t->begin(), t->end());
-    return b;
+    try {
+        return SettingsBlockBytes(flags1, flags2, s.Caption, s.Folder, s.Parameters, s.RunFile);
+    } catch (const std::length_error &e) {
+        throw BuildError(e.what());
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -284,10 +274,8 @@ std::string Printable(const std::string &text)
     std::string s;
     for (size_t i = 0; i < text.size();) {
         unsigned char c = (unsigned char)text[i];
-        size_t n = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xF0 && c < 0xF5 ? 4 : 0;
-        bool whole = n > 0 && i + n <= text.size();
-        for (size_t k = 1; whole && k < n; k++)
-            whole = ((unsigned char)text[i + k] >> 6) == 2;
+        size_t n = Utf8SequenceLength(text, i);
+        bool whole = n > 0;
         // C0 controls, DEL and the C1 controls (U+0080-U+009F, which some
         // terminals obey as well) are shown as escapes; so is every byte
         // that is not part of a UTF-8 sequence.
@@ -483,90 +471,46 @@ struct KeysInUse {
     }
 };
 
-// APPNOTE 6.1.5: c = p ^ decrypt_byte(); update_keys(p).
-void Encrypt(Keys &keys, uint8_t *bytes, size_t n)
+// The shared routines count bytes in 32 signed bits; a longer run goes to
+// them in parts.
+template <class Byte, class Step> void InParts(Byte *bytes, size_t n, Step step)
 {
-    KeysInUse use(keys);
-    for (size_t i = 0; i < n; i++) {
-        uint8_t p = bytes[i];
-        bytes[i] = p ^ DecryptByte();
-        UpdateKeys(p);
+    while (n > 0) {
+        int32_t part = (int32_t)std::min<size_t>(n, 1 << 30);
+        step(bytes, part);
+        bytes += part;
+        n -= (size_t)part;
     }
 }
 
-void Put16(std::vector<uint8_t> &b, uint32_t v)
+void Encrypt(Keys &keys, uint8_t *bytes, size_t n)
 {
-    b.push_back((uint8_t)v);
-    b.push_back((uint8_t)(v >> 8));
-}
-
-void Put32(std::vector<uint8_t> &b, uint32_t v)
-{
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
+    KeysInUse use(keys);
+    InParts(bytes, n, EncryptBlock);
 }
 
 uint32_t Crc32(const uint8_t *bytes, size_t n, uint32_t crc = 0)
 {
     crc = ~crc;
-    while (n > 0) {
-        int32_t part = (int32_t)std::min<size_t>(n, 1 << 30);
-        UpdateCrcOverBlock(bytes, part, crc);
-        bytes += part;
-        n -= (size_t)part;
-    }
+    InParts(bytes, n, [&crc](const uint8_t *part, int32_t size) { UpdateCrcOverBlock(part, size, crc); });
     return ~crc;
 }
 
 struct Written {
-    uint16_t Flags, Method, Version;
-    uint32_t Crc, Compressed, Size;
+    EntryRecord Record;
     uint64_t Offset;
-    std::vector<uint8_t> Extra;
 };
 
-// The Info-ZIP Unicode Path field (0x7075): the stub and the ZIP readers
+// The Info-ZIP Unicode Path field: the stub and the ZIP readers
 // that know it use the UTF-8 name, everything else the code page 949 name
 // (an approximation where code page 949 cannot hold the name).  Only for
 // names that are not plain ASCII.
 std::vector<uint8_t> UnicodePathField(const Entry &e)
 {
-    std::vector<uint8_t> x;
     bool ascii = std::all_of(e.Utf8Name.begin(), e.Utf8Name.end(), [](char c) { return (unsigned char)c < 0x80; });
     if (ascii)
-        return x;
-    Put16(x, UnicodePathId);
-    Put16(x, (uint32_t)(5 + e.Utf8Name.size()));
-    x.push_back(1);
-    Put32(x, Crc32((const uint8_t *)e.Name.data(), e.Name.size()));
-    x.insert(x.end(), e.Utf8Name.begin(), e.Utf8Name.end());
-    return x;
-}
-
-// The fields that the local header and the central directory share, from
-// "version needed" to the extra field's length (APPNOTE 4.3.7, 4.3.12).
-static void PutSharedHeaderFields(std::vector<uint8_t> &b, const Entry &e, const Written &w)
-{
-    Put16(b, w.Version);
-    Put16(b, w.Flags);
-    Put16(b, w.Method);
-    Put16(b, e.DosTime);
-    Put16(b, e.DosDate);
-    Put32(b, w.Crc);
-    Put32(b, w.Compressed);
-    Put32(b, w.Size);
-    Put16(b, (uint32_t)e.Name.size());
-    Put16(b, (uint32_t)w.Extra.size());
-}
-
-std::vector<uint8_t> LocalHeaderBytes(const Entry &e, const Written &w)
-{
-    std::vector<uint8_t> b;
-    Put32(b, LocalHeaderSignature);
-    PutSharedHeaderFields(b, e, w);
-    b.insert(b.end(), e.Name.begin(), e.Name.end());
-    b.insert(b.end(), w.Extra.begin(), w.Extra.end());
-    return b;
+        return std::vector<uint8_t>();
+    return UnicodePathFieldBytes(Crc32((const uint8_t *)e.Name.data(), e.Name.size()), e.Utf8Name);
 }
 
 // splitmix64: a fixed sequence for reproducible encryption headers.
@@ -688,11 +632,13 @@ Written Writer::WriteEntry(Entry &e)
 {
     Written w;
     w.Offset = TellFile(out_);
-    w.Extra = UnicodePathField(e);
-    w.Flags = o_.Password ? 1 : 0;
-    w.Method = 0;
-    w.Version = 10;
-    w.Crc = w.Compressed = w.Size = 0;
+    EntryRecord &r = w.Record;
+    r.Name = e.Name;
+    r.Time = e.DosTime;
+    r.Date = e.DosDate;
+    r.Extra = UnicodePathField(e);
+    r.Flags = o_.Password ? EncryptedFlag : 0;
+    r.Version = 10;
     if (e.Source->Size > 0xFFFFFFFEULL)
         throw BuildError("\"" + e.Utf8Name + "\" is 4 GiB or larger; ZIP64 is not supported");
 
@@ -704,29 +650,29 @@ Written Writer::WriteEntry(Entry &e)
         expected = CrcPass(e);
         known = true;
     }
-    std::vector<uint8_t> header = LocalHeaderBytes(e, w);
+    std::vector<uint8_t> header = LocalHeaderBytes(r);
     Put(header.data(), header.size());
 
     Keys keys, start;
     Keys *k = nullptr;
     uint64_t encryption = 0;
     if (o_.Password) {
-        uint8_t eh[12];
+        uint8_t eh[EncryptionHeaderSize];
         if (o_.Seeded)
-            for (int i = 0; i < 11; i++)
+            for (int i = 0; i < EncryptionHeaderSize - 1; i++)
                 eh[i] = random_.Next();
         else
-            RandomBytes(eh, 11);
-        eh[11] = (uint8_t)(expected >> 24);
+            RandomBytes(eh, EncryptionHeaderSize - 1);
+        eh[EncryptionHeaderSize - 1] = (uint8_t)(expected >> 24);
         {
             KeysInUse use(keys);
             InitKeys(o_.Password->data(), (uint32_t)o_.Password->size());
         }
-        Encrypt(keys, eh, 12);
-        Put(eh, 12);
+        Encrypt(keys, eh, EncryptionHeaderSize);
+        Put(eh, EncryptionHeaderSize);
         start = keys;
         k = &keys;
-        encryption = 12;
+        encryption = EncryptionHeaderSize;
     }
     uint64_t dataStart = TellFile(out_);
 
@@ -756,15 +702,15 @@ Written Writer::WriteEntry(Entry &e)
     uint64_t end = TellFile(out_);
     if (end >= FileSizeLimit)
         throw BuildError("the self-extracting file would be 2 GiB or larger");
-    w.Method = deflated ? 8 : 0;
-    w.Version = (deflated || o_.Password) ? 20 : 10;
-    w.Crc = crc;
-    w.Compressed = (uint32_t)(written + encryption);
-    w.Size = (uint32_t)read;
-    header = LocalHeaderBytes(e, w);
+    r.Method = deflated ? MethodDeflated : MethodStored;
+    r.Version = (deflated || o_.Password) ? 20 : 10;
+    r.Crc = crc;
+    r.Compressed = (uint32_t)(written + encryption);
+    r.Size = (uint32_t)read;
+    header = LocalHeaderBytes(r);
     if (!SeekFile(out_, w.Offset))
         throw BuildError("cannot seek in the output: " + SystemError());
-    Put(header.data(), 30);
+    Put(header.data(), LocalHeaderSize);
     if (!SeekFile(out_, end))
         throw BuildError("cannot seek in the output: " + SystemError());
     return w;
@@ -778,8 +724,8 @@ void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &op
     if (entries.empty())
         throw BuildError("nothing to pack: no files were given");
     // The end record counts entries in 16 bits.
-    if (entries.size() > 0xFFFF)
-        throw BuildError("more than 65535 entries need ZIP64, which is not supported");
+    if (entries.size() > MaxEntries)
+        throw BuildError("more than " + std::to_string(MaxEntries) + " entries need ZIP64, which is not supported");
     uint64_t total = 0;
     for (const Entry &e : entries)
         total += e.Source->Size;
@@ -789,30 +735,15 @@ void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &op
         done.push_back(writer.WriteEntry(e));
 
     std::vector<uint8_t> cd;
-    for (size_t i = 0; i < entries.size(); i++) {
-        const Entry &e = entries[i];
-        const Written &w = done[i];
-        Put32(cd, CentralHeaderSignature);
-        Put16(cd, 20);          // made by: MS-DOS attributes, version 2.0
-        PutSharedHeaderFields(cd, e, w);
-        Put16(cd, 0);           // comment
-        Put16(cd, 0);           // disk
-        Put16(cd, 0);           // internal attributes
-        Put32(cd, 0x20);        // FILE_ATTRIBUTE_ARCHIVE
-        Put32(cd, (uint32_t)w.Offset);
-        cd.insert(cd.end(), e.Name.begin(), e.Name.end());
-        cd.insert(cd.end(), w.Extra.begin(), w.Extra.end());
+    for (const Written &w : done) {
+        // Made by MS-DOS, version 2.0; FILE_ATTRIBUTE_ARCHIVE.
+        std::vector<uint8_t> h = CentralHeaderBytes(w.Record, 20, 0x20, (uint32_t)w.Offset);
+        cd.insert(cd.end(), h.begin(), h.end());
     }
     uint64_t cdOffset = TellFile(out);
-    Put32(cd, EndRecordSignature);
-    Put16(cd, 0);
-    Put16(cd, 0);
-    Put16(cd, (uint32_t)entries.size());
-    Put16(cd, (uint32_t)entries.size());
-    Put32(cd, (uint32_t)(cd.size() - 12));
-    Put32(cd, (uint32_t)cdOffset);
-    Put16(cd, (uint32_t)options.Comment.size());
-    cd.insert(cd.end(), options.Comment.begin(), options.Comment.end());
+    std::vector<uint8_t> end = EndRecordBytes((uint16_t)entries.size(), (uint32_t)cd.size(), (uint32_t)cdOffset,
+                                              options.Comment);
+    cd.insert(cd.end(), end.begin(), end.end());
     if (cdOffset + cd.size() >= FileSizeLimit)
         throw BuildError("the self-extracting file would be 2 GiB or larger");
     if (fwrite(cd.data(), 1, cd.size(), out) != cd.size())

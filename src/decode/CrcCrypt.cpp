@@ -41,6 +41,15 @@ void DecryptBlock(uint8_t *bytes, int32_t n)
     }
 }
 
+void EncryptBlock(uint8_t *bytes, int32_t n)
+{
+    for (int32_t i = 0; i < n; i++) {
+        uint8_t p = bytes[i];
+        bytes[i] = p ^ DecryptByte();
+        UpdateKeys(p);
+    }
+}
+
 bool CheckEncryptionHeader(uint8_t *buffer, int count, uint16_t flags, const Text &password,
                            uint32_t modTime, uint32_t crc)
 {

@@ -22,6 +22,10 @@ uint8_t DecryptByte();
 // Decrypts n bytes in place, first to last: x ^ DecryptByte, then UpdateKeys
 // with the plain byte.  n <= 0 does nothing.
 void DecryptBlock(uint8_t *bytes, int32_t n);
+// The other direction, for the builder and the tests that make encrypted
+// entries: x ^ DecryptByte, then UpdateKeys with x as it was.  The stub
+// never calls it; its linker drops it.
+void EncryptBlock(uint8_t *bytes, int32_t n);
 
 // Checks a password against an entry's 12-byte encryption header.  buffer
 // holds 2 * count bytes: the encrypted header in its second half (never

@@ -45,17 +45,15 @@ uint32_t OurCrc(const Bytes &b)
     return crc ^ 0xFFFFFFFF;
 }
 
-// The encryption side of the traditional scheme, for headers the tests make
-// themselves: c = p ^ DecryptByte, then the keys take the plain byte.
-Bytes Encrypt(const std::string &password, const Bytes &plain)
+// CheckEncryptionHeader's buffer: the encrypted header in its second half,
+// the decrypted one written into its first.
+const int HeaderBuffer = 2 * EncryptionHeaderSize;
+
+Bytes Encrypt(const std::string &password, Bytes bytes)
 {
     InitKeys(password.data(), (uint32_t)password.size());
-    Bytes out;
-    for (unsigned char p : plain) {
-        out.push_back(p ^ DecryptByte());
-        UpdateKeys(p);
-    }
-    return out;
+    EncryptBlock(bytes.data(), (int32_t)bytes.size());
+    return bytes;
 }
 
 Text TextOf(const std::string &s)
@@ -69,7 +67,7 @@ Text TextOf(const std::string &s)
 bool Check(uint8_t *buffer, uint16_t flags, const std::string &password, uint32_t modTime, uint32_t crc)
 {
     Text t = TextOf(password);
-    bool ok = CheckEncryptionHeader(buffer, 12, flags, t, modTime, crc);
+    bool ok = CheckEncryptionHeader(buffer, EncryptionHeaderSize, flags, t, modTime, crc);
     TextFree(t);
     return ok;
 }
@@ -150,43 +148,53 @@ TEST_F(TraditionalCrypto, DecryptingInPortionsEqualsDecryptingAtOnce)
     }
     InitKeys("portions", 8);
     uint32_t keys[3] = {EncryptionKeys[0], EncryptionKeys[1], EncryptionKeys[2]};
+    // No bytes, or a negative count, touch neither the bytes nor the keys.
     DecryptBlock(cipher.data(), 0);
     DecryptBlock(cipher.data(), -5);
-    EXPECT_EQ(cipher, Encrypt("portions", plain));
-    InitKeys("portions", 8);
+    EncryptBlock(cipher.data(), 0);
+    EncryptBlock(cipher.data(), -5);
     EXPECT_TRUE(EncryptionKeys[0] == keys[0] && EncryptionKeys[1] == keys[1] && EncryptionKeys[2] == keys[2]);
+    EXPECT_EQ(cipher, Encrypt("portions", plain));
+    // Encrypting in portions gives the same bytes too.
+    Bytes b = plain;
+    InitKeys("portions", 8);
+    for (size_t at = 0, step = 1; at < b.size(); at += step, step = step * 3 + 1) {
+        step = std::min(step, b.size() - at);
+        EncryptBlock(b.data() + at, (int32_t)step);
+    }
+    EXPECT_EQ(b, cipher);
 }
 
 TEST_F(TraditionalCrypto, CheckByteFromTimeWhenBit3IsSet)
 {
     const uint32_t modTime = 0x5A21A7C3;    // date high, time 0xA7C3: check byte 0xA7
     const uint32_t crc = 0x3C000000;        // CRC check byte 0x3C
-    Bytes plain = RandomBytes(12, 5);
+    Bytes plain = RandomBytes(EncryptionHeaderSize, 5);
     for (uint8_t checkByte : {(uint8_t)0xA7, (uint8_t)0x3C}) {
-        plain[11] = checkByte;
+        plain[EncryptionHeaderSize - 1] = checkByte;
         Bytes enc = Encrypt("pw", plain);
-        uint8_t buffer[24];
-        memcpy(buffer + 12, enc.data(), 12);
+        uint8_t buffer[HeaderBuffer];
+        memcpy(buffer + EncryptionHeaderSize, enc.data(), EncryptionHeaderSize);
         bool fromTime = checkByte == 0xA7;
-        EXPECT_EQ(Check(buffer, 0x0009, "pw", modTime, crc), fromTime);
-        EXPECT_EQ(Check(buffer, 0x0001, "pw", modTime, crc), !fromTime);
+        EXPECT_EQ(Check(buffer, EncryptedFlag | DescriptorFlag, "pw", modTime, crc), fromTime);
+        EXPECT_EQ(Check(buffer, EncryptedFlag, "pw", modTime, crc), !fromTime);
         // Only bit 3 of the flags count, and the date never does.
         EXPECT_EQ(Check(buffer, 0xFFFF, "pw", modTime ^ 0xFFFF0000, crc), fromTime);
-        EXPECT_EQ(Check(buffer, 0xFFF7, "pw", modTime, crc ^ 0x00FFFFFF), !fromTime);
+        EXPECT_EQ(Check(buffer, (uint16_t)~DescriptorFlag, "pw", modTime, crc ^ 0x00FFFFFF), !fromTime);
     }
 }
 
 TEST_F(TraditionalCrypto, EmptyPasswordNeverPassesAndLeavesTheKeys)
 {
-    Bytes plain = RandomBytes(12, 9);
-    plain[11] = 0x77;
+    Bytes plain = RandomBytes(EncryptionHeaderSize, 9);
+    plain[EncryptionHeaderSize - 1] = 0x77;
     Bytes enc = Encrypt("", plain);     // a header that the empty password fits
-    uint8_t buffer[24];
-    memset(buffer, 0xEE, 12);
-    memcpy(buffer + 12, enc.data(), 12);
+    uint8_t buffer[HeaderBuffer];
+    memset(buffer, 0xEE, EncryptionHeaderSize);
+    memcpy(buffer + EncryptionHeaderSize, enc.data(), EncryptionHeaderSize);
     EncryptionKeys[0] = 1, EncryptionKeys[1] = 2, EncryptionKeys[2] = 3;
-    EXPECT_FALSE(Check(buffer, 1, "", 0, 0x77000000));
-    EXPECT_FALSE(Check(buffer, 9, "", 0x7700, 0));
+    EXPECT_FALSE(Check(buffer, EncryptedFlag, "", 0, 0x77000000));
+    EXPECT_FALSE(Check(buffer, EncryptedFlag | DescriptorFlag, "", 0x7700, 0));
     EXPECT_EQ(EncryptionKeys[0], 1u);
     EXPECT_EQ(EncryptionKeys[1], 2u);
     EXPECT_EQ(EncryptionKeys[2], 3u);
@@ -214,18 +222,18 @@ protected:
     }
     // Reads the entry's encryption header into both halves of a buffer, as
     // the driver does; the file then stands at the entry's data.
-    static void ReadHeader(const WalkedEntry &e, uint8_t buffer[24])
+    static void ReadHeader(const WalkedEntry &e, uint8_t buffer[HeaderBuffer])
     {
         SeekEntryData(e.headerPosition);
-        ASSERT_EQ(FileRead(ArchiveFile, buffer + 12, 12), 12);
-        memcpy(buffer, buffer + 12, 12);
+        ASSERT_EQ(FileRead(ArchiveFile, buffer + EncryptionHeaderSize, EncryptionHeaderSize), EncryptionHeaderSize);
+        memcpy(buffer, buffer + EncryptionHeaderSize, EncryptionHeaderSize);
     }
     static uint32_t ModTime() { return LocalHeader.ModTime | (uint32_t)LocalHeader.ModDate << 16; }
     // The extraction run's steps: the header, the password, the data into a
     // file; whether the password opened it and the CRC held.
     bool ExtractStored(const WalkedEntry &e, const std::string &password, Bytes *content = nullptr)
     {
-        uint8_t buffer[EncryptionHeaderSize * 2];
+        uint8_t buffer[HeaderBuffer];
         SeekEntryData(e.headerPosition);
         Text pw = {0, 0};
         TextAssign(pw, password.c_str());
@@ -254,10 +262,20 @@ TEST_F(ZipPeer, StoredEntriesDecryptOverSeveralPortionsAndPassTheirCrc)
     int extracted = 0;
     std::vector<WalkedEntry> w = WalkSelfExtractor(sfx, [&](const WalkedEntry &e) {
         SCOPED_TRACE(e.name);
-        ASSERT_EQ(LocalHeader.Flags & 1, 1);
+        ASSERT_EQ(LocalHeader.Flags & EncryptedFlag, EncryptedFlag);
         Bytes content;
         EXPECT_TRUE(ExtractStored(e, "secret", &content));
         EXPECT_EQ(content, files_[e.name]);
+        // The encryption run over the plain header and content gives zip's
+        // bytes exactly.
+        Bytes stored(LocalHeader.CompressedSize);
+        SeekEntryData(e.headerPosition);
+        ASSERT_EQ(FileRead(ArchiveFile, stored.data(), (uint32_t)stored.size()), (int32_t)stored.size());
+        Bytes plain = stored;
+        InitKeys("secret", 6);
+        DecryptBlock(plain.data(), (int32_t)plain.size());
+        ASSERT_TRUE(std::equal(content.begin(), content.end(), plain.begin() + EncryptionHeaderSize));
+        EXPECT_EQ(Encrypt("secret", plain), stored);
         extracted++;
     });
     EXPECT_EQ(w.size(), 3u);
@@ -273,11 +291,11 @@ TEST_F(ZipPeer, DeflatedEntryDecryptsInPortionsToWhatZlibInflates)
     std::string sfx = Zip("zip -q -P 'pass word' out.zip text.txt");
     int checked = 0;
     WalkSelfExtractor(sfx, [&](const WalkedEntry &e) {
-        ASSERT_EQ(LocalHeader.Method, 8);
-        uint8_t buffer[24];
+        ASSERT_EQ(LocalHeader.Method, MethodDeflated);
+        uint8_t buffer[HeaderBuffer];
         ReadHeader(e, buffer);
         ASSERT_TRUE(Check(buffer, LocalHeader.Flags, "pass word", ModTime(), LocalHeader.Crc32));
-        Bytes data(LocalHeader.CompressedSize - 12);
+        Bytes data(LocalHeader.CompressedSize - EncryptionHeaderSize);
         ASSERT_EQ(FileRead(ArchiveFile, data.data(), (uint32_t)data.size()), (int32_t)data.size());
         for (size_t at = 0, step = 1; at < data.size(); at += step, step = step * 5 + 3) {
             step = std::min(step, data.size() - at);
@@ -309,7 +327,7 @@ TEST_F(ZipPeer, WrongPasswordsFailTheCheckOrTheCrc)
         for (const char *wrong : {"Secret", "secret ", "secre", "secrets", "s", "SECRET", "terces", "x",
                                   "secret\x01", "password", "12345678", "secret secret"}) {
             SCOPED_TRACE(wrong);
-            uint8_t buffer[24];
+            uint8_t buffer[HeaderBuffer];
             ReadHeader(e, buffer);
             if (Check(buffer, LocalHeader.Flags, wrong, ModTime(), LocalHeader.Crc32))
                 passedCheck++;
@@ -329,16 +347,16 @@ TEST_F(ZipPeer, RepeatedChecksOnOneBufferEqualAFirstCheck)
     Put("f.txt", ToBytes("repeated checks\n"));
     std::string sfx = Zip("zip -q -0 -P right out.zip f.txt");
     WalkSelfExtractor(sfx, [&](const WalkedEntry &e) {
-        uint8_t fresh[24], reused[24];
+        uint8_t fresh[HeaderBuffer], reused[HeaderBuffer];
         ReadHeader(e, fresh);
-        memcpy(reused, fresh, 24);
+        memcpy(reused, fresh, HeaderBuffer);
         ASSERT_TRUE(Check(fresh, LocalHeader.Flags, "right", ModTime(), LocalHeader.Crc32));
         uint32_t keys[3] = {EncryptionKeys[0], EncryptionKeys[1], EncryptionKeys[2]};
         for (const char *wrong : {"wrong", "", "righ", "right!"})
             Check(reused, LocalHeader.Flags, wrong, ModTime(), LocalHeader.Crc32);
-        EXPECT_EQ(memcmp(reused + 12, fresh + 12, 12), 0);
+        EXPECT_EQ(memcmp(reused + EncryptionHeaderSize, fresh + EncryptionHeaderSize, EncryptionHeaderSize), 0);
         ASSERT_TRUE(Check(reused, LocalHeader.Flags, "right", ModTime(), LocalHeader.Crc32));
-        EXPECT_EQ(memcmp(reused, fresh, 24), 0);
+        EXPECT_EQ(memcmp(reused, fresh, HeaderBuffer), 0);
         EXPECT_TRUE(EncryptionKeys[0] == keys[0] && EncryptionKeys[1] == keys[1] && EncryptionKeys[2] == keys[2]);
     });
 }
@@ -351,15 +369,15 @@ TEST_F(ZipPeer, StreamedEntryChecksAgainstTheTime)
     std::string sfx = Zip("echo streamed | zip -q -P pw - - | cat > out.zip");
     int checked = 0;
     std::vector<WalkedEntry> w = WalkSelfExtractor(sfx, [&](const WalkedEntry &e) {
-        ASSERT_EQ(LocalHeader.Flags & 9, 9);
-        uint8_t buffer[24];
+        ASSERT_EQ(LocalHeader.Flags & (EncryptedFlag | DescriptorFlag), EncryptedFlag | DescriptorFlag);
+        uint8_t buffer[HeaderBuffer];
         ReadHeader(e, buffer);
         uint8_t timeByte = (uint8_t)(LocalHeader.ModTime >> 8);
         // A CRC argument whose high byte differs from the time's: only the
         // time can make the check pass.
         uint32_t otherCrc = (uint32_t)(timeByte ^ 0xFF) << 24;
         EXPECT_TRUE(Check(buffer, LocalHeader.Flags, "pw", ModTime(), otherCrc));
-        EXPECT_FALSE(Check(buffer, LocalHeader.Flags & ~8, "pw", ModTime(), otherCrc));
+        EXPECT_FALSE(Check(buffer, LocalHeader.Flags & ~DescriptorFlag, "pw", ModTime(), otherCrc));
         EXPECT_FALSE(Check(buffer, LocalHeader.Flags, "pw", ModTime() ^ 0x100, otherCrc));
         EXPECT_FALSE(Check(buffer, LocalHeader.Flags, "", ModTime(), otherCrc));
         checked++;

@@ -684,40 +684,6 @@ TEST_F(InflateTest, FailedWriteFailsTheCrc)
 // ---------------------------------------------------------------------------
 // Encrypted input, decrypted as it is read in portions.
 
-// The traditional cipher, written out once more for the test.
-class Encryptor {
-public:
-    explicit Encryptor(const std::string &password)
-    {
-        for (uint32_t n = 0; n < 256; n++) {
-            uint32_t c = n;
-            for (int i = 0; i < 8; i++)
-                c = (c >> 1) ^ (c & 1 ? 0xEDB88320u : 0);
-            table_[n] = c;
-        }
-        for (char c : password)
-            Update((uint8_t)c);
-    }
-    uint8_t Encrypt(uint8_t plain)
-    {
-        uint32_t t = (key_[2] & 0xFFFF) | 2;
-        uint8_t cipher = plain ^ (uint8_t)((t * (t ^ 1)) >> 8);
-        Update(plain);
-        return cipher;
-    }
-
-private:
-    uint32_t Crc(uint32_t c, uint8_t b) { return table_[(c ^ b) & 0xFF] ^ (c >> 8); }
-    void Update(uint8_t p)
-    {
-        key_[0] = Crc(key_[0], p);
-        key_[1] = (key_[1] + (key_[0] & 0xFF)) * 134775813u + 1;
-        key_[2] = Crc(key_[2], (uint8_t)(key_[1] >> 24));
-    }
-    uint32_t table_[256];
-    uint32_t key_[3] = {305419896u, 591751049u, 878082192u};
-};
-
 TEST_F(InflateTest, EncryptedInputInSeveralPortions)
 {
     Bytes data = Random(50000, 12);
@@ -726,18 +692,18 @@ TEST_F(InflateTest, EncryptedInputInSeveralPortions)
     Bytes stream = Deflate(data, 6);
     ASSERT_GT(stream.size(), 2u * 32768);   // three refills at least
 
-    Encryptor e("secret");
     uint32_t crc = Crc(data);
-    Bytes header(24);
-    for (int i = 0; i < 12; i++)
-        header[12 + i] = e.Encrypt(i == 11 ? (uint8_t)(crc >> 24) : (uint8_t)(i * 7));
-    Bytes cipher(stream.size());
-    for (size_t i = 0; i < stream.size(); i++)
-        cipher[i] = e.Encrypt(stream[i]);
+    Bytes header(2 * EncryptionHeaderSize);
+    for (int i = 0; i < EncryptionHeaderSize; i++)
+        header[EncryptionHeaderSize + i] = i == EncryptionHeaderSize - 1 ? (uint8_t)(crc >> 24) : (uint8_t)(i * 7);
+    Bytes cipher = stream;
+    InitKeys("secret", 6);
+    EncryptBlock(header.data() + EncryptionHeaderSize, EncryptionHeaderSize);
+    EncryptBlock(cipher.data(), (int32_t)cipher.size());
 
     Text password = {const_cast<char *>("secret"), 6};
-    ASSERT_TRUE(CheckEncryptionHeader(header.data(), 12, 1, password, 0, crc));
-    LocalHeader.Flags = 1;
+    ASSERT_TRUE(CheckEncryptionHeader(header.data(), EncryptionHeaderSize, EncryptedFlag, password, 0, crc));
+    LocalHeader.Flags = EncryptedFlag;
     Outcome o = Run(cipher);
     EXPECT_TRUE(o.out == data);
     EXPECT_EQ(o.crc, crc);

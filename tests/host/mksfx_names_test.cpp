@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "Builder.h"
+#include "RecordBytes.h"
 #include "ZipInput.h"
 #include "mksfx_helpers.h"
 #include "support/TempFile.h"
@@ -155,26 +157,16 @@ TEST(BuilderNames, NamesOfExistingZipsAreResolved)
         return mksfx::EntryNameUtf8(e, utf8) ? utf8 : std::string("(refused)");
     };
     const std::string hangul = u8"\ud55c\uae00.txt", cp949 = "\xC7\xD1\xB1\xDB.txt";
-    EXPECT_EQ(resolve(hangul, 0x0800), hangul);            // UTF-8 flag (7-Zip, jar, Python)
+    EXPECT_EQ(resolve(hangul, Utf8NameFlag), hangul);      // UTF-8 flag (7-Zip, jar, Python)
     EXPECT_EQ(resolve(hangul, 0), hangul);                 // plain UTF-8 bytes (Info-ZIP on Linux)
     EXPECT_EQ(resolve(cp949, 0), hangul);                  // code page 949 (Korean Windows)
-    EXPECT_EQ(resolve(cp949, 0x0800), "(refused)");        // flagged, but no UTF-8
+    EXPECT_EQ(resolve(cp949, Utf8NameFlag), "(refused)");  // flagged, but no UTF-8
     EXPECT_EQ(resolve("\x80\xFF", 0), "(refused)");          // neither
 
     // The Info-ZIP Unicode Path field counts only while its CRC matches the
     // name beside it: a tool that renamed the entry left it stale.
     auto field = [](const std::string &raw, const std::string &utf8) {
-        uint32_t crc = 0xFFFFFFFF;
-        for (unsigned char c : raw) {
-            crc ^= c;
-            for (int k = 0; k < 8; k++)
-                crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-        }
-        crc = ~crc;
-        std::vector<uint8_t> x = {0x75, 0x70, (uint8_t)(5 + utf8.size()), 0, 1, (uint8_t)crc,
-                                  (uint8_t)(crc >> 8), (uint8_t)(crc >> 16), (uint8_t)(crc >> 24)};
-        x.insert(x.end(), utf8.begin(), utf8.end());
-        return x;
+        return mksfx::UnicodePathFieldBytes((uint32_t)crc32(0, (const Bytef *)raw.data(), (uInt)raw.size()), utf8);
     };
     EXPECT_EQ(resolve("HANGUL~1.TXT", 0, field("HANGUL~1.TXT", hangul)), hangul);
     EXPECT_EQ(resolve("renamed.txt", 0, field("HANGUL~1.TXT", hangul)), "renamed.txt");
@@ -309,8 +301,8 @@ TEST_F(BuilderWalk, ControlCharactersReachNoTerminal)
     std::string maker = "import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w') as z: z.writestr(sys.argv[2],'x')";
     std::string zip = scratch.Path() + "/esc.zip", sfx = scratch.Path() + "/esc.exe";
     ASSERT_EQ(Shell("python3 -c " + Quote(maker) + " " + Quote(zip) + " " + Quote(name)).Code, 0);
-    ASSERT_EQ(Shell("head -c 38912 " + Quote(MKSFX_STUB_PATH) + " > " + Quote(sfx) + " && cat " + Quote(zip) +
-                    " >> " + Quote(sfx)).Code, 0);
+    ASSERT_EQ(Shell("head -c " + std::to_string(ImageSize) + " " + Quote(MKSFX_STUB_PATH) + " > " + Quote(sfx) +
+                    " && cat " + Quote(zip) + " >> " + Quote(sfx)).Code, 0);
     struct Case {
         std::vector<std::string> args;
         int code;
@@ -326,6 +318,17 @@ TEST_F(BuilderWalk, ControlCharactersReachNoTerminal)
         EXPECT_EQ(r.Output.find('\x07'), std::string::npos) << c.args[0];
         EXPECT_NE(r.Output.find("a\\x1B]0;owned\\x07\\x1B[2J.txt"), std::string::npos) << c.args[0] << ": " << r.Output;
     }
+    // The escaping itself: whole UTF-8 passes, everything else is escaped.
+    const std::pair<std::string, std::string> texts[] = {
+        {u8"\ud55c\uae00 ok\n", u8"\ud55c\uae00 ok\n"},
+        {"\x7F\xC2\x9B" "2J", "\\x7F\\xC2\\x9B2J"},       // DEL and the C1 control CSI
+        {"\xC2\xA0", "\xC2\xA0"},                           // the first character after the C1 controls
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},              // a surrogate
+        {"\xC0\xAF\xE0\x80\xAF", "\\xC0\\xAF\\xE0\\x80\\xAF"},  // overlong forms of '/'
+        {"a\xE2\x82", "a\\xE2\\x82"},                       // cut short
+    };
+    for (const auto &t : texts)
+        EXPECT_EQ(mksfx::Printable(t.first), t.second) << t.second;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/SfxFormat.h"
 #include "mksfx_helpers.h"
 #include "support/TempFile.h"
 
@@ -125,7 +126,8 @@ TEST_F(BuilderOutput, VerifyCatchesWhatTheStubWouldFailOn)
     std::string recipe = scratch.Path() + "/recipe";
     mkdir(recipe.c_str(), 0755);
     scratch.Write(u8"recipe/\ud55c\uae00.txt", std::string("x"));
-    ASSERT_EQ(Shell("cd " + Quote(recipe) + " && zip -qr ../payload.zip . && cd .. && head -c 38912 " + Quote(out) +
+    ASSERT_EQ(Shell("cd " + Quote(recipe) + " && zip -qr ../payload.zip . && cd .. && head -c " +
+                    std::to_string(ImageSize) + " " + Quote(out) +
                     " > recipe.exe && cat payload.zip >> recipe.exe && zip -qA recipe.exe").Code, 0);
     std::string recipeExe = scratch.Path() + "/recipe.exe";
     // Flag bit 11 of the entry's local and central headers set or cleared,
@@ -133,7 +135,7 @@ TEST_F(BuilderOutput, VerifyCatchesWhatTheStubWouldFailOn)
     auto mark = [&](bool utf8) {
         return Shell(std::string("python3 -c \"import sys; p = sys.argv[1]; d = bytearray(open(p, 'rb').read())\n"
                                  "for sig, at in ((b'PK\\x03\\x04', 7), (b'PK\\x01\\x02', 9)):\n"
-                                 "    i = d.find(sig, 38912) + at; d[i] = ") +
+                                 "    i = d.find(sig, " + std::to_string(ImageSize) + ") + at; d[i] = ") +
                      (utf8 ? "d[i] | 8" : "d[i] & 0xF7") + "\nopen(p, 'wb').write(d)\" " + Quote(recipeExe)).Code;
     };
     ASSERT_EQ(mark(true), 0);
@@ -149,7 +151,7 @@ TEST_F(BuilderOutput, VerifyCatchesWhatTheStubWouldFailOn)
     // A ZIP appended without moving its offsets: the stub walks it, other
     // readers would have to guess.
     ASSERT_EQ(Shell("cd " + Quote(in) + " && zip -q ../plain.zip text.txt").Code, 0);
-    ASSERT_EQ(Shell("head -c 38912 " + Quote(out) + " > " + Quote(broken) + " && cat " +
+    ASSERT_EQ(Shell("head -c " + std::to_string(ImageSize) + " " + Quote(out) + " > " + Quote(broken) + " && cat " +
                     Quote(scratch.Path() + "/plain.zip") + " >> " + Quote(broken)).Code, 0);
     bad = Mksfx({"--verify", broken});
     EXPECT_EQ(bad.Code, 1);
@@ -178,7 +180,7 @@ TEST_F(BuilderOutput, AFailedBuildLeavesTheOldOutputAlone)
     // while the new file is being written.
     ASSERT_EQ(Shell("cd " + Quote(in) + " && zip -q -X -0 ../damaged.zip text.txt").Code, 0);
     std::vector<unsigned char> zip = FileBytes(scratch.Path() + "/damaged.zip");
-    zip[30 + 8 + 10] ^= 1;
+    zip[LocalHeaderSize + std::string("text.txt").size() + 10] ^= 1;   // a byte of the data
     std::string damaged = scratch.Write("damaged.zip", zip);
     Outcome r = Mksfx({"-o", out, "--zip", damaged, in + "/noise.bin"});
     EXPECT_EQ(r.Code, 1);
@@ -259,7 +261,7 @@ TEST_F(BuilderOutput, SignedFileStillExtracts)
     ASSERT_GT(after.size(), before.size());
     // The signature is appended behind the ZIP's end record, and the image
     // header changes; the block and archive stay where the stub reads them.
-    EXPECT_TRUE(std::equal(before.begin() + 0x9800, before.end(), after.begin() + 0x9800));
+    EXPECT_TRUE(std::equal(before.begin() + ImageSize, before.end(), after.begin() + ImageSize));
     Outcome verify = Mksfx({"--verify", signedFile});
     EXPECT_EQ(verify.Code, 0) << verify.Output;
     EXPECT_NE(Mksfx({"--info", signedFile}).Output.find("caption: Signed"), std::string::npos);

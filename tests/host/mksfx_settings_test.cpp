@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "Builder.h"
 #include "Command.h"
+#include "RecordBytes.h"
 #include "mksfx_helpers.h"
 #include "support/TempFile.h"
 
@@ -22,14 +24,13 @@ typedef std::vector<unsigned char> Bytes;
 Bytes Block(uint8_t f1, uint8_t f2, const std::string &caption, const std::string &folder,
             const std::string &params, const std::string &run)
 {
-    Bytes b = {'Q', 'B', 'W', 0, 0, f1, f2, (uint8_t)caption.size(), (uint8_t)folder.size(),
-               (uint8_t)params.size(), (uint8_t)run.size()};
-    for (const std::string *s : {&caption, &folder, &params, &run})
-        b.insert(b.end(), s->begin(), s->end());
-    b[3] = (uint8_t)b.size();
-    b[4] = (uint8_t)(b.size() >> 8);
-    return b;
+    return mksfx::SettingsBlockBytes(f1, f2, caption, folder, params, run);
 }
+
+// Flag bytes by name.
+const uint8_t ShowRun = ShowRunOptionFlag, Fixed = FixedOverwriteFlag, Opens = RunOpensFileFlag,
+              Temp = DefaultToTempFlag, Sorted = SortEntriesFlag;
+const uint8_t All = OverwriteFlags(OverwriteAll), Never = OverwriteFlags(OverwriteNever);
 
 class BuilderSettings : public ::testing::Test {
 protected:
@@ -63,22 +64,25 @@ TEST_F(BuilderSettings, EachOptionSetsItsBits)
         {{}, Block(0, 0, "", "", "", "")},
         {{"--caption", u8"데모"}, Block(0, 0, "\xB5\xA5\xB8\xF0", "", "", "")},
         {{"--folder", "C:\\Apps"}, Block(0, 0, "", "C:\\Apps", "", "")},
-        {{"--temp-folder"}, Block(0, 0x02, "", "", "", "")},
-        {{"--run", "setup.exe", "--open"}, Block(0, 0x01, "", "", "", "setup.exe")},
+        {{"--temp-folder"}, Block(0, Temp, "", "", "", "")},
+        {{"--run", "setup.exe", "--open"}, Block(0, Opens, "", "", "", "setup.exe")},
         {{"--run", "setup.exe", "--params", "/S"}, Block(0, 0, "", "", "/S", "setup.exe")},
         {{"--params", "/x"}, Block(0, 0, "", "", "/x", "")},
         {{"-3", "--params", "-5"}, Block(0, 0, "", "", "-5", "")},   // a value, not a level
-        {{"--run", "setup.exe", "--open", "--show-run"}, Block(0x01, 0x01, "", "", "", "setup.exe")},
-        {{"--overwrite", "all"}, Block(0x08, 0, "", "", "", "")},
-        {{"--overwrite", "never"}, Block(0x10, 0, "", "", "", "")},
+        {{"--run", "setup.exe", "--open", "--show-run"}, Block(ShowRun, Opens, "", "", "", "setup.exe")},
+        {{"--overwrite", "all"}, Block(All, 0, "", "", "", "")},
+        {{"--overwrite", "never"}, Block(Never, 0, "", "", "", "")},
         {{"--overwrite", "ask"}, Block(0, 0, "", "", "", "")},
-        {{"--fixed-overwrite", "--overwrite", "never"}, Block(0x14, 0, "", "", "", "")},
-        {{"--sorted"}, Block(0, 0x04, "", "", "", "")},
+        {{"--fixed-overwrite", "--overwrite", "never"}, Block(Fixed | Never, 0, "", "", "", "")},
+        {{"--sorted"}, Block(0, Sorted, "", "", "", "")},
         // All at once: the texts stand in the order caption, folder,
-        // parameters, run file, whatever the order of the options.
+        // parameters, run file, whatever the order of the options.  The
+        // bytes are spelled out here, so that a changed number in the
+        // format's constants fails.
         {{"--run", "setup.exe", "--params", "-q", "--folder", "D:\\", "--caption", "Cap", "--sorted",
           "--show-run", "--overwrite", "all", "--fixed-overwrite"},
-         Block(0x0D, 0x04, "Cap", "D:\\", "-q", "setup.exe")},
+         {'Q', 'B', 'W', 28, 0, 0x0D, 0x04, 3, 3, 2, 9, 'C', 'a', 'p', 'D', ':', '\\', '-', 'q',
+          's', 'e', 't', 'u', 'p', '.', 'e', 'x', 'e'}},
     };
     for (const Case &c : cases) {
         std::string shown;
@@ -108,6 +112,13 @@ TEST_F(BuilderSettings, TextsUpTo255BytesInCodePage949)
         EXPECT_NE(last.Output.find("at most 255"), std::string::npos);
     }
     EXPECT_EQ(FileBytes(output), before) << "a refusal leaves the existing output alone";
+
+    // The block writer itself refuses a text its one-byte length cannot hold.
+    mksfx::BlockSettings s;
+    s.Caption = std::string(SettingsTextMax, 'c');
+    EXPECT_EQ(mksfx::MakeSettingsBlock(s).size(), (size_t)SettingsFixedSize + SettingsTextMax);
+    s.RunFile = std::string(SettingsTextMax + 1, 'r');
+    EXPECT_THROW(mksfx::MakeSettingsBlock(s), mksfx::BuildError);
 }
 
 TEST_F(BuilderSettings, TextOutsideCodePage949IsRefused)
@@ -130,7 +141,7 @@ TEST_F(BuilderSettings, RunFileMustBeInTheArchive)
     scratch.Write("in/bin/Tool.exe", std::string("MZ"));
     EXPECT_FALSE(Build({"--run", "BIN\\tool.EXE", "--open"}).empty()) << last.Output;
     // Stored with backslashes: the stub hands the joined path to the shell.
-    EXPECT_EQ(Build({"--run", "bin/Tool.exe", "--open"}), Block(0, 0x01, "", "", "", "bin\\Tool.exe"));
+    EXPECT_EQ(Build({"--run", "bin/Tool.exe", "--open"}), Block(0, Opens, "", "", "", "bin\\Tool.exe"));
 }
 
 TEST_F(BuilderSettings, SettingsTheStubWouldIgnoreAreUsageErrors)
@@ -205,7 +216,7 @@ TEST_F(BuilderSettings, InfoAndStubSayWhatIsWrong)
     std::string zip = scratch.Path() + "/plain.zip";
     ASSERT_EQ(Shell("head -c 60000 /dev/urandom > " + Quote(input + "/noise.bin") + " && cd " + Quote(input) +
                     " && zip -q -0 ../plain.zip noise.bin readme.txt").Code, 0);
-    std::string zeros = scratch.Write("zeros.exe", std::string(38912, '\0'));
+    std::string zeros = scratch.Write("zeros.exe", std::string(ImageSize, '\0'));
     struct Case {
         std::vector<std::string> args;
         const char *message;
@@ -228,7 +239,7 @@ TEST_F(BuilderSettings, RepackedFileKeepsItsSettings)
     std::string old = scratch.Path() + "/old.exe";
     ASSERT_EQ(Mksfx({"-q", "-o", old, "--caption", "Old", "--folder", "C:\\Old", "--run", "setup.exe", "--open",
                      "--show-run", "--overwrite", "never", "--sorted", input}).Code, 0);
-    const Bytes kept = Block(0x11, 0x05, "Old", "C:\\Old", "", "setup.exe");
+    const Bytes kept = Block(ShowRun | Never, Opens | Sorted, "Old", "C:\\Old", "", "setup.exe");
     ASSERT_EQ(SettingsBlock(old), kept);
     struct Case {
         std::vector<std::string> options;
@@ -236,10 +247,10 @@ TEST_F(BuilderSettings, RepackedFileKeepsItsSettings)
         const char *note;
     } cases[] = {
         {{}, kept, "kept from"},
-        {{"--caption", "New"}, Block(0x11, 0x05, "New", "C:\\Old", "", "setup.exe"), "folder"},
-        {{"--temp-folder"}, Block(0x11, 0x07, "Old", "", "", "setup.exe"), "caption"},
-        {{"--run", "readme.txt", "--params", "/q"}, Block(0x10, 0x04, "Old", "C:\\Old", "/q", "readme.txt"), "sorted"},
-        {{"--overwrite", "all"}, Block(0x09, 0x05, "Old", "C:\\Old", "", "setup.exe"), "run"},
+        {{"--caption", "New"}, Block(ShowRun | Never, Opens | Sorted, "New", "C:\\Old", "", "setup.exe"), "folder"},
+        {{"--temp-folder"}, Block(ShowRun | Never, Opens | Temp | Sorted, "Old", "", "", "setup.exe"), "caption"},
+        {{"--run", "readme.txt", "--params", "/q"}, Block(Never, Sorted, "Old", "C:\\Old", "/q", "readme.txt"), "sorted"},
+        {{"--overwrite", "all"}, Block(ShowRun | All, Opens | Sorted, "Old", "C:\\Old", "", "setup.exe"), "run"},
     };
     for (const Case &c : cases) {
         std::vector<std::string> args = {"-o", output, "--zip", old};

@@ -6,21 +6,20 @@
 
 #include "archive/Settings.h"
 #include "common/FileIO.h"
+#include "resources/resource.h"
+#include "RecordBytes.h"
 #include "support/TempFile.h"
 
 namespace {
 
 typedef std::vector<unsigned char> Bytes;
 
-// The block as the builder writes it: magic, length, flags, four lengths,
-// texts, then `extra` bytes that only the block length accounts for.
+// The block as the builder writes it, then `extra` bytes that only the
+// block length accounts for.
 Bytes Block(uint8_t f1, uint8_t f2, const std::string &caption, const std::string &folder,
             const std::string &params, const std::string &run, size_t extra = 0)
 {
-    Bytes b = {'Q', 'B', 'W', 0, 0, f1, f2, (uint8_t)caption.size(), (uint8_t)folder.size(),
-               (uint8_t)params.size(), (uint8_t)run.size()};
-    for (const std::string *s : {&caption, &folder, &params, &run})
-        b.insert(b.end(), s->begin(), s->end());
+    Bytes b = mksfx::SettingsBlockBytes(f1, f2, caption, folder, params, run);
     b.insert(b.end(), extra, 0xEE);
     b[3] = (uint8_t)(b.size() & 0xFF);
     b[4] = (uint8_t)(b.size() >> 8);
@@ -36,7 +35,7 @@ protected:
             FileClose(ArchiveFile);
         DoneGlobals();
     }
-    // Stub image (0x9800 bytes), then the given tail.
+    // Stub image, then the given tail.
     void Read(const Bytes &tail)
     {
         Bytes file(ImageSize, 0x90);
@@ -55,7 +54,7 @@ TEST_F(SettingsBlock, NoBlockKeepsEveryDefault)
 {
     Read({'P', 'K', 3, 4});
     EXPECT_EQ(ArchiveStart, ImageSize);
-    EXPECT_EQ(InitialOverwriteButton, 503);
+    EXPECT_EQ(InitialOverwriteButton, IDC_OVERWRITE_ASK);
     EXPECT_FALSE(HasCaption || HasDefaultFolder || RunWithParameters || HasRunFile);
     EXPECT_FALSE(ShowRunOption || FixedOverwrite || RunOpensFile || SortEntries);
 }
@@ -64,34 +63,36 @@ TEST_F(SettingsBlock, FileEndingInsideTheMagicOrLowerCaseMagicIsNoBlock)
 {
     Read({'Q', 'B'});
     EXPECT_EQ(ArchiveStart, ImageSize);
-    Bytes b = Block(0x08, 0, "c", "", "", "");
+    Bytes b = Block(OverwriteFlags(OverwriteAll), 0, "c", "", "", "");
     b[0] = 'q', b[1] = 'b', b[2] = 'w';
     Read(b);
     EXPECT_EQ(ArchiveStart, ImageSize);
-    EXPECT_EQ(InitialOverwriteButton, 503);
+    EXPECT_EQ(InitialOverwriteButton, IDC_OVERWRITE_ASK);
     EXPECT_FALSE(HasCaption);
 }
 
 TEST_F(SettingsBlock, ElevenBytesWithZeroLengthsSetOnlyFlags)
 {
-    Read(Block(0x01 | 0x04 | 0x10, 0x04, "", "", "", ""));
-    EXPECT_EQ(ArchiveStart, ImageSize + 11);
+    Read(Block(ShowRunOptionFlag | FixedOverwriteFlag | OverwriteFlags(OverwriteNever), SortEntriesFlag, "", "", "", ""));
+    EXPECT_EQ(ArchiveStart, ImageSize + SettingsFixedSize);
     EXPECT_TRUE(ShowRunOption);
     EXPECT_TRUE(FixedOverwrite);
     EXPECT_TRUE(SortEntries);
-    EXPECT_EQ(InitialOverwriteButton, 502);
+    EXPECT_EQ(InitialOverwriteButton, IDC_OVERWRITE_NEVER);
     EXPECT_FALSE(HasCaption || HasDefaultFolder || RunWithParameters || HasRunFile);
     EXPECT_STREQ(CaptionText, "");
 }
 
 TEST_F(SettingsBlock, OverwriteChoiceFromFlagBits)
 {
+    // The bits spelled out, so that a changed number in the format's
+    // constants fails here.
     Read(Block(0x08, 0, "", "", "", ""));
-    EXPECT_EQ(InitialOverwriteButton, 501);
+    EXPECT_EQ(InitialOverwriteButton, IDC_OVERWRITE_ALL);
     Read(Block(0x18, 0, "", "", "", ""));
-    EXPECT_EQ(InitialOverwriteButton, 503);
+    EXPECT_EQ(InitialOverwriteButton, IDC_OVERWRITE_ASK);
     Read(Block(0x00, 0, "", "", "", ""));
-    EXPECT_EQ(InitialOverwriteButton, 503);
+    EXPECT_EQ(InitialOverwriteButton, IDC_OVERWRITE_ASK);
 }
 
 TEST_F(SettingsBlock, TextsInBlockOrderAndRunFlags)
@@ -104,7 +105,7 @@ TEST_F(SettingsBlock, TextsInBlockOrderAndRunFlags)
     EXPECT_TRUE(HasCaption && HasDefaultFolder && RunWithParameters && HasRunFile);
 
     // Parameters with RunOpensFile: no parameters are used.
-    Read(Block(0, 0x01, "", "", "/s", "readme.txt"));
+    Read(Block(0, RunOpensFileFlag, "", "", "/s", "readme.txt"));
     EXPECT_FALSE(RunWithParameters);
     EXPECT_TRUE(HasRunFile);
     // A run file alone, without RunOpensFile or parameters: nothing runs.
@@ -115,7 +116,7 @@ TEST_F(SettingsBlock, TextsInBlockOrderAndRunFlags)
 TEST_F(SettingsBlock, TempFolderReplacesTheFolderTextWhichIsStillRead)
 {
     setenv("TMPDIR", "/tmp/sfx-temp", 1);
-    Read(Block(0, 0x02, "", "D:\\ignored", "", "run.bat"));
+    Read(Block(0, DefaultToTempFlag, "", "D:\\ignored", "", "run.bat"));
     unsetenv("TMPDIR");
     EXPECT_TRUE(HasDefaultFolder);
     EXPECT_STREQ(DefaultFolder, "/tmp/sfx-temp/");
@@ -134,7 +135,7 @@ TEST_F(SettingsBlock, BlockLengthBeyondItsFieldsPlacesTheArchive)
 TEST_F(SettingsBlock, TruncatedBlockReadsMissingFieldsAsZeroAndCutsTexts)
 {
     // Cut after flags 1: the lengths read as zero.
-    Bytes b = Block(0x05, 0x04, "caption", "folder", "", "");
+    Bytes b = Block(ShowRunOptionFlag | FixedOverwriteFlag, SortEntriesFlag, "caption", "folder", "", "");
     Read(Bytes(b.begin(), b.begin() + 6));
     EXPECT_TRUE(ShowRunOption);
     EXPECT_FALSE(SortEntries);
@@ -142,7 +143,7 @@ TEST_F(SettingsBlock, TruncatedBlockReadsMissingFieldsAsZeroAndCutsTexts)
     EXPECT_EQ(ArchiveStart, ImageSize + (int32_t)b.size());
 
     // Cut inside the caption: the text ends where the file ends.
-    Read(Bytes(b.begin(), b.begin() + 11 + 3));
+    Read(Bytes(b.begin(), b.begin() + SettingsFixedSize + 3));
     EXPECT_TRUE(HasCaption);
     EXPECT_STREQ(CaptionText, "cap");
     EXPECT_STREQ(DefaultFolder, "");
@@ -154,7 +155,7 @@ TEST_F(SettingsBlock, TruncatedBlockReadsMissingFieldsAsZeroAndCutsTexts)
 
 TEST_F(SettingsBlock, LongestTextsFitTheirBuffers)
 {
-    std::string t(255, 'x');
+    std::string t(SettingsTextMax, 'x');
     Read(Block(0, 0, t, t, t, t));
     EXPECT_EQ(std::string(CaptionText), t);
     EXPECT_EQ(std::string(RunFile), t);

@@ -8,6 +8,7 @@
 #include "common/Memory.h"
 #include "common/SFXmisc.h"
 #include "support/SfxArchive.h"
+#include "RecordBytes.h"
 
 #include <zlib.h>
 
@@ -145,15 +146,8 @@ TEST(EntryNames, UsedNameComesFromTheUnicodePathFieldBit11OrCodePage949)
     EnsureCrcTable();
     auto field = [](const std::string &stored, const std::string &utf8, int version, uint32_t crcFix) {
         uint32_t crc = (uint32_t)crc32(0, (const Bytef *)stored.data(), (uInt)stored.size()) ^ crcFix;
-        std::string f = "up";
-        f[0] = 0x75, f[1] = 0x70;
-        uint16_t size = (uint16_t)(5 + utf8.size());
-        f += (char)(size & 255);
-        f += (char)(size >> 8);
-        f += (char)version;
-        for (int i = 0; i < 4; i++)
-            f += (char)(crc >> (8 * i));
-        return f + utf8;
+        std::vector<uint8_t> f = mksfx::UnicodePathFieldBytes(crc, utf8, (uint8_t)version);
+        return std::string(f.begin(), f.end());
     };
     const std::string other = std::string("\x0A\x00\x04\x00", 4) + "abcd";   // an NTFS-like field first
     const struct {
@@ -164,8 +158,8 @@ TEST(EntryNames, UsedNameComesFromTheUnicodePathFieldBit11OrCodePage949)
         bool unsafe;
     } cases[] = {
         {"cp949", "\xB0\xA1\xB3\xAA.txt", 0, "", "\xEA\xB0\x80\xEB\x82\x98.txt", false},
-        {"bit 11", "R\xC3\xA9sum\xC3\xA9.txt", 0x800, "", "R\xC3\xA9sum\xC3\xA9.txt", false},
-        {"bad UTF-8", "\xC0\xAE\xC0\xAE/x\xED\xA0\x80", 0x800, "",
+        {"bit 11", "R\xC3\xA9sum\xC3\xA9.txt", Utf8NameFlag, "", "R\xC3\xA9sum\xC3\xA9.txt", false},
+        {"bad UTF-8", "\xC0\xAE\xC0\xAE/x\xED\xA0\x80", Utf8NameFlag, "",
          "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD/x\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", false},
         {"field", "R_sum_.txt", 0, other + field("R_sum_.txt", "R\xC3\xA9sum\xC3\xA9.txt", 1, 0),
          "R\xC3\xA9sum\xC3\xA9.txt", false},

@@ -87,9 +87,9 @@ void Extract(const std::string &dir, const char *password)
         CHECK(!"main dialog");
         return;
     }
-    CHECK_TEXT(sfx.Text(FolderField), dir + "\\out");
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), dir + "\\out");
     CHECK_TEXT(TextOf(sfx.main), "빌더 시험");
-    std::vector<std::string> items = sfx.Items(SortedList);
+    std::vector<std::string> items = sfx.Items(IDC_LIST_SORTED);
     CHECK(items.size() == SourceFiles().size());
     CHECK(!items.empty() && items[0] == "data/noise.bin");
     sfx.Press(IDOK);
@@ -98,7 +98,7 @@ void Extract(const std::string &dir, const char *password)
         CHECK(prompt != NULL);
         if (!prompt)
             return;
-        SendMessageW(GetDlgItem(prompt, 101), WM_SETTEXT, 0, (LPARAM)drv::Wide949(password).c_str());
+        SendMessageW(GetDlgItem(prompt, IDC_PROMPT_TEXT), WM_SETTEXT, 0, (LPARAM)drv::Wide949(password).c_str());
         drv::Press(prompt, IDOK);
     }
     CHECK(sfx.Box(DoneCaption, DoneText, 30000));
@@ -159,7 +159,7 @@ TEST_CASE(WindowsBuilderPacksNamesBeyondCodePage949)
         CHECK(!"main dialog");
         return;
     }
-    std::vector<std::wstring> items = sfx.WideItems(SortedList);
+    std::vector<std::wstring> items = sfx.WideItems(IDC_LIST_SORTED);
     CHECK(items.size() == 4);
     for (const std::wstring &n : names)
         CHECK(std::find(items.begin(), items.end(), n) != items.end());

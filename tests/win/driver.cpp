@@ -224,4 +224,14 @@ void RemoveTree(const std::string &path)
     RemoveTreeW(Wide949(path));
 }
 
+double NowMs()
+{
+    static LARGE_INTEGER f;
+    if (!f.QuadPart)
+        QueryPerformanceFrequency(&f);
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t.QuadPart * 1000.0 / f.QuadPart;
+}
+
 } // namespace drv

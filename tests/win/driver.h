@@ -55,6 +55,9 @@ bool MakeFolder(const std::string &path);
 // Removes a folder tree (test scratch space only).
 void RemoveTree(const std::string &path);
 
+// Milliseconds from the performance counter, for the benchmarks' timings.
+double NowMs();
+
 } // namespace drv
 
 #endif

@@ -15,10 +15,19 @@ static zm::Settings Into(const std::string &folder, uint8_t flags1 = 0)
     return s;
 }
 
+// A run that failed: its report, then the status line, with the dialog left
+// open for another try.
+static void CheckFailureShown(const Sfx &sfx)
+{
+    CHECK(sfx.Box(FailCaption, FailText));
+    CHECK(Eventually([&] { return sfx.Text(IDC_STATUS) == FailStatus; }));
+    CHECK(sfx.MainAlive());
+}
+
 static std::vector<zm::Entry> ThreeFiles()
 {
     return {File("one.txt", "first file"), File("sub/two.txt", std::string(5000, 't')),
-            File("three.dat", "stored", 0)};
+            File("three.dat", "stored", MethodStored)};
 }
 
 static bool HasThreeFiles(const std::string &dir)
@@ -35,9 +44,9 @@ TEST_CASE(DeselectedItemsAreExtractedAllTheSame)
     CHECK(sfx.Start(dir, Into(out), ThreeFiles()));
     if (!sfx.main)
         return;
-    sfx.Send(ArchiveList, LB_SETSEL, FALSE, -1);
-    sfx.Send(ArchiveList, LB_SETSEL, TRUE, 1);
-    CHECK(sfx.Send(ArchiveList, LB_GETSELCOUNT) == 1);
+    sfx.Send(IDC_LIST_UNSORTED, LB_SETSEL, FALSE, -1);
+    sfx.Send(IDC_LIST_UNSORTED, LB_SETSEL, TRUE, 1);
+    CHECK(sfx.Send(IDC_LIST_UNSORTED, LB_GETSELCOUNT) == 1);
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
     CHECK(sfx.Exit() == 0);
@@ -57,7 +66,7 @@ TEST_CASE(EmptyFolderFieldMeansTheCurrentFolder)
     HWND box = sfx.WaitOther(DoneCaption);
     CHECK(box != NULL);
     // The field shows the folder that was used.
-    CHECK_TEXT(sfx.Text(FolderField), work);
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), work);
     if (box)
         drv::DismissBox(box);
     CHECK(sfx.Exit() == 0);
@@ -76,7 +85,7 @@ TEST_CASE(TrailingBackslashIsNotDoubled)
     HWND box = sfx.WaitOther(DoneCaption);
     CHECK(box != NULL);
     // The status line still shows the last file's path.
-    CHECK_TEXT(sfx.Text(StatusLine), "Extracting: " + out + "\\three.dat");
+    CHECK_TEXT(sfx.Text(IDC_STATUS), "Extracting: " + out + "\\three.dat");
     if (box)
         drv::DismissBox(box);
     CHECK(sfx.Exit() == 0);
@@ -89,10 +98,10 @@ TEST_CASE(FixedNeverOverwriteRemovesTheChoiceAndKeepsFiles)
     CreateDirectoryA(out.c_str(), NULL);
     drv::WriteFileBytes(out + "\\one.txt", "old contents");
     Sfx sfx;
-    CHECK(sfx.Start(dir, Into(out, 0x04 | 0x10), ThreeFiles()));
+    CHECK(sfx.Start(dir, Into(out, FixedOverwriteFlag | OverwriteFlags(OverwriteNever)), ThreeFiles()));
     if (!sfx.main)
         return;
-    for (int id : {OverwriteAll, OverwriteNever, OverwriteAsk, OverwriteFrame})
+    for (int id : {IDC_OVERWRITE_ALL, IDC_OVERWRITE_NEVER, IDC_OVERWRITE_ASK, IDC_OVERWRITE_GROUP})
         CHECK(sfx.Control(id) == NULL);
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
@@ -111,8 +120,8 @@ TEST_CASE(OverwriteButtonsDecideForExistingFiles)
     CHECK(sfx.Start(dir, Into(out), ThreeFiles()));
     if (!sfx.main)
         return;
-    sfx.Send(OverwriteAll, BM_CLICK);
-    CHECK(sfx.Checked(OverwriteAll) && !sfx.Checked(OverwriteAsk));
+    sfx.Send(IDC_OVERWRITE_ALL, BM_CLICK);
+    CHECK(sfx.Checked(IDC_OVERWRITE_ALL) && !sfx.Checked(IDC_OVERWRITE_ASK));
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
     CHECK(sfx.Exit() == 0);
@@ -129,24 +138,20 @@ TEST_CASE(FailedRunStaysOpenWithTheFailuresSelectedAndRetries)
     if (!sfx.main)
         return;
     sfx.Press(IDOK);
-    CHECK(sfx.Box(FailCaption, FailText));
-    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
-    CHECK(sfx.MainAlive());
-    CHECK(sfx.Selected(ArchiveList) == std::vector<int>{1});
-    CHECK_TEXT(sfx.Text(StatusLine), FailStatus);
+    CheckFailureShown(sfx);
+    CHECK(sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{1});
+    CHECK_TEXT(sfx.Text(IDC_STATUS), FailStatus);
     CHECK(Content(out + "\\one.txt") == "first file");
     // The mismatching file stays on disk as written.
     CHECK(drv::FileExists(out + "\\sub\\two.txt"));
 
     // Another press runs every entry again, not only the failed one.
     DeleteFileA((out + "\\one.txt").c_str());
-    sfx.Send(OverwriteAll, BM_CLICK);
+    sfx.Send(IDC_OVERWRITE_ALL, BM_CLICK);
     sfx.Press(IDOK);
-    CHECK(sfx.Box(FailCaption, FailText));
-    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
-    CHECK(sfx.MainAlive());
+    CheckFailureShown(sfx);
     CHECK(Content(out + "\\one.txt") == "first file");
-    CHECK(sfx.Selected(ArchiveList) == std::vector<int>{1});
+    CHECK(sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{1});
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
 }
@@ -164,14 +169,12 @@ TEST_CASE(RetryAfterTheUserClearsTheWay)
         return;
     sfx.Press(IDOK);
     CHECK(sfx.Box("파일을 열 수 없음...", out + "\\sub\\two.txt"));
-    CHECK(sfx.Box(FailCaption, FailText));
-    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
-    CHECK(sfx.MainAlive());
-    CHECK(sfx.Selected(ArchiveList) == std::vector<int>{1});
-    CHECK_TEXT(sfx.Text(StatusLine), FailStatus);
+    CheckFailureShown(sfx);
+    CHECK(sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{1});
+    CHECK_TEXT(sfx.Text(IDC_STATUS), FailStatus);
 
     DeleteFileA((out + "\\sub").c_str());
-    sfx.Send(OverwriteAll, BM_CLICK);
+    sfx.Send(IDC_OVERWRITE_ALL, BM_CLICK);
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
     CHECK(sfx.Exit() == 0);
@@ -188,9 +191,8 @@ TEST_CASE(RetryIntoAnotherFolder)
         return;
     sfx.Press(IDOK);
     CHECK(sfx.Box("디렉토리의 에러...", "Q:\\nowhere"));
-    CHECK(sfx.Box(FailCaption, FailText));
-    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
-    CHECK((sfx.Selected(ArchiveList) == std::vector<int>{0, 1, 2}));
+    CheckFailureShown(sfx);
+    CHECK((sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{0, 1, 2}));
     sfx.SetFolder(out);
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
@@ -212,8 +214,8 @@ TEST_CASE(ArchiveWithoutEntriesOpensAnEmptyDialog)
     CHECK(sfx.WaitMain());
     if (!sfx.main)
         return;
-    CHECK(sfx.Visible(ArchiveList));
-    CHECK(sfx.Send(ArchiveList, LB_GETCOUNT) == 0);
+    CHECK(sfx.Visible(IDC_LIST_UNSORTED));
+    CHECK(sfx.Send(IDC_LIST_UNSORTED, LB_GETCOUNT) == 0);
     // Extracting nothing says nothing and leaves the dialog open.
     sfx.Press(IDOK);
     CHECK(sfx.WaitOther(NULL, 1500) == NULL);
@@ -241,7 +243,7 @@ TEST_CASE(CommandsWaitWhileARunIsInProgress)
     if (!prompt)
         return;
     sfx.Press(IDOK);
-    sfx.Press(BrowseButton);
+    sfx.Press(IDC_BROWSE);
     sfx.Press(IDCANCEL);
     Sleep(1000);
     CHECK(sfx.MainAlive());

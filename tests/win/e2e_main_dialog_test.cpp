@@ -9,7 +9,7 @@ using namespace e2e;
 static std::vector<zm::Entry> Mixed()
 {
     return {File("zeta.txt", "z"), File("Alpha/", ""), File("Alpha/b.txt", "bb"),
-            File("beta.txt", "b", 0)};
+            File("beta.txt", "b", MethodStored)};
 }
 
 static std::string Joined(const std::vector<std::string> &items)
@@ -41,6 +41,8 @@ TEST_CASE(TemplateControlsStandInTabOrderWithTheirStyles)
         bool tab;
     };
     // Template order is the keyboard order; the label of the list has no id.
+    // The ids are spelled out here (elsewhere the tests use resource.h), so
+    // that a changed id fails.
     const Want want[] = {
         {101, NULL, 59, 13, 188, 12, true},
         {775, "...", 249, 13, 15, 12, true},
@@ -60,7 +62,7 @@ TEST_CASE(TemplateControlsStandInTabOrderWithTheirStyles)
     // Dialog units to pixels: the font's base units, taken from the folder
     // field (188 by 12 units).
     RECT f;
-    GetWindowRect(sfx.Control(101), &f);
+    GetWindowRect(sfx.Control(IDC_FOLDER), &f);
     int bx = ((f.right - f.left) * 4 + 94) / 188, by = ((f.bottom - f.top) * 8 + 6) / 12;
     POINT origin = {0, 0};
     ClientToScreen(sfx.main, &origin);
@@ -90,7 +92,7 @@ TEST_CASE(TemplateControlsStandInTabOrderWithTheirStyles)
         if (abs(x - MulDiv(w.x, bx, 4)) > 1 || abs(y - MulDiv(w.y, by, 8)) > 1 ||
             abs(r.right - r.left - MulDiv(w.w, bx, 4)) > 1 ||
             // A list box rounds its height down to whole items.
-            abs(r.bottom - r.top - MulDiv(w.h, by, 8)) > (w.id == 301 || w.id == 303 ? 8 : 1)) {
+            abs(r.bottom - r.top - MulDiv(w.h, by, 8)) > (w.id == IDC_LIST_SORTED || w.id == IDC_LIST_UNSORTED ? 8 : 1)) {
             printf("  control %d at %d,%d %ldx%ld px, not %d,%d %dx%d\n", w.id, x, y,
                    r.right - r.left, r.bottom - r.top, MulDiv(w.x, bx, 4), MulDiv(w.y, by, 8),
                    MulDiv(w.w, bx, 4), MulDiv(w.h, by, 8));
@@ -100,21 +102,21 @@ TEST_CASE(TemplateControlsStandInTabOrderWithTheirStyles)
     }
     CHECK(c == NULL);
 
-    LONG sorted = GetWindowLongA(sfx.Control(301), GWL_STYLE);
-    LONG plainList = GetWindowLongA(sfx.Control(303), GWL_STYLE);
+    LONG sorted = GetWindowLongA(sfx.Control(IDC_LIST_SORTED), GWL_STYLE);
+    LONG plainList = GetWindowLongA(sfx.Control(IDC_LIST_UNSORTED), GWL_STYLE);
     // The list box itself turns its border and scroll bar styles into
     // frame and scroll state, so only its own bits are seen from outside.
     LONG listBits = LBS_MULTIPLESEL | LBS_HASSTRINGS | LBS_USETABSTOPS | LBS_NOTIFY;
     CHECK((sorted & (listBits | LBS_SORT)) == (listBits | LBS_SORT));
     CHECK((plainList & (listBits | LBS_SORT)) == listBits);
-    CHECK(!(GetWindowLongA(sfx.Control(101), GWL_STYLE) & ES_AUTOHSCROLL));
-    CHECK(GetWindowLongA(sfx.Control(601), GWL_STYLE) & ES_READONLY);
-    CHECK((GetWindowLongA(sfx.Control(503), GWL_STYLE) & (WS_GROUP | 0xF)) ==
+    CHECK(!(GetWindowLongA(sfx.Control(IDC_FOLDER), GWL_STYLE) & ES_AUTOHSCROLL));
+    CHECK(GetWindowLongA(sfx.Control(IDC_STATUS), GWL_STYLE) & ES_READONLY);
+    CHECK((GetWindowLongA(sfx.Control(IDC_OVERWRITE_ASK), GWL_STYLE) & (WS_GROUP | 0xF)) ==
           (WS_GROUP | BS_AUTORADIOBUTTON));
-    CHECK((GetWindowLongA(sfx.Control(1007), GWL_STYLE) & 0xF) == BS_AUTOCHECKBOX);
-    CHECK((GetWindowLongA(sfx.Control(1), GWL_STYLE) & 0xF) == BS_DEFPUSHBUTTON);
+    CHECK((GetWindowLongA(sfx.Control(IDC_RUN), GWL_STYLE) & 0xF) == BS_AUTOCHECKBOX);
+    CHECK((GetWindowLongA(sfx.Control(IDOK), GWL_STYLE) & 0xF) == BS_DEFPUSHBUTTON);
     // A banner of its own stands in the status line before any run.
-    CHECK(!sfx.Text(601).empty());
+    CHECK(!sfx.Text(IDC_STATUS).empty());
 
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
@@ -129,26 +131,26 @@ TEST_CASE(ArchiveOrderListWithDefaultsEverywhere)
     CHECK(sfx.Start(dir, plain, Mixed()));
     if (!sfx.main)
         return;
-    CHECK(sfx.Visible(ArchiveList));
-    CHECK(!sfx.Visible(SortedList));
-    CHECK_TEXT(Joined(sfx.Items(ArchiveList)), "zeta.txt|Alpha/|Alpha/b.txt|beta.txt|");
-    CHECK(sfx.Items(SortedList).empty());
-    CHECK(sfx.Send(ArchiveList, LB_GETSELCOUNT) == 4);
+    CHECK(sfx.Visible(IDC_LIST_UNSORTED));
+    CHECK(!sfx.Visible(IDC_LIST_SORTED));
+    CHECK_TEXT(Joined(sfx.Items(IDC_LIST_UNSORTED)), "zeta.txt|Alpha/|Alpha/b.txt|beta.txt|");
+    CHECK(sfx.Items(IDC_LIST_SORTED).empty());
+    CHECK(sfx.Send(IDC_LIST_UNSORTED, LB_GETSELCOUNT) == 4);
 
     // Without a block: the current folder, ask before overwriting, no run.
-    CHECK_TEXT(sfx.Text(FolderField), dir);
-    CHECK(sfx.Checked(OverwriteAsk));
-    CHECK(!sfx.Checked(OverwriteAll) && !sfx.Checked(OverwriteNever));
-    CHECK(!sfx.Visible(RunBox));
-    CHECK(!sfx.Checked(RunBox));
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), dir);
+    CHECK(sfx.Checked(IDC_OVERWRITE_ASK));
+    CHECK(!sfx.Checked(IDC_OVERWRITE_ALL) && !sfx.Checked(IDC_OVERWRITE_NEVER));
+    CHECK(!sfx.Visible(IDC_RUN));
+    CHECK(!sfx.Checked(IDC_RUN));
     CHECK_TEXT(TextOf(sfx.main), "자동압축해제");
 
     // The whole folder text is selected, with the keyboard focus in it.
-    DWORD sel = (DWORD)sfx.Send(FolderField, EM_GETSEL);
+    DWORD sel = (DWORD)sfx.Send(IDC_FOLDER, EM_GETSEL);
     CHECK(LOWORD(sel) == 0 && HIWORD(sel) == dir.size());
     GUITHREADINFO gui = {sizeof gui};
     CHECK(GetGUIThreadInfo(GetWindowThreadProcessId(sfx.main, NULL), &gui));
-    CHECK(gui.hwndFocus == sfx.Control(FolderField));
+    CHECK(gui.hwndFocus == sfx.Control(IDC_FOLDER));
 
     // Centred on the screen.
     RECT r;
@@ -167,15 +169,15 @@ TEST_CASE(SortedListFromTheBlock)
 {
     Sfx sfx;
     zm::Settings s;
-    s.flags2 = 0x04;
+    s.flags2 = SortEntriesFlag;
     CHECK(sfx.Start(Scratch("sorted"), s, Mixed()));
     if (!sfx.main)
         return;
-    CHECK(sfx.Visible(SortedList));
-    CHECK(!sfx.Visible(ArchiveList));
-    CHECK(sfx.Items(ArchiveList).empty());
-    CHECK_TEXT(Joined(sfx.Items(SortedList)), "Alpha/|Alpha/b.txt|beta.txt|zeta.txt|");
-    CHECK(sfx.Send(SortedList, LB_GETSELCOUNT) == 4);
+    CHECK(sfx.Visible(IDC_LIST_SORTED));
+    CHECK(!sfx.Visible(IDC_LIST_UNSORTED));
+    CHECK(sfx.Items(IDC_LIST_UNSORTED).empty());
+    CHECK_TEXT(Joined(sfx.Items(IDC_LIST_SORTED)), "Alpha/|Alpha/b.txt|beta.txt|zeta.txt|");
+    CHECK(sfx.Send(IDC_LIST_SORTED, LB_GETSELCOUNT) == 4);
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
 }
@@ -186,14 +188,14 @@ TEST_CASE(FolderCaptionAndOverwriteChoiceFromTheBlock)
     zm::Settings s;
     s.caption = "한글 설치 Setup 1.0";
     s.folder = "C:\\Program Files\\한글 도구";
-    s.flags1 = 0x08;   // overwrite all
+    s.flags1 = OverwriteFlags(OverwriteAll);
     CHECK(sfx.Start(Scratch("fromblock"), s, {File("a.txt", "a")}));
     if (!sfx.main)
         return;
     CHECK_TEXT(TextOf(sfx.main), "한글 설치 Setup 1.0");
-    CHECK_TEXT(sfx.Text(FolderField), "C:\\Program Files\\한글 도구");
-    CHECK(sfx.Checked(OverwriteAll));
-    CHECK(!sfx.Checked(OverwriteAsk));
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), "C:\\Program Files\\한글 도구");
+    CHECK(sfx.Checked(IDC_OVERWRITE_ALL));
+    CHECK(!sfx.Checked(IDC_OVERWRITE_ASK));
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
 }
@@ -202,16 +204,16 @@ TEST_CASE(TemporaryFolderReplacesTheBlockFolder)
 {
     Sfx sfx;
     zm::Settings s;
-    s.flags2 = 0x02;
+    s.flags2 = DefaultToTempFlag;
     s.folder = "C:\\not used";
-    s.flags1 = 0x10;   // never overwrite
+    s.flags1 = OverwriteFlags(OverwriteNever);
     CHECK(sfx.Start(Scratch("temp"), s, {File("a.txt", "a")}));
     if (!sfx.main)
         return;
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    CHECK_TEXT(sfx.Text(FolderField), temp);
-    CHECK(sfx.Checked(OverwriteNever));
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), temp);
+    CHECK(sfx.Checked(IDC_OVERWRITE_NEVER));
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
 }
@@ -224,13 +226,13 @@ static void RunBoxCase(const char *name, const zm::Settings &s, bool visible, bo
     CHECK(sfx.Start(Scratch(name), s, {File("a.txt", "a")}));
     if (!sfx.main)
         return;
-    if (sfx.Visible(RunBox) != visible || sfx.Checked(RunBox) != checked) {
-        printf("  %s: run box visible %d checked %d\n", name, (int)sfx.Visible(RunBox),
-               (int)sfx.Checked(RunBox));
+    if (sfx.Visible(IDC_RUN) != visible || sfx.Checked(IDC_RUN) != checked) {
+        printf("  %s: run box visible %d checked %d\n", name, (int)sfx.Visible(IDC_RUN),
+               (int)sfx.Checked(IDC_RUN));
         WinTestFailures++;
     }
     if (text)
-        CHECK_TEXT(sfx.Text(RunBox), text);
+        CHECK_TEXT(sfx.Text(IDC_RUN), text);
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
 }
@@ -238,13 +240,13 @@ static void RunBoxCase(const char *name, const zm::Settings &s, bool visible, bo
 TEST_CASE(RunCheckBoxFollowsTheRunFlags)
 {
     zm::Settings opens;
-    opens.flags1 = 0x01;
-    opens.flags2 = 0x01;
+    opens.flags1 = ShowRunOptionFlag;
+    opens.flags2 = RunOpensFileFlag;
     opens.runFile = "bin\\tool.exe";
     RunBoxCase("run_opens", opens, true, true, "run \" tool.exe\" after extraction");
 
     zm::Settings params;
-    params.flags1 = 0x01;
+    params.flags1 = ShowRunOptionFlag;
     params.parameters = "C:\\docs/readme.txt";
     params.runFile = "viewer.exe";
     RunBoxCase("run_params", params, true, true, "run \"readme.txt viewer.exe\" after extraction");
@@ -256,7 +258,7 @@ TEST_CASE(RunCheckBoxFollowsTheRunFlags)
 
     // A run file alone, with neither the open flag nor parameters: no run.
     zm::Settings none;
-    none.flags1 = 0x01;
+    none.flags1 = ShowRunOptionFlag;
     none.runFile = "tool.exe";
     RunBoxCase("run_none", none, false, false, NULL);
 }
@@ -275,7 +277,7 @@ TEST_CASE(CloseBoxAndEscapeCloseWithoutExtracting)
     Sfx esc;
     CHECK(esc.Start(dir, plain, {File("a.txt", "a")}));
     if (esc.main) {
-        HWND field = esc.Control(FolderField);
+        HWND field = esc.Control(IDC_FOLDER);
         PostMessageA(field, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageA(field, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     }
@@ -295,14 +297,14 @@ TEST_CASE(BrowseHandsTheChosenFolderToTheField)
         return;
     // The folder dialog starts from what the field holds now.
     sfx.SetFolder(target);
-    sfx.Press(BrowseButton);
+    sfx.Press(IDC_BROWSE);
     HWND select = sfx.WaitOther(NULL);
     CHECK(select != NULL);
     if (!select)
         return;
     drv::Press(select, IDOK);
     CHECK(Eventually([&] { return !IsWindow(select); }));
-    std::string field = sfx.Text(FolderField);
+    std::string field = sfx.Text(IDC_FOLDER);
     if (lstrcmpiA(field.c_str(), (target + "\\").c_str()) != 0) {
         printf("  field after browsing: \"%s\"\n", field.c_str());
         WinTestFailures++;

@@ -57,11 +57,7 @@ TEST_CASE(NoDllBesideTheFileIsEverLoaded)
     CHECK(LoadedMarkers(dir).size() == 1);
     DeleteFileA((dir + "\\mpr.dll.loaded").c_str());
 
-    zm::Settings s;
-    s.folder = out;
-    s.flags1 = 0x01;
-    s.flags2 = 0x01;
-    s.runFile = "runmarker.exe";
+    zm::Settings s = RunAfter(out, ShowRunOptionFlag, RunOpensFileFlag);
     Sfx sfx;
     CHECK(sfx.Start(dir, s, {File("a.txt", "a"),
                              File("runmarker.exe", drv::ReadFileText("runmarker.exe"))}));
@@ -69,12 +65,12 @@ TEST_CASE(NoDllBesideTheFileIsEverLoaded)
         return;
 
     // The folder dialog draws shell icons and offers the network dialog.
-    sfx.Press(BrowseButton);
+    sfx.Press(IDC_BROWSE);
     HWND sel = sfx.WaitOther("압축해제 디렉토리 선택");
     CHECK(sel != NULL);
     if (sel) {
-        RedrawWindow(GetDlgItem(sel, 2003), NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
-        drv::Press(sel, 2002);
+        RedrawWindow(GetDlgItem(sel, IDC_SEL_LIST), NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW);
+        drv::Press(sel, IDC_SEL_NETWORK);
         Sleep(500);
         drv::Press(sel, IDCANCEL);
     }

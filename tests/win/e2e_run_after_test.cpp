@@ -56,7 +56,7 @@ static bool ExtractAll(Sfx &sfx, const std::string &dir, const zm::Settings &s,
     if (!sfx.Start(dir, s, entries))
         return false;
     if (uncheck)
-        sfx.Send(RunBox, BM_SETCHECK, BST_UNCHECKED);
+        sfx.Send(IDC_RUN, BM_SETCHECK, BST_UNCHECKED);
     sfx.Press(IDOK);
     bool done = sfx.Box(DoneCaption, DoneText);
     return sfx.Exit() == 0 && done;
@@ -65,12 +65,8 @@ static bool ExtractAll(Sfx &sfx, const std::string &dir, const zm::Settings &s,
 TEST_CASE(OpensTheRunFileAfterASuccessfulRun)
 {
     std::string dir = Scratch("run_opens"), out = dir + "\\out";
-    zm::Settings s;
-    s.folder = out;
-    s.flags1 = 0x01;
-    s.flags2 = 0x01;
-    s.runFile = "runmarker.exe";
-    s.parameters = "/not-passed";   // the open mode takes no parameters
+    // The open mode takes no parameters.
+    zm::Settings s = RunAfter(out, ShowRunOptionFlag, RunOpensFileFlag, "/not-passed");
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker()));
     Launch l;
@@ -85,11 +81,7 @@ TEST_CASE(OpensTheRunFileAfterASuccessfulRun)
 TEST_CASE(UncheckedRunLaunchesNothing)
 {
     std::string dir = Scratch("run_unchecked"), out = dir + "\\out";
-    zm::Settings s;
-    s.folder = out;
-    s.flags1 = 0x01;
-    s.flags2 = 0x01;
-    s.runFile = "runmarker.exe";
+    zm::Settings s = RunAfter(out, ShowRunOptionFlag, RunOpensFileFlag);
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker(), true));
     CHECK(Content(out + "\\readme.txt") == "read me");
@@ -102,7 +94,7 @@ TEST_CASE(HiddenRunCheckBoxStillRuns)
     std::string dir = Scratch("run_hidden"), out = dir + "\\out";
     zm::Settings s;
     s.folder = out;
-    s.flags2 = 0x01;
+    s.flags2 = RunOpensFileFlag;
     s.runFile = "tools\\runmarker.exe";
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker("tools/")));
@@ -114,10 +106,7 @@ TEST_CASE(NoRunConfiguredLaunchesNothing)
 {
     // A run file named, but neither the open flag nor parameters.
     std::string dir = Scratch("run_none"), out = dir + "\\out";
-    zm::Settings s;
-    s.folder = out;
-    s.flags1 = 0x01;
-    s.runFile = "runmarker.exe";
+    zm::Settings s = RunAfter(out, ShowRunOptionFlag, 0);
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker()));
     Launch l;
@@ -132,11 +121,7 @@ TEST_CASE(ParametersNamingALongPathArePassedShort)
     char shortName[MAX_PATH] = "";
     GetShortPathNameA(longName.c_str(), shortName, MAX_PATH);
     CHECK(strlen(shortName) < longName.size());
-    zm::Settings s;
-    s.folder = out;
-    s.flags1 = 0x01;
-    s.parameters = longName;
-    s.runFile = "runmarker.exe";
+    zm::Settings s = RunAfter(out, ShowRunOptionFlag, 0, longName);
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker()));
     Launch l;
@@ -149,11 +134,7 @@ TEST_CASE(ParametersNamingALongPathArePassedShort)
 TEST_CASE(ParametersThatNameNoFileArePassedAsTheyStand)
 {
     std::string dir = Scratch("run_switch"), out = dir + "\\out";
-    zm::Settings s;
-    s.folder = out;
-    s.flags1 = 0x01;
-    s.parameters = "/q -x \"a b\"";
-    s.runFile = "runmarker.exe";
+    zm::Settings s = RunAfter(out, ShowRunOptionFlag, 0, "/q -x \"a b\"");
     Sfx sfx;
     CHECK(ExtractAll(sfx, dir, s, WithMarker()));
     Launch l;

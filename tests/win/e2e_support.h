@@ -7,19 +7,13 @@
 #include "driver.h"
 #include "wintest.h"
 #include "zipmaker.h"
+#include "resources/resource.h"
 
 #include <string>
 #include <vector>
 
 
 namespace e2e {
-
-// Control ids of the main dialog as the tests see them.
-enum {
-    FolderField = 101, SortedList = 301, ArchiveList = 303, OverwriteAll = 501,
-    OverwriteNever = 502, OverwriteAsk = 503, OverwriteFrame = 509, StatusLine = 601,
-    BrowseButton = 775, RunBox = 1007,
-};
 
 // Texts of another process's windows.  Under Wine an ANSI LB_GETTEXT comes
 // back from another process cut to its first character; the wide messages
@@ -111,7 +105,7 @@ struct Sfx {
 
     bool WaitMain(DWORD timeoutMs = 10000)
     {
-        main = drv::WaitDialogWithControl(process.id, RunBox, timeoutMs);
+        main = drv::WaitDialogWithControl(process.id, IDC_RUN, timeoutMs);
         return main != NULL;
     }
 
@@ -163,7 +157,7 @@ struct Sfx {
 
     void SetFolder(const std::string &text) const
     {
-        SendMessageW(Control(FolderField), WM_SETTEXT, 0, (LPARAM)drv::Wide949(text).c_str());
+        SendMessageW(Control(IDC_FOLDER), WM_SETTEXT, 0, (LPARAM)drv::Wide949(text).c_str());
     }
     void Press(int id) const { drv::Press(main, id); }
 
@@ -230,7 +224,21 @@ template <class Condition> bool Eventually(Condition holds, DWORD timeoutMs = 10
     return true;
 }
 
-inline zm::Entry File(const std::string &name, const std::string &data, uint16_t method = 8)
+// A block that runs the marker program beside the stub (runmarker.exe, put
+// into the archive by the test) after extracting into folder.
+inline zm::Settings RunAfter(const std::string &folder, uint8_t flags1, uint8_t flags2,
+                             const std::string &parameters = std::string())
+{
+    zm::Settings s;
+    s.folder = folder;
+    s.flags1 = flags1;
+    s.flags2 = flags2;
+    s.parameters = parameters;
+    s.runFile = "runmarker.exe";
+    return s;
+}
+
+inline zm::Entry File(const std::string &name, const std::string &data, uint16_t method = MethodDeflated)
 {
     zm::Entry e;
     e.name = name;

@@ -59,7 +59,7 @@ static int RunToEnd(Sfx &sfx, const std::string &dir, const zm::Settings &s,
 // Entries shared by the cases: one.txt is "new" in the archive and "old" on
 // disk when the case plants it.
 static const std::vector<zm::Entry> Plain = {File("one.txt", "new"), File("sub/two.txt", "two"),
-                                             File("three.dat", "stored", 0)};
+                                             File("three.dat", "stored", MethodStored)};
 
 struct SilentCase {
     const char *what;
@@ -79,8 +79,9 @@ static const SilentCase Cases[] = {
     {"/O=never", " /S /O=never /D=OUT", Plain, 0, true, 0, "old", "three.dat", "stored"},
     {"/O=ask means never", " /S /O=ask /D=OUT", Plain, 0, true, 0, "old", "three.dat", "stored"},
     {"the settings' ask means never", " /S /D=OUT", Plain, 0, true, 0, "old", "sub\\two.txt", "two"},
-    {"the settings' overwrite all", " /S /D=OUT", Plain, 0x08, true, 0, "new", "sub\\two.txt", "two"},
-    {"/O beats the fixed choice", " /S /O=all /D=OUT", Plain, 0x10 | 0x04, true, 0, "new", 0, 0},
+    {"the settings' overwrite all", " /S /D=OUT", Plain, OverwriteFlags(OverwriteAll), true, 0, "new", "sub\\two.txt", "two"},
+    {"/O beats the fixed choice", " /S /O=all /D=OUT", Plain,
+     (uint8_t)(OverwriteFlags(OverwriteNever) | FixedOverwriteFlag), true, 0, "new", 0, 0},
     {"any case, ':' and quotes", " /s /o:ALL /p:\"a b\" /d:\"OUT\"", Plain, 0, true, 0, "new", 0, 0},
     {"the right password", " /S /P=secret /D=OUT", {File("one.txt", "new"), Locked("locked.txt", "inside")},
      0, false, 0, "new", "locked.txt", "inside"},
@@ -158,7 +159,7 @@ TEST_CASE(SilentRunOfTheConfiguredProgram)
         std::string args = c.args;
         Replace(args, "OUT", out);
         zm::Settings s;
-        s.flags1 = 0x01;
+        s.flags1 = ShowRunOptionFlag;
         s.parameters = "/exit 7";
         s.runFile = c.runFile;
         std::vector<zm::Entry> entries = {File("one.txt", "new")};
@@ -197,20 +198,16 @@ TEST_CASE(FoldersWithSpacesAndKoreanNames)
 TEST_CASE(SwitchesPresetTheDialog)
 {
     std::string dir = Scratch("switches_dialog"), out = dir + "\\chosen folder";
-    zm::Settings s;
-    s.folder = dir + "\\elsewhere";
-    s.flags1 = 0x01;
-    s.runFile = "runmarker.exe";
-    s.parameters = "/exit 7";
+    zm::Settings s = RunAfter(dir + "\\elsewhere", ShowRunOptionFlag, 0, "/exit 7");
     Sfx sfx;
     sfx.args = " /O=never /R=0 /D=" + out;
     CHECK(sfx.Start(dir, s, WithMarker(Plain)));
     if (!sfx.main)
         return;
-    CHECK_TEXT(sfx.Text(FolderField), out);
-    CHECK(sfx.Checked(OverwriteNever));
-    CHECK(!sfx.Checked(OverwriteAsk));
-    CHECK(!sfx.Checked(RunBox));
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), out);
+    CHECK(sfx.Checked(IDC_OVERWRITE_NEVER));
+    CHECK(!sfx.Checked(IDC_OVERWRITE_ASK));
+    CHECK(!sfx.Checked(IDC_RUN));
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
     CHECK(sfx.Exit() == 0);
@@ -223,11 +220,7 @@ TEST_CASE(SwitchesPresetTheDialog)
 TEST_CASE(WaitAfterTheDialog)
 {
     std::string dir = Scratch("switches_wait"), out = dir + "\\out";
-    zm::Settings s;
-    s.folder = out;
-    s.flags1 = 0x01;
-    s.runFile = "runmarker.exe";
-    s.parameters = "/exit 7";
+    zm::Settings s = RunAfter(out, ShowRunOptionFlag, 0, "/exit 7");
     Sfx sfx;
     sfx.args = " /w";
     CHECK(sfx.Start(dir, s, WithMarker(Plain)));

@@ -43,7 +43,7 @@ static void Shot(const char *name, HWND a, HWND b = NULL)
 static std::vector<zm::Entry> KoreanEntries()
 {
     return {File("readme.txt", "read me"), File("문서/", ""), File("문서/안내서.txt", "안내"),
-            File("사진/가족 여행.jpg", std::string(3000, 'j'), 0), File("설치.exe", "MZ")};
+            File("사진/가족 여행.jpg", std::string(3000, 'j'), MethodStored), File("설치.exe", "MZ")};
 }
 
 TEST_CASE(SortedListWithTheRunCheckBox)
@@ -52,14 +52,14 @@ TEST_CASE(SortedListWithTheRunCheckBox)
     zm::Settings s;
     s.caption = "한글 프로그램 설치";
     s.folder = "C:\\Program Files\\한글 프로그램";
-    s.flags1 = 0x01;
-    s.flags2 = 0x04 | 0x01;
+    s.flags1 = ShowRunOptionFlag;
+    s.flags2 = SortEntriesFlag | RunOpensFileFlag;
     s.runFile = "설치.exe";
     CHECK(sfx.Start(Scratch("tour_sorted"), s, KoreanEntries()));
     if (!sfx.main)
         return;
-    CHECK_TEXT(sfx.Text(RunBox), "run \" 설치.exe\" after extraction");
-    CHECK(sfx.Send(SortedList, LB_GETCOUNT) == 5);
+    CHECK_TEXT(sfx.Text(IDC_RUN), "run \" 설치.exe\" after extraction");
+    CHECK(sfx.Send(IDC_LIST_SORTED, LB_GETCOUNT) == 5);
     Shot("main-sorted-run", sfx.main);
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
@@ -84,8 +84,8 @@ TEST_CASE(ArchiveOrderListThroughBothPrompts)
     CHECK(exists != NULL);
     if (!exists)
         return;
-    CHECK_TEXT(TextOf(GetDlgItem(exists, 101)), "readme.txt...가(은) 이미 존재합니다, 겹쳐쓸까요?");
-    CHECK_TEXT(TextOf(GetDlgItem(exists, 401)), "다시 묻지않음");
+    CHECK_TEXT(TextOf(GetDlgItem(exists, IDC_PROMPT_TEXT)), "readme.txt...가(은) 이미 존재합니다, 겹쳐쓸까요?");
+    CHECK_TEXT(TextOf(GetDlgItem(exists, IDC_DONT_ASK)), "다시 묻지않음");
     Shot("prompt-file-exists", exists, sfx.main);
     drv::Press(exists, IDOK);
 
@@ -93,7 +93,7 @@ TEST_CASE(ArchiveOrderListThroughBothPrompts)
     CHECK(password != NULL);
     if (!password)
         return;
-    SendMessageW(GetDlgItem(password, 101), WM_SETTEXT, 0, (LPARAM)L"\xBE44\xBC00");
+    SendMessageW(GetDlgItem(password, IDC_PROMPT_TEXT), WM_SETTEXT, 0, (LPARAM)L"\xBE44\xBC00");
     Shot("prompt-password", password, sfx.main);
     drv::Press(password, IDOK);
 
@@ -116,7 +116,7 @@ TEST_CASE(FailedRunAndItsReport)
     Sfx sfx;
     zm::Settings s;
     s.folder = Scratch("tour_failed") + "\\out";
-    s.flags2 = 0x04;
+    s.flags2 = SortEntriesFlag;
     CHECK(sfx.Start(Scratch("tour_failed"), s, entries));
     if (!sfx.main)
         return;
@@ -128,8 +128,8 @@ TEST_CASE(FailedRunAndItsReport)
     CHECK_TEXT(TextOf(GetDlgItem(box, 0xFFFF)), FailText);
     Shot("result-failed", box, sfx.main);
     drv::DismissBox(box);
-    Eventually([&] { return sfx.Text(StatusLine) == FailStatus; });
-    CHECK_TEXT(sfx.Text(StatusLine), FailStatus);
+    Eventually([&] { return sfx.Text(IDC_STATUS) == FailStatus; });
+    CHECK_TEXT(sfx.Text(IDC_STATUS), FailStatus);
     Shot("main-after-failure", sfx.main);
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
@@ -163,13 +163,13 @@ TEST_CASE(BrowseOpensTheFolderDialogAndCancelKeepsTheField)
     CHECK(sfx.Start(dir, s, KoreanEntries()));
     if (!sfx.main)
         return;
-    sfx.Press(BrowseButton);
+    sfx.Press(IDC_BROWSE);
     HWND select = sfx.WaitOther(NULL, 5000);
     CHECK(select != NULL);
     if (select) {
         Shot("folder-select", select, sfx.main);
         // The new-folder dialog over it, a name typed, then cancelled.
-        drv::Press(select, 2004);
+        drv::Press(select, IDC_SEL_NEW);
         HWND made = drv::WaitDialogWithControl(sfx.process.id, 3002, 5000);
         CHECK(made != NULL);
         if (made) {
@@ -182,7 +182,7 @@ TEST_CASE(BrowseOpensTheFolderDialogAndCancelKeepsTheField)
         drv::Press(select, IDCANCEL);
         CHECK(Eventually([&] { return !IsWindow(select); }));
     }
-    CHECK_TEXT(sfx.Text(FolderField), dir);
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), dir);
     CHECK(sfx.MainAlive());
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
@@ -203,17 +203,17 @@ TEST_CASE(NamesBeyondCodePage949AndUnsafeOnes)
     zm::Entry stale = named("한글.txt", u8"wrong.txt");
     stale.staleUnicodePath = true;
     std::vector<zm::Entry> entries = {
-        named(u8"R\u00e9sum\u00e9/na\u00efve.txt", "", 0x800),
+        named(u8"R\u00e9sum\u00e9/na\u00efve.txt", "", Utf8NameFlag),
         named("__.txt", u8"\u7b80\u4f53.txt"),
         named("smile_.txt", u8"smile\U0001F600.txt"),
         stale,
         named("__/escape.txt", u8"../escape.txt"),
-        named(u8"sub/COM\u00b9.txt", "", 0x800),
+        named(u8"sub/COM\u00b9.txt", "", Utf8NameFlag),
     };
     Sfx sfx;
     zm::Settings s;
     s.folder = dir + "\\out";
-    s.flags2 = 0x04;
+    s.flags2 = SortEntriesFlag;
     CHECK(sfx.Start(dir, s, entries));
     if (!sfx.main)
         return;
@@ -221,7 +221,7 @@ TEST_CASE(NamesBeyondCodePage949AndUnsafeOnes)
     std::vector<std::wstring> want = {L"../escape.txt", L"R\x00E9sum\x00E9/na\x00EFve.txt",
                                       L"smile\xD83D\xDE00.txt", L"sub/COM\x00B9.txt",
                                       L"\x7B80\x4F53.txt", L"\xD55C\xAE00.txt"};
-    std::vector<std::wstring> items = sfx.WideItems(SortedList);
+    std::vector<std::wstring> items = sfx.WideItems(IDC_LIST_SORTED);
     CHECK(items == want);
     for (const std::wstring &i : items)
         printf("  item: %s\n", drv::Narrow949(i).c_str());

@@ -17,16 +17,6 @@ int WinTestFailures;
 
 using namespace fx;
 
-static double Now()
-{
-    static LARGE_INTEGER f;
-    if (!f.QuadPart)
-        QueryPerformanceFrequency(&f);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart * 1000.0 / f.QuadPart;
-}
-
 struct Times {
     double list, extract, again;
     std::string result;
@@ -40,20 +30,20 @@ static Times Measure(int listId, const std::string &target)
     strcpy(TargetFolder, target.c_str());
     S.runList = listId;
     StartAnswering();
-    double a = Now();
+    double a = drv::NowMs();
     ExtractEntries(S.main, listId, true);
-    t.list = Now() - a;
+    t.list = drv::NowMs() - a;
     SendMessageA(List(listId), LB_SETSEL, TRUE, -1);
-    a = Now();
+    a = drv::NowMs();
     ExtractEntries(S.main, listId, false);
-    t.extract = Now() - a;
+    t.extract = drv::NowMs() - a;
     // Once more with every target present and left alone: the walk, the
     // list search and the existence test without any file written.
     OverwritePolicy = OverwriteNever;
     SendMessageA(List(listId), LB_SETSEL, TRUE, -1);
-    a = Now();
+    a = drv::NowMs();
     ExtractEntries(S.main, listId, false);
-    t.again = Now() - a;
+    t.again = drv::NowMs() - a;
     OverwritePolicy = OverwriteAll;
     StopAnswering();
     t.result = "FAILED";

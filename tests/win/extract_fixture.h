@@ -240,7 +240,7 @@ inline void UseArchive(const std::vector<zm::Entry> &entries)
 inline void UseRawZip(const std::string &zip)
 {
     std::string image = Stub();
-    image.resize(0x9800, '\0');
+    image.resize(ImageSize, '\0');
     UseFile(image + zip);
 }
 
@@ -315,12 +315,12 @@ inline zm::Entry Stored(const std::string &name, const std::string &data)
     zm::Entry e;
     e.name = name;
     e.data = data;
-    e.method = 0;
+    e.method = MethodStored;
     return e;
 }
 
 inline zm::Entry Encrypted(const std::string &name, const std::string &data,
-                           const std::string &password, uint16_t method = 0)
+                           const std::string &password, uint16_t method = MethodStored)
 {
     zm::Entry e = Stored(name, data);
     e.password = password;

@@ -179,7 +179,7 @@ TEST_CASE(ARunRequestedWhileAPromptIsShownIsIgnored)
 static std::vector<zm::Entry> Locked()
 {
     return {Encrypted("one.txt", "first secret", "secret"), Stored("plain.txt", "plain"),
-            Encrypted("two.txt", "second secret", "secret", 8)};
+            Encrypted("two.txt", "second secret", "secret", MethodDeflated)};
 }
 
 TEST_CASE(PasswordRememberedAcrossEntriesAndRuns)
@@ -296,22 +296,22 @@ TEST_CASE(EncryptedEntryShorterThanItsHeader)
     std::string dir = Target("pw_short");
     std::string file = zm::SelfExtractor(Stub(), zm::Settings(),
                                          {Encrypted("a.txt", "", "key"), Stored("b.txt", "B")});
-    size_t header = file.find("a.txt") - 30;
+    size_t header = file.find("a.txt") - LocalHeaderSize;
     LocalFileHeader h;
     memcpy(&h, &file[header], sizeof h);
-    CHECK(h.CompressedSize == 12 && h.Crc32 == 0);
+    CHECK(h.CompressedSize == EncryptionHeaderSize && h.Crc32 == 0);
     h.CompressedSize = 5;
     memcpy(&file[header], &h, sizeof h);
     // The header check then reads 5 bytes of the entry and 7 of the next
     // record: find a password that passes it on exactly those bytes.
-    uint8_t buffer[24];
-    memcpy(buffer + 12, &file[header + 30 + 5], 12);
+    uint8_t buffer[2 * EncryptionHeaderSize];
+    memcpy(buffer + EncryptionHeaderSize, &file[header + LocalHeaderSize + 5], EncryptionHeaderSize);
     Text candidate = {0, 0};
     std::string key;
     for (int i = 0; i < 100000 && key.empty(); i++) {
         std::string k = "k" + std::to_string(i);
         TextAssign(candidate, k.c_str());
-        if (CheckEncryptionHeader(buffer, 12, h.Flags, candidate, h.ModTime | h.ModDate << 16,
+        if (CheckEncryptionHeader(buffer, EncryptionHeaderSize, h.Flags, candidate, h.ModTime | h.ModDate << 16,
                                   h.Crc32))
             key = k;
     }

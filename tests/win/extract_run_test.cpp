@@ -339,7 +339,7 @@ TEST_CASE(HugeCompressedSizeMeansNoData)
     std::string dir = Target("huge");
     std::string file = zm::SelfExtractor(Stub(), zm::Settings(),
                                          {Stored("a.txt", "a"), Stored("huge.bin", "data")});
-    size_t second = file.find("huge.bin") - 30;
+    size_t second = file.find("huge.bin") - LocalHeaderSize;
     uint32_t size = 0xFFFFFFF0u;
     memcpy(&file[second + 18], &size, 4);
     UseFile(file);

@@ -24,11 +24,11 @@ static int ItemIndex(HWND list, const char *text)
     return -1;
 }
 
-static std::string Listed(HWND sel) { return TextOf(GetDlgItem(sel, 2001)); }
+static std::string Listed(HWND sel) { return TextOf(GetDlgItem(sel, IDC_SEL_PATH)); }
 
 static bool Enter(HWND sel, const char *item)
 {
-    HWND list = GetDlgItem(sel, 2003);
+    HWND list = GetDlgItem(sel, IDC_SEL_LIST);
     int i = ItemIndex(list, item);
     if (i < 0) {
         printf("  no list item %s in %s\n", item, Listed(sel).c_str());
@@ -36,7 +36,7 @@ static bool Enter(HWND sel, const char *item)
         return false;
     }
     SendMessageW(list, LB_SETCURSEL, i, 0);
-    SendMessageW(sel, WM_COMMAND, MAKEWPARAM(2003, LBN_DBLCLK), (LPARAM)list);
+    SendMessageW(sel, WM_COMMAND, MAKEWPARAM(IDC_SEL_LIST, LBN_DBLCLK), (LPARAM)list);
     return true;
 }
 
@@ -66,8 +66,8 @@ TEST_CASE(BrowsingThenCancelLeavesTheFolderField)
     CHECK(sfx.Start(dir, s, {File("a.txt", "a")}));
     if (!sfx.main)
         return;
-    std::string field = sfx.Text(FolderField);
-    sfx.Press(BrowseButton);
+    std::string field = sfx.Text(IDC_FOLDER);
+    sfx.Press(IDC_BROWSE);
     HWND sel = sfx.WaitOther(SelCaption);
     CHECK(sel != NULL);
     if (!sel)
@@ -83,7 +83,7 @@ TEST_CASE(BrowsingThenCancelLeavesTheFolderField)
     CHECK_FOLDER(Listed(sel), "E:\\");
     drv::Press(sel, IDCANCEL);
     CHECK(Gone(sel));
-    CHECK_TEXT(sfx.Text(FolderField), field);
+    CHECK_TEXT(sfx.Text(IDC_FOLDER), field);
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
 }
@@ -97,7 +97,7 @@ TEST_CASE(FolderMadeInTheBrowserReceivesTheFiles)
     CHECK(sfx.Start(dir, s, {File("one.txt", "first"), File("in/two.txt", std::string(3000, 'x'))}));
     if (!sfx.main)
         return;
-    sfx.Press(BrowseButton);
+    sfx.Press(IDC_BROWSE);
     HWND sel = sfx.WaitOther(SelCaption);
     CHECK(sel != NULL);
     if (!sel)
@@ -111,12 +111,12 @@ TEST_CASE(FolderMadeInTheBrowserReceivesTheFiles)
     Enter(sel, "[browse_made]");
     CHECK_FOLDER(Listed(sel), dir + "\\");
 
-    drv::Press(sel, 2004);
+    drv::Press(sel, IDC_SEL_NEW);
     HWND made = sfx.WaitOther(NewCaption);
     CHECK(made != NULL);
     if (made) {
-        CHECK_FOLDER(TextOf(GetDlgItem(made, 3001)), dir + "\\");
-        SendMessageW(GetDlgItem(made, 3002), WM_SETTEXT, 0, (LPARAM)L"Chosen Place\\Deeper");
+        CHECK_FOLDER(TextOf(GetDlgItem(made, IDC_NEW_PATH)), dir + "\\");
+        SendMessageW(GetDlgItem(made, IDC_NEW_NAME), WM_SETTEXT, 0, (LPARAM)L"Chosen Place\\Deeper");
         drv::Press(made, IDOK);
         CHECK(Gone(made));
     }
@@ -124,7 +124,7 @@ TEST_CASE(FolderMadeInTheBrowserReceivesTheFiles)
     drv::Press(sel, IDOK);
     CHECK(Gone(sel));
     std::string chosen = dir + "\\Chosen Place\\Deeper\\";
-    CHECK_FOLDER(sfx.Text(FolderField), chosen);
+    CHECK_FOLDER(sfx.Text(IDC_FOLDER), chosen);
 
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));

@@ -5,6 +5,7 @@
 
 #include "driver.h"
 #include "common/SFXgbls.h"
+#include "resources/resource.h"
 #include "ui/FolderDialogs.h"
 
 #include <ctype.h>
@@ -49,8 +50,8 @@ static bool CurrentIs(const char *want)
     return _stricmp(buf, want) == 0;
 }
 
-static HWND List(HWND d) { return GetDlgItem(d, 2003); }
-static std::string Listed(HWND d) { return drv::ControlText(d, 2001); }
+static HWND List(HWND d) { return GetDlgItem(d, IDC_SEL_LIST); }
+static std::string Listed(HWND d) { return drv::ControlText(d, IDC_SEL_PATH); }
 
 static Items ListItems(HWND d)
 {
@@ -77,7 +78,7 @@ static void DoubleClick(HWND d, const char *item)
     LRESULT i = SendMessageA(List(d), LB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)item);
     CHECK(i != LB_ERR);
     SendMessageA(List(d), LB_SETCURSEL, i, 0);
-    SendMessageA(d, WM_COMMAND, MAKEWPARAM(2003, LBN_DBLCLK), (LPARAM)List(d));
+    SendMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_SEL_LIST, LBN_DBLCLK), (LPARAM)List(d));
 }
 
 static bool Gone(HWND w)
@@ -104,10 +105,10 @@ static void CheckListing(HWND d, const char *folder, bool root = false)
 // Opens DLGNEW, types the name, presses OK; true when DLGNEW closed.
 static bool MakeFolder(HWND d, const char *name)
 {
-    drv::Press(d, 2004);
+    drv::Press(d, IDC_SEL_NEW);
     HWND n = drv::WaitThreadDialog(DialogThread, NewCaption);
     CHECK(n != NULL);
-    SetDlgItemTextA(n, 3002, name);
+    SetDlgItemTextA(n, IDC_NEW_NAME, name);
     drv::Press(n, IDOK);
     return Gone(n);
 }
@@ -234,13 +235,13 @@ TEST_CASE(NewFolderRefusalsKeepTheDialogOpen)
 {
     MakeScratch();
     INT_PTR r = RunDlgSel("C:\\SfxDlg Test", [](HWND d) {
-        drv::Press(d, 2004);
+        drv::Press(d, IDC_SEL_NEW);
         HWND n = drv::WaitThreadDialog(DialogThread, NewCaption);
         CHECK(n != NULL);
-        CHECK_PATH(drv::ControlText(n, 3001), "C:\\SfxDlg Test\\");
+        CHECK_PATH(drv::ControlText(n, IDC_NEW_PATH), "C:\\SfxDlg Test\\");
         const char *refused[] = {"a:b", "bad|name", "\\\\"};
         for (const char *name : refused) {
-            SetDlgItemTextA(n, 3002, name);
+            SetDlgItemTextA(n, IDC_NEW_NAME, name);
             drv::Press(n, IDOK);
             HWND box = drv::WaitThreadDialog(DialogThread, ErrorCaption, 5000);
             CHECK(box && drv::MessageBoxText(box) == "디렉토리를 만들 수 없습니다.");
@@ -249,7 +250,7 @@ TEST_CASE(NewFolderRefusalsKeepTheDialogOpen)
             CHECK(Gone(box) && IsWindow(n));
         }
         // An empty name does nothing at all.
-        SetDlgItemTextA(n, 3002, "");
+        SetDlgItemTextA(n, IDC_NEW_NAME, "");
         drv::Press(n, IDOK);
         CHECK(drv::WaitThreadDialog(DialogThread, ErrorCaption, 300) == NULL && IsWindow(n));
         drv::Press(n, IDCANCEL);
@@ -266,7 +267,7 @@ TEST_CASE(NetworkButtonWithoutNetworkLeavesTheList)
     MakeScratch();
     INT_PTR r = RunDlgSel("C:\\SfxDlg Test", [](HWND d) {
         Items before = ListItems(d);
-        drv::Press(d, 2002);
+        drv::Press(d, IDC_SEL_NETWORK);
         Sleep(500);
         // Should the platform show a dialog of its own, cancel it.
         HWND w = drv::WaitThreadDialog(DialogThread, NULL, 200);
@@ -292,11 +293,11 @@ TEST_CASE(LongFolderItemIsDrawnWithoutOverrun)
         std::wstring item = L"[" + std::wstring(1000, L'\xD55C') + L"]";
         SendMessageW(list, LB_INSERTSTRING, 1, (LPARAM)item.c_str());
         HDC dc = GetDC(list);
-        DRAWITEMSTRUCT draw = {ODT_LISTBOX, 2003, 1, ODA_DRAWENTIRE, ODS_FOCUS, list, dc,
+        DRAWITEMSTRUCT draw = {ODT_LISTBOX, IDC_SEL_LIST, 1, ODA_DRAWENTIRE, ODS_FOCUS, list, dc,
                                {0, 20, 200, 38}, 0};
         // Called directly: a window procedure reached through a message
         // runs inside a handler that swallows the crash of an overrun.
-        DlgSelProc(d, WM_DRAWITEM, 2003, (LPARAM)&draw);
+        DlgSelProc(d, WM_DRAWITEM, IDC_SEL_LIST, (LPARAM)&draw);
         CHECK(IsWindow(d));
         ReleaseDC(list, dc);
         drv::Press(d, IDOK);
@@ -319,9 +320,9 @@ ON_REQUEST_CASE(PauseForScreenshots)
         printf("DLGSEL %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
         fflush(stdout);
         Sleep(ms);
-        drv::Press(d, 2004);
+        drv::Press(d, IDC_SEL_NEW);
         HWND n = drv::WaitThreadDialog(DialogThread, NewCaption);
-        SetDlgItemTextA(n, 3002, "새 폴더");
+        SetDlgItemTextA(n, IDC_NEW_NAME, "새 폴더");
         GetWindowRect(n, &r);
         printf("DLGNEW %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
         fflush(stdout);

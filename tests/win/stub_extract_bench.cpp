@@ -16,16 +16,6 @@ int WinTestFailures;
 
 using namespace e2e;
 
-static double Now()
-{
-    static LARGE_INTEGER f;
-    if (!f.QuadPart)
-        QueryPerformanceFrequency(&f);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t.QuadPart * 1000.0 / f.QuadPart;
-}
-
 // For the terminal the script prints to.
 static std::string Utf8(HWND w)
 {
@@ -45,7 +35,7 @@ static int Files(const char *target)
         sprintf(path, "%s\\d%02d", target, d);
         CreateDirectoryA(path, NULL);
     }
-    double start = Now();
+    double start = drv::NowMs();
     for (int i = 0; i < 10000; i++) {
         sprintf(path, "%s\\d%02d\\file%05d.txt", target, i / 100, i);
         HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_NEW,
@@ -54,7 +44,7 @@ static int Files(const char *target)
         WriteFile(h, data, sizeof data, &put, NULL);
         CloseHandle(h);
     }
-    printf("%.0f ms\n", Now() - start);
+    printf("%.0f ms\n", drv::NowMs() - start);
     return 0;
 }
 
@@ -67,7 +57,7 @@ int main(int argc, char **argv)
         return 2;
     }
     std::string image = argc > 3 ? drv::ReadFileText(argv[3]) : StubBytes();
-    image.resize(0x9800, '\0');
+    image.resize(ImageSize, '\0');
     std::string dir = Scratch("bench");
     std::string exe = dir + "\\setup.exe";
     if (!drv::WriteFileBytes(exe, image + drv::ReadFileText(argv[1]))) {
@@ -80,11 +70,11 @@ int main(int argc, char **argv)
         printf("no main dialog\n");
         return 1;
     }
-    int items = (int)sfx.Send(ArchiveList, LB_GETCOUNT);
-    int list = items > 0 ? ArchiveList : SortedList;
+    int items = (int)sfx.Send(IDC_LIST_UNSORTED, LB_GETCOUNT);
+    int list = items > 0 ? IDC_LIST_UNSORTED : IDC_LIST_SORTED;
     items = (int)sfx.Send(list, LB_GETCOUNT);
     sfx.SetFolder(argv[2]);
-    double start = Now();
+    double start = drv::NowMs();
     sfx.Press(IDOK);
     HWND box = NULL;
     // The search for the box costs the stub little CPU at this pace.
@@ -94,9 +84,9 @@ int main(int argc, char **argv)
         if (!box)
             Sleep(5);
     }
-    double ms = Now() - start;
+    double ms = drv::NowMs() - start;
     std::string caption = Utf8(box), text = Utf8(GetDlgItem(box, 0xFFFF));
-    std::string status = Utf8(sfx.Control(StatusLine));
+    std::string status = Utf8(sfx.Control(IDC_STATUS));
     int left = (int)sfx.Send(list, LB_GETSELCOUNT);
     drv::DismissBox(box);
     int code = sfx.Exit(60000);

@@ -3,6 +3,7 @@
 #include "wintest_main.h"
 
 #include "driver.h"
+#include "resources/resource.h"
 
 TEST_CASE(BareStubReportsTheEmptyArchiveReachesTheDialogAndClosesWithZero)
 {
@@ -17,7 +18,7 @@ TEST_CASE(BareStubReportsTheEmptyArchiveReachesTheDialogAndClosesWithZero)
         CHECK(drv::MessageBoxText(box) == "압축파일의 헤더를 읽지못함");
         drv::DismissBox(box);
     }
-    HWND main = drv::WaitDialogWithControl(p.id, 101);
+    HWND main = drv::WaitDialogWithControl(p.id, IDC_FOLDER);
     CHECK(main != NULL);
     if (main) {
         CHECK(drv::WindowText(main) == "자동압축해제");

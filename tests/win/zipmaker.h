@@ -9,18 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "archive/SfxFormat.h"
+
 namespace zm {
 
 struct Entry {
     std::string name;           // bytes as stored (code page 949)
     std::string data;           // uncompressed content
-    uint16_t method = 8;        // 0 stored, 8 deflated, anything else is stored raw
+    uint16_t method = MethodDeflated;  // MethodStored, MethodDeflated; any other is stored raw
     std::string password;       // non-empty: traditional encryption
     bool descriptor = false;    // set flag bit 3 and write a data descriptor
     bool streamed = false;      // with descriptor: CRC and sizes 0 in the local header
     bool badCrc = false;        // store a wrong CRC-32
     uint16_t time = 0x6000, date = 0x5A21;
-    uint16_t flags = 0;         // more general-purpose flags (0x800: the name is UTF-8)
+    uint16_t flags = 0;         // more general-purpose flags (Utf8NameFlag: the name is UTF-8)
     std::string unicodePath;    // non-empty: an Info-ZIP Unicode Path field (UTF-8)
     bool staleUnicodePath = false;  // its CRC-32 not the stored name's
 };
