@@ -638,7 +638,7 @@ Written Writer::WriteEntry(Entry &e)
     r.Date = e.DosDate;
     r.Extra = UnicodePathField(e);
     r.Flags = o_.Password ? EncryptedFlag : 0;
-    r.Version = 10;
+    r.Version = VersionStored;
     if (e.Source->Size > 0xFFFFFFFEULL)
         throw BuildError("\"" + e.Utf8Name + "\" is 4 GiB or larger; ZIP64 is not supported");
 
@@ -703,7 +703,7 @@ Written Writer::WriteEntry(Entry &e)
     if (end >= FileSizeLimit)
         throw BuildError("the self-extracting file would be 2 GiB or larger");
     r.Method = deflated ? MethodDeflated : MethodStored;
-    r.Version = (deflated || o_.Password) ? 20 : 10;
+    r.Version = (deflated || o_.Password) ? VersionDeflated : VersionStored;
     r.Crc = crc;
     r.Compressed = (uint32_t)(written + encryption);
     r.Size = (uint32_t)read;
@@ -737,7 +737,7 @@ void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &op
     std::vector<uint8_t> cd;
     for (const Written &w : done) {
         // Made by MS-DOS, version 2.0; FILE_ATTRIBUTE_ARCHIVE.
-        std::vector<uint8_t> h = CentralHeaderBytes(w.Record, 20, 0x20, (uint32_t)w.Offset);
+        std::vector<uint8_t> h = CentralHeaderBytes(w.Record, MadeByDos20, ArchiveAttribute, (uint32_t)w.Offset);
         cd.insert(cd.end(), h.begin(), h.end());
     }
     uint64_t cdOffset = TellFile(out);
