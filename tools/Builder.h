@@ -105,7 +105,7 @@ void CheckUniqueNames(const std::vector<Entry> &entries);
 std::string Printable(const std::string &text);
 
 // The values the writer gives the fields that nothing else decides, which
-// The builder writes, and --verify expects: version needed 1.0 for a stored entry and 2.0 for a
+// --verify expects: version needed 1.0 for a stored entry and 2.0 for a
 // deflated or encrypted one, "version made by" 2.0 on MS-DOS, and the
 // external attributes of an archived file (FILE_ATTRIBUTE_ARCHIVE).
 enum : uint16_t { VersionStored = 10, VersionDeflated = 20, MadeByDos20 = 20 };
