@@ -1,5 +1,6 @@
-// A whole disk file as bytes, for the benchmarks' inputs (both the host
-// benchmark and the i686 one built with the Windows tree).
+// A whole disk file as bytes: the benchmarks' inputs (the host benchmark
+// and the i686 one built with the Windows tree) and the inflate fuzz
+// target's output.
 #ifndef SFX_BENCH_FILEBYTES_H
 #define SFX_BENCH_FILEBYTES_H
 

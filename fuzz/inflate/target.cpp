@@ -5,6 +5,7 @@
 // The decoder runs through the real file layer.  Output beyond
 // CompareLimit goes to /dev/null and only the CRC is compared.
 #include "../FuzzTarget.h"
+#include "../../bench/FileBytes.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -89,20 +90,6 @@ bool ZlibInflate(const uint8_t *data, size_t size, std::vector<uint8_t> &out, ui
     return rc == Z_STREAM_END;
 }
 
-std::vector<uint8_t> ReadFile(const std::string &path)
-{
-    std::vector<uint8_t> bytes;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return bytes;
-    uint8_t buf[1 << 16];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        bytes.insert(bytes.end(), buf, buf + n);
-    fclose(f);
-    return bytes;
-}
-
 }  // namespace
 
 SFX_FUZZ_TARGET(inflate)
@@ -134,6 +121,6 @@ SFX_FUZZ_TARGET(inflate)
     if (complete)
         FUZZ_CHECK((RunningCrc ^ 0xFFFFFFFF) == expectedCrc);
     if (compareBytes)
-        FUZZ_CHECK(ReadFile(scratch.output) == expected);
+        FUZZ_CHECK(FileBytes(scratch.output) == expected);
     return 0;
 }
