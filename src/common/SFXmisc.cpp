@@ -268,7 +268,7 @@ enum { CrcParts = sizeof(void *) == 8 ? 6 : 2 };
 // Built on first use from CrcTable.
 UNINITIALISED static uint32_t CrcSlices[8][256];
 
-bool CrcFolds;
+UNINITIALISED bool CrcFolds;
 
 // Processors with a carry-less multiply (PCLMULQDQ, from 2010 on) fold the
 // block instead, 16 bytes at a time: the 128-bit accumulator times x^128
@@ -283,7 +283,7 @@ __attribute__((target("pclmul,sse2"))) static uint32_t CrcFoldBlock(const uint8_
                                                                       uint32_t c)
 {
     const __m128i *q = (const __m128i *)p, *end = q + count / 16;
-    const __m128i k = _mm_set_epi32(0, (int)0xccaa009e, 1, 0x751997d0);
+    const __m128i k = _mm_set_epi32(0, (int)0xccaa009e, 1, 0x751997d0);   // x^(128 - 32), x^(128 + 32)
     __m128i a = _mm_xor_si128(_mm_loadu_si128(q), _mm_cvtsi32_si128((int)c));
     while (++q < end)
         a = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(a, k, 0x00), _mm_clmulepi64_si128(a, k, 0x11)),
