@@ -272,18 +272,18 @@ UNINITIALISED bool CrcFolds;
 
 // Processors with a carry-less multiply (PCLMULQDQ, from 2010 on) fold the
 // block instead, 16 bytes at a time: the 128-bit accumulator times x^128
-// modulo the polynomial (its halves by x^(128+32) and x^(128-32), reflected
-// as the register is), plus the next 16 bytes, keeps the register the
-// stream gives.  What is left, 16 bytes with the same register from 0, runs
-// through the table.  One fold waits only for one multiply, so it runs at
-// several times the tables' speed.
+// modulo the polynomial (its low half by x^(128+32), its high half by
+// x^(128-32), reflected as the register is), plus the next 16 bytes, keeps
+// the register the stream gives.  What is left, 16 bytes with the same
+// register from 0, runs through the table.  One fold waits only for one
+// multiply, so it runs at several times the tables' speed.
 #ifdef SFX_CRC_FOLD
 // count is a multiple of 16, at least 16.
 __attribute__((target("pclmul,sse2"))) static uint32_t CrcFoldBlock(const uint8_t *p, uint32_t count,
                                                                       uint32_t c)
 {
     const __m128i *q = (const __m128i *)p, *end = q + count / 16;
-    const __m128i k = _mm_set_epi32(0, (int)0xccaa009e, 1, 0x751997d0);   // x^(128 - 32), x^(128 + 32)
+    const __m128i k = _mm_set_epi32(0, (int)0xccaa009e, 1, 0x751997d0);   // high half, low half
     __m128i a = _mm_xor_si128(_mm_loadu_si128(q), _mm_cvtsi32_si128((int)c));
     while (++q < end)
         a = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(a, k, 0x00), _mm_clmulepi64_si128(a, k, 0x11)),
