@@ -9,6 +9,12 @@
 
 #include <string.h>
 
+#if defined(__GNUC__) && (defined(__i386__) || defined(__x86_64__))
+#define SFX_CRC_FOLD
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
 void SeekArchive(int32_t offset)
 {
     LastSeekPosition = FileSeek(ArchiveFile, offset);
@@ -262,6 +268,49 @@ enum { CrcParts = sizeof(void *) == 8 ? 6 : 2 };
 // Built on first use from CrcTable.
 UNINITIALISED static uint32_t CrcSlices[8][256];
 
+UNINITIALISED bool CrcFolds;
+
+// Processors with a carry-less multiply (PCLMULQDQ, from 2010 on) fold the
+// block instead, 16 bytes at a time: the 128-bit accumulator times x^128
+// modulo the polynomial (its low half by x^(128+32), its high half by
+// x^(128-32), reflected as the register is), plus the next 16 bytes, keeps
+// the register the stream gives.  What is left, 16 bytes with the same
+// register from 0, runs through the table.  One fold waits only for one
+// multiply, so it runs at several times the tables' speed.
+#ifdef SFX_CRC_FOLD
+// count is a multiple of 16, at least 16.
+__attribute__((target("pclmul,sse2"))) static uint32_t CrcFoldBlock(const uint8_t *p, uint32_t count,
+                                                                      uint32_t c)
+{
+    const __m128i *q = (const __m128i *)p, *end = q + count / 16;
+    const __m128i k = _mm_set_epi32(0, (int)0xccaa009e, 1, 0x751997d0);   // high half, low half
+    __m128i a = _mm_xor_si128(_mm_loadu_si128(q), _mm_cvtsi32_si128((int)c));
+    while (++q < end)
+        a = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(a, k, 0x00), _mm_clmulepi64_si128(a, k, 0x11)),
+                          _mm_loadu_si128(q));
+    c = 0;
+    for (int i = 0; i < 16; i++) {
+        if (!(i & 3)) {
+            c ^= (uint32_t)_mm_cvtsi128_si32(a);
+            a = _mm_srli_si128(a, 4);
+        }
+        c = CrcTable[c & 0xFF] ^ (c >> 8);
+    }
+    return c;
+}
+
+static bool CrcCanFold()
+{
+    // Every processor that runs 32-bit Windows has CPUID.
+    unsigned a, b, c, d;
+    __cpuid(1, a, b, c, d);
+    return (c & bit_PCLMUL) != 0;
+}
+#else
+static bool CrcCanFold() { return false; }
+static uint32_t CrcFoldBlock(const uint8_t *, uint32_t, uint32_t c) { return c; }
+#endif
+
 void UpdateCrcOverBlock(const uint8_t *bytes, int32_t count, uint32_t &crc)
 {
     uint32_t c = crc;
@@ -276,32 +325,40 @@ void UpdateCrcOverBlock(const uint8_t *bytes, int32_t count, uint32_t &crc)
             uint32_t power = 0x00800000u;   // x^8
             for (int i = 0; i < 32; i++, power = CrcMultiply(power, power))
                 CrcZeroPowers[i] = power;
+            CrcFolds = CrcCanFold();
         }
-        uint32_t q = (uint32_t)count / (8 * CrcParts) * 8;
-        uint32_t r[CrcParts];
-        r[0] = c;
-        for (int j = 1; j < CrcParts; j++)
-            r[j] = 0;
-        // The parts' registers must stay in machine registers.
-        for (const uint8_t *p = bytes, *end = bytes + q; p < end; p += 8) {
+        if (CrcFolds) {
+            uint32_t q = (uint32_t)count & ~15u;
+            c = CrcFoldBlock(bytes, q, c);
+            bytes += q;
+            count -= (int32_t)q;
+        } else {
+            uint32_t q = (uint32_t)count / (8 * CrcParts) * 8;
+            uint32_t r[CrcParts];
+            r[0] = c;
+            for (int j = 1; j < CrcParts; j++)
+                r[j] = 0;
+            // The parts' registers must stay in machine registers.
+            for (const uint8_t *p = bytes, *end = bytes + q; p < end; p += 8) {
 #pragma GCC unroll 12
-            for (int j = 0; j < CrcParts; j++) {
-                uint32_t low, high;
-                memcpy(&low, p + j * q, 4);
-                memcpy(&high, p + j * q + 4, 4);
-                low ^= r[j];
-                r[j] = CrcSlices[7][low & 0xFF] ^ CrcSlices[6][(low >> 8) & 0xFF] ^
-                       CrcSlices[5][(low >> 16) & 0xFF] ^ CrcSlices[4][low >> 24] ^
-                       CrcSlices[3][high & 0xFF] ^ CrcSlices[2][(high >> 8) & 0xFF] ^
-                       CrcSlices[1][(high >> 16) & 0xFF] ^ CrcSlices[0][high >> 24];
+                for (int j = 0; j < CrcParts; j++) {
+                    uint32_t low, high;
+                    memcpy(&low, p + j * q, 4);
+                    memcpy(&high, p + j * q + 4, 4);
+                    low ^= r[j];
+                    r[j] = CrcSlices[7][low & 0xFF] ^ CrcSlices[6][(low >> 8) & 0xFF] ^
+                           CrcSlices[5][(low >> 16) & 0xFF] ^ CrcSlices[4][low >> 24] ^
+                           CrcSlices[3][high & 0xFF] ^ CrcSlices[2][(high >> 8) & 0xFF] ^
+                           CrcSlices[1][(high >> 16) & 0xFF] ^ CrcSlices[0][high >> 24];
+                }
             }
+            uint32_t shift = CrcZeroBytes(q);
+            c = r[0];
+            for (int j = 1; j < CrcParts; j++)
+                c = CrcMultiply(shift, c) ^ r[j];
+            bytes += CrcParts * q;
+            count -= (int32_t)(CrcParts * q);
         }
-        uint32_t shift = CrcZeroBytes(q);
-        c = r[0];
-        for (int j = 1; j < CrcParts; j++)
-            c = CrcMultiply(shift, c) ^ r[j];
-        bytes += CrcParts * q;
-        count -= (int32_t)(CrcParts * q);
     }
     for (int32_t i = 0; i < count; i++)
         c = UpdateCrc(bytes[i], c);

@@ -42,6 +42,10 @@ char *StripBackslash(char *text);
 
 // crc := UpdateCrc of every byte, first to last; count <= 0 changes nothing.
 void UpdateCrcOverBlock(const uint8_t *bytes, int32_t count, uint32_t &crc);
+// True when UpdateCrcOverBlock takes blocks of 1,024 bytes or more with
+// carry-less multiplies: set by the first such block from what the
+// processor offers (tests clear it to run the tables).
+extern bool CrcFolds;
 
 // The decoder of stored (method 0) entries: RemainingInput bytes from the
 // current position of ArchiveFile to OutputFile, decrypted when bit 0 of
