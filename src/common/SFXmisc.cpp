@@ -375,7 +375,7 @@ void CopyStoredEntry()
     }
     int32_t size = SmallerOf(RemainingInput, 32768);
     uint8_t *buffer = (uint8_t *)GetMem((uint32_t)size + 2);
-    bool encrypted = (LocalHeader.Flags & 1) != 0;
+    bool encrypted = (LocalHeader.Flags & EncryptedFlag) != 0;
     while (RemainingInput > 0) {
         int32_t got = FileRead(ArchiveFile, buffer, (uint32_t)SmallerOf(RemainingInput, 32768));
         if (got <= 0) {

@@ -104,7 +104,7 @@ int ReadInputByte()
     InputCount = FileRead(ArchiveFile, InputBuffer, (uint32_t)SmallerOf(RemainingInput, WindowSize));
     if (InputCount < 0)
         InputCount = 0;
-    if (LocalHeader.Flags & 1)
+    if (LocalHeader.Flags & EncryptedFlag)
         DecryptBlock(InputBuffer, InputCount);
     InputPosition = 0;
     if (InputCount == 0) {
