@@ -70,16 +70,6 @@ void SeekEntryData(int32_t headerPosition)
     SeekArchive(data > 0x7FFFFFFF ? -1 : (int32_t)data);
 }
 
-bool ReadEntry(int32_t headerPosition, char *nameBuffer, Text &name, Text *storedName)
-{
-    ReadEntryName(nameBuffer, name);
-    if (storedName)
-        FixedTextToString(*storedName, name.Data, name.Length);
-    bool utf8 = ReadEntryNameAsUtf8(name);
-    SeekEntryData(headerPosition);
-    return utf8;
-}
-
 bool AdvanceToNextHeader(int32_t headerPosition)
 {
     // 64-bit sum: a compressed size of 2 GiB or more would wrap a 32-bit

@@ -3,6 +3,7 @@
 #define SFX_ZIPWALK_H
 
 #include "../common/SFXgbls.h"
+#include "../common/SFXmisc.h"
 
 // Reads the record at the current position of ArchiveFile into LocalHeader.
 // True for an entry (RemainingInput := compressed size); false when the walk
@@ -27,8 +28,17 @@ void SeekEntryData(int32_t headerPosition);
 // headerPosition: ReadEntryName, ReadEntryNameAsUtf8, SeekEntryData.  name
 // becomes the UTF-8 name the entry is shown and written under; storedName,
 // when not null, the name as stored (cut at a zero byte).  True when the
-// entry gave its name as UTF-8.
-bool ReadEntry(int32_t headerPosition, char *nameBuffer, Text &name, Text *storedName);
+// entry gave its name as UTF-8.  Defined here: the stub's driver, its one
+// caller there, takes it in whole.
+static inline bool ReadEntry(int32_t headerPosition, char *nameBuffer, Text &name, Text *storedName)
+{
+    ReadEntryName(nameBuffer, name);
+    if (storedName)
+        FixedTextToString(*storedName, name.Data, name.Length);
+    bool utf8 = ReadEntryNameAsUtf8(name);
+    SeekEntryData(headerPosition);
+    return utf8;
+}
 
 // Seeks to the record after the current entry (header position + 30 + name
 // + extra field + compressed size, whatever the entry's work read) and reads

@@ -1,24 +1,55 @@
 // One entry's data, as every reader of the archive treats it: the stub's
 // extraction run, the builder's --verify, the tests and the fuzzers.  Each
-// routine works on LocalHeader and ArchiveFile as the walk left them.
+// routine works on LocalHeader and ArchiveFile as the walk left them.  All
+// but PasswordOpens are defined here: in the stub the driver is their one
+// caller, and takes them in whole instead of paying for calls.
 #ifndef SFX_ENTRYDATA_H
 #define SFX_ENTRYDATA_H
 
-#include "../common/SFXgbls.h"
+#include <string.h>
 
-// True when the entry's data cannot be decoded, whatever the password: a
-// method other than stored and deflated, or an entry written to a pipe
-// (IsStreamedEntry).  The file position is left at dataPosition.
-bool IsUndecodableEntry(int32_t dataPosition);
+#include "../common/FileIO.h"
+#include "../common/SFXgbls.h"
+#include "../common/SFXmisc.h"
+#include "SFXinflt.h"
 
 // An entry that carries its sizes and CRC only in the data descriptor
-// after its data, which the walk never reads.
-bool IsStreamedEntry(int32_t dataPosition);
+// after its data, which the walk never reads: the local header says 0
+// bytes.  Deflated, that can never hold a stream; stored, it is an empty
+// file only when the next record follows at once.  Either way the entry
+// cannot be extracted from the local header, and an empty file with a
+// matching CRC of 0 would be reported as a success.  The file position is
+// left at dataPosition.
+static inline bool IsStreamedEntry(int32_t dataPosition)
+{
+    if (!(LocalHeader.Flags & DescriptorFlag) || LocalHeader.CompressedSize != 0)
+        return false;
+    if (LocalHeader.Method != MethodStored)
+        return true;
+    uint8_t next[4] = {0, 0, 0, 0};
+    SeekArchive(dataPosition);
+    bool atRecord = FileRead(ArchiveFile, next, 4) < 4 ||
+                    (next[0] == 'P' && next[1] == 'K' && next[2] < 9 && next[3] < 9);
+    SeekArchive(dataPosition);
+    return !atRecord;
+}
+
+// True when the entry's data cannot be decoded, whatever the password: a
+// method other than stored and deflated, or a streamed entry.
+static inline bool IsUndecodableEntry(int32_t dataPosition)
+{
+    return (LocalHeader.Method != MethodStored && LocalHeader.Method != MethodDeflated) ||
+           IsStreamedEntry(dataPosition);
+}
 
 // Reads the 12-byte encryption header at the current position into the
 // second half of header (EncryptionHeaderSize * 2 bytes); the first half is
 // zeroed.  False when the file ended before it.
-bool ReadEncryptionHeader(uint8_t *header);
+static inline bool ReadEncryptionHeader(uint8_t *header)
+{
+    memset(header, 0, EncryptionHeaderSize * 2);
+    return FileRead(ArchiveFile, header + EncryptionHeaderSize, EncryptionHeaderSize) == EncryptionHeaderSize;
+}
 
 // True when the password opens the entry (CheckEncryptionHeader on the
 // untouched copy in the header's second half, which may be tried again);
@@ -28,6 +59,20 @@ bool PasswordOpens(uint8_t *header, const Text &password);
 // Decodes the entry's data from the current position (after its encryption
 // header, which the compressed size counts) into OutputFile, stored or
 // deflated; true when the CRC-32 of what was written matches the header's.
-bool DecodeEntryData();
+static inline bool DecodeEntryData()
+{
+    RunningCrc = 0xFFFFFFFF;
+    // A size below the encryption header, or one of 2 GiB or more
+    // (negative here), leaves no data at all.
+    int32_t remaining = (int32_t)LocalHeader.CompressedSize;
+    if (LocalHeader.Flags & EncryptedFlag)
+        remaining = remaining < EncryptionHeaderSize ? 0 : remaining - EncryptionHeaderSize;
+    RemainingInput = remaining < 0 ? 0 : remaining;
+    if (LocalHeader.Method == MethodStored)
+        CopyStoredEntry();
+    else
+        Inflate();
+    return (RunningCrc ^ 0xFFFFFFFF) == LocalHeader.Crc32;
+}
 
 #endif
