@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Pads the linked stub to exactly 0x9800 bytes, the image size the program
+"""Pads the linked stub to exactly ImageSize (0x9800) bytes, the image size the program
 assumes when it looks for its settings block.  Fails, naming the overshoot,
 when the linked image is larger, and when the bytes 50 4B 03 04 (the ZIP
 local-header signature) occur anywhere in it: the archive walk must never
@@ -15,10 +15,15 @@ Two more checks keep a DLL planted beside the file from running:
   _load_config_used block, whose DependentLoadFlags restrict the imports
   of those DLLs to the system folder.  This linker does not fill that
   directory itself, so it is filled here from the block's bytes."""
+import os
+import re
 import struct
 import sys
 
-IMAGE_SIZE = 0x9800
+# The size the program assumes, from the header that defines it for every
+# other part of the project.
+FORMAT_HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'src', 'archive', 'SfxFormat.h')
+IMAGE_SIZE = int(re.search(r'\bImageSize = (0x[0-9A-Fa-f]+)', open(FORMAT_HEADER).read()).group(1), 16)
 KNOWN_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'msvcrt.dll'}
 LOAD_CONFIG_SIZE = 0x48
 LOAD_CONFIG = struct.pack('<18I', LOAD_CONFIG_SIZE, *([0] * 12), 0x0800 << 16, 0, 0, 0, 0)
