@@ -29,6 +29,9 @@ wine_env_start() {   # $1 = "private" to force a private Xvfb
   fi
   if [ ! -f "$WINEPREFIX/.sfx-ready" ]; then
     echo "wine: making the prefix $WINEPREFIX (once)"
+    # A persistent server left by an earlier run on this prefix never exits,
+    # and the waits below would wait for it for ever.
+    wineserver -k >/dev/null 2>&1 || true
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w
     # A virtual desktop gives windows a frame and caption without a window
