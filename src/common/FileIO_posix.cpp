@@ -150,26 +150,43 @@ SfxFile FileCreateNew(const char *path)
     return FromFd(open(p, O_WRONLY | O_CREAT | O_EXCL, 0644));
 }
 
+// A byte that can follow a lead byte of code page 949.
+static bool IsTrailByte(unsigned char c)
+{
+    return (c >= 0x41 && c <= 0x5A) || (c >= 0x61 && c <= 0x7A) || (c >= 0x81 && c <= 0xFE);
+}
+
 void Utf8From949(char *buffer, uint32_t size)
 {
-    // glibc's CP949 stands in for the system's table; a byte it cannot read
-    // becomes U+FFFD.
+    // glibc's CP949 stands in for the system's table; a character it cannot
+    // read becomes U+FFFD.  One character at a time: after refusing a pair
+    // glibc may or may not have taken it in (A2 E8 comes back as an error
+    // with nothing left), so its position after an error says nothing.  A
+    // lead byte takes no byte along that cannot be its trail, so no
+    // separator or dot is ever lost in a replacement.
     size_t n = strlen(buffer);
     char *in = (char *)malloc(n + 1), *out = buffer;
     memcpy(in, buffer, n + 1);
-    char *from = in;
-    size_t left = n, room = size - 1;
+    size_t room = size - 1;
     iconv_t cd = iconv_open("UTF-8", "CP949");
-    while (left && cd != (iconv_t)-1) {
-        if (iconv(cd, &from, &left, &out, &room) != (size_t)-1)
-            break;
-        if (errno == E2BIG || room < 3)
-            break;
-        memcpy(out, "\xEF\xBF\xBD", 3);
-        out += 3;
-        room -= 3;
-        from++;
-        left--;
+    for (size_t i = 0; i < n && cd != (iconv_t)-1;) {
+        unsigned char c = (unsigned char)in[i];
+        size_t unit = c >= 0x81 && c <= 0xFE && i + 1 < n && IsTrailByte((unsigned char)in[i + 1]) ? 2 : 1;
+        char *from = in + i, *to = out;
+        size_t left = unit, space = room;
+        if (iconv(cd, &from, &left, &to, &space) != (size_t)-1) {
+            out = to;
+            room = space;
+        } else {
+            bool full = errno == E2BIG;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            if (full || room < 3)
+                break;
+            memcpy(out, "\xEF\xBF\xBD", 3);
+            out += 3;
+            room -= 3;
+        }
+        i += unit;
     }
     if (cd != (iconv_t)-1)
         iconv_close(cd);

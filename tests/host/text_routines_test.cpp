@@ -170,6 +170,11 @@ TEST(EntryNames, UsedNameComesFromTheUnicodePathFieldBit11OrCodePage949)
         {"field climbs", "__/evil", 0, field("__/evil", "../evil", 1, 0), "../evil", true},
         {"field device", "COM_", 0, field("COM_", "COM\xC2\xB9", 1, 0), "COM\xC2\xB9", true},
         {"cp949 device", "COM\xA9\xF6.log", 0, "", "COM\xC2\xB9.log", true},
+        // A pair the table cannot read is one replacement (glibc takes it in
+        // and reports an error with nothing left); what follows it stays.
+        {"unmapped pair", "\xA2\xE8", 0, "", "\xEF\xBF\xBD", false},
+        {"unmapped pair inside", "a\xA2\xE8" "b/c", 0, "", "a\xEF\xBF\xBD" "b/c", false},
+        {"lead byte before a separator", "\xB0/..", 0, "", "\xEF\xBF\xBD/..", true},
     };
     for (const auto &c : cases) {
         Text name = {0, 0};
