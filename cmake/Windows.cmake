@@ -49,7 +49,9 @@ target_compile_options(sfx_image PRIVATE ${SFX_WIN_FLAGS})
 target_link_libraries(sfx_image PRIVATE sfxwin)
 target_link_options(sfx_image PRIVATE -nostdlib -s -Wl,--gc-sections -Wl,-e,_SfxStart@0
     -Wl,-u,__load_config_used
-    -Wl,--exclude-all-symbols)
+    -Wl,--exclude-all-symbols -Wl,--no-insert-timestamp)
+# No link time in the header: the same source gives the same stub, so its
+# hash can be checked against a build of the release's commit.
 # The compiler is kept from turning loops into library calls, so the image
 # imports nothing from msvcrt today; it stays on the line as the home of
 # memcpy and memset should a large copy ever need them.  libgcc would supply
@@ -64,6 +66,8 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/sfx.exe
     DEPENDS sfx_image ${CMAKE_SOURCE_DIR}/scripts/pad_stub.py ${SFX_SRC}/archive/SfxFormat.h
     COMMENT "Padding the stub to 0x9800 bytes")
 add_custom_target(sfx ALL DEPENDS ${CMAKE_BINARY_DIR}/sfx.exe)
+add_test(NAME stub.reproducible
+         COMMAND ${CMAKE_SOURCE_DIR}/scripts/check_reproducible.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/sfx.exe)
 
 # Windows test programs, run under Wine by scripts/wine-run.sh.
 function(sfx_win_test name)
