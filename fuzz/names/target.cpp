@@ -106,15 +106,12 @@ SFX_FUZZ_TARGET(names)
     std::string root = folder;
     if (root.size() == 2)
         root += '\\';
-    if (!Resolve(root, base) || !Resolve(path, target))
-        __builtin_trap();
+    SFX_FUZZ_CHECK(Resolve(root, base) && Resolve(path, target));
     // Inside the folder, below it (an entry is never the folder itself
     // unless it is a folder entry, which creates nothing).
-    if (target.size() < base.size())
-        __builtin_trap();
+    SFX_FUZZ_CHECK(target.size() >= base.size());
     for (size_t i = 0; i < base.size(); i++)
-        if (target[i] != base[i])
-            __builtin_trap();
+        SFX_FUZZ_CHECK(target[i] == base[i]);
     FreeMem(path);
     return 0;
 }

@@ -2,7 +2,7 @@
 // executable image, each entry going through the very routines of the
 // extraction run: its name made UTF-8, judged, its password checked and its
 // data decoded.  Besides the sanitizers' findings, the
-// target traps when the walk fails to move forward or lists more entries
+// target fails when the walk fails to move forward or lists more entries
 // than the file can hold: either would let a crafted archive make the
 // listing loop.
 #include <fcntl.h>
@@ -28,12 +28,15 @@ struct WalkFuzzState {
     SfxFile nullOutput;
     WalkFuzzState()
     {
-        snprintf(path, sizeof path, "/dev/shm/sfx-walk-fuzz-%d", (int)getpid());
+        // The smoke run names it alike every time (see the inflate target).
+        if (getenv("SFX_FUZZ_SCRATCH"))
+            snprintf(path, sizeof path, "walk");
+        else
+            snprintf(path, sizeof path, "/dev/shm/sfx-walk-fuzz-%d", (int)getpid());
         fd = open(path, O_RDWR | O_CREAT | O_TRUNC, 0600);
         static unsigned char image[ImageSize];
         memset(image, 0x90, sizeof image);
-        if (fd < 0 || pwrite(fd, image, sizeof image, 0) != (ssize_t)sizeof image)
-            __builtin_trap();
+        SFX_FUZZ_CHECK(fd >= 0 && pwrite(fd, image, sizeof image, 0) == (ssize_t)sizeof image);
         nullOutput = FileCreate("/dev/null");
     }
     ~WalkFuzzState()
@@ -76,12 +79,10 @@ SFX_FUZZ_TARGET(walk)
         CrcTable = (uint32_t *)GetMem(1028);
         BuildCrcTable();
     }
-    if (ftruncate(state.fd, ImageSize) != 0 ||
-        (size && pwrite(state.fd, data, size, ImageSize) != (ssize_t)size))
-        __builtin_trap();
+    SFX_FUZZ_CHECK(ftruncate(state.fd, ImageSize) == 0 &&
+                   (!size || pwrite(state.fd, data, size, ImageSize) == (ssize_t)size));
     ArchiveFile = FileOpenRead(state.path);
-    if (ArchiveFile == NoFile)
-        __builtin_trap();
+    SFX_FUZZ_CHECK(ArchiveFile != NoFile);
     OutputFile = state.nullOutput;
 
     ReadSettings();
@@ -97,12 +98,10 @@ SFX_FUZZ_TARGET(walk)
         bool more = ReadNextHeader();
         while (more) {
             int32_t headerPosition = LastSeekPosition;
-            if (headerPosition <= lastHeader || ++entries > maxEntries)
-                __builtin_trap();
+            SFX_FUZZ_CHECK(headerPosition > lastHeader && ++entries <= maxEntries);
             lastHeader = headerPosition;
             ReadEntry(headerPosition, nameBuffer, name, 0);
-            if (!name.Data)
-                __builtin_trap();
+            SFX_FUZZ_CHECK(name.Data);
             // The listing run ends at a nameless entry; so does this walk.
             if (name.Length == 0)
                 break;

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <signal.h>
+#include <string.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "../../fuzz/FuzzTarget.h"
@@ -16,8 +20,38 @@ FuzzRegistration::FuzzRegistration(const char *n, FuzzFunction f) : name(n), fn(
     FuzzTargets = this;
 }
 
+namespace {
+
+// A crash in the code under test ends the whole test program; it says first
+// which input it was on, so the input can be replayed alone.
+char CrashNote[600];
+
+void NameTheInput(int signal)
+{
+    ssize_t ignored = write(2, CrashNote, strlen(CrashNote));
+    (void)ignored;
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+struct CrashNamesInput {
+    CrashNamesInput()
+    {
+        for (int s : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP})
+            signal(s, NameTheInput);
+    }
+    ~CrashNamesInput()
+    {
+        for (int s : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP})
+            signal(s, SIG_DFL);
+    }
+};
+
+} // namespace
+
 TEST(FuzzCorpus, EveryTargetReplaysItsCorpus)
 {
+    CrashNamesInput guard;
     int targets = 0;
     for (FuzzRegistration *r = FuzzTargets; r; r = r->next, targets++) {
         std::string dir = std::string(SFX_SOURCE_DIR) + "/fuzz/" + r->name + "/corpus";
@@ -28,8 +62,13 @@ TEST(FuzzCorpus, EveryTargetReplaysItsCorpus)
             if (e->d_name[0] == '.')
                 continue;
             std::vector<unsigned char> bytes = ReadAll(dir + "/" + e->d_name);
-            SCOPED_TRACE(std::string(r->name) + "/" + e->d_name);
-            r->fn(bytes.data(), bytes.size());
+            std::string input = dir + "/" + e->d_name;
+            snprintf(CrashNote, sizeof CrashNote, "\nfuzz replay: the program died on %s\n", input.c_str());
+            try {
+                r->fn(bytes.data(), bytes.size());
+            } catch (const FuzzCheckFailure &f) {
+                ADD_FAILURE() << input << ": check failed: " << f.check;
+            }
             files++;
         }
         closedir(d);
