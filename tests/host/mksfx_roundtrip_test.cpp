@@ -131,30 +131,31 @@ TEST_F(BuilderRoundTrip, FromAFolderWithAPassword)
 
 TEST_F(BuilderRoundTrip, FromPeerZips)
 {
-    std::string s = Quote(source), p = Quote(scratch.Path());
+    // Each command runs in the source folder and writes OUT, which comes
+    // between the two halves as a quoted path: nothing is searched for in
+    // the text, so no folder name can be mistaken for a place to fill in.
+    // The peers write into a folder whose name holds quotes' and shells'
+    // troubles.
+    std::string out = scratch.Path() + "/P/ S && P'";
+    ASSERT_EQ(Shell("mkdir -p " + Quote(out)).Code, 0);
     struct Peer {
-        const char *name, *command;
+        const char *name, *before, *after;
     } peers[] = {
-        {"infozip.zip", "cd S && zip -qr P/infozip.zip ."},
+        {"infozip.zip", "zip -qr ", " ."},
         // Written to a pipe, zip puts CRC and sizes into data descriptors.
-        {"streamed.zip", "cd S && zip -qr - . | cat > P/streamed.zip"},
-        {"7zip.zip", "cd S && 7z a -bd -tzip P/7zip.zip . >/dev/null"},
+        {"streamed.zip", "zip -qr - . | cat > ", ""},
+        {"7zip.zip", "7z a -bd -tzip ", " . >/dev/null"},
         // Python writes to a pipe with data descriptors and UTF-8 flags.
-        {"python.zip", "cd S && python3 -c \"import os,zipfile,sys\n"
+        {"python.zip", "python3 -c \"import os,zipfile,sys\n"
                        "w=zipfile.ZipFile(sys.stdout.buffer,'w',zipfile.ZIP_DEFLATED)\n"
                        "[w.write(os.path.join(r,f),os.path.relpath(os.path.join(r,f),'.')) for r,d,fs in os.walk('.') for f in fs]\n"
-                       "w.close()\" | cat > P/python.zip"},
-        {"java.jar", "cd S && jar cf P/java.jar ."},
+                       "w.close()\" | cat > ", ""},
+        {"java.jar", "jar cf ", " ."},
     };
     for (const Peer &peer : peers) {
-        std::string command = peer.command;
-        for (size_t at; (at = command.find("S &&")) != std::string::npos;)
-            command.replace(at, 1, s);
-        for (size_t at; (at = command.find("P/")) != std::string::npos;)
-            command.replace(at, 1, p);
-        Outcome made = Shell(command);
+        std::string zip = out + "/" + peer.name;
+        Outcome made = Shell("cd " + Quote(source) + " && " + peer.before + Quote(zip) + peer.after);
         ASSERT_EQ(made.Code, 0) << peer.name << ": " << made.Output;
-        std::string zip = scratch.Path() + "/" + peer.name;
         SCOPED_TRACE(peer.name);
         ExpectReadersAgree(Build({}, std::string(peer.name) + ".exe", {"--zip", zip}));
         ExpectReadersAgree(Build({}, std::string(peer.name) + "-pw.exe", {"--zip", zip, "--password", "pw"}), "pw");
