@@ -6,6 +6,8 @@ target_compile_options(sfxcore PRIVATE -O2 $<$<CXX_COMPILER_ID:GNU>:-fexec-chars
 
 if(SFX_TESTS)
   add_subdirectory(tests/host)
+  add_test(NAME setup.failure_paths
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/scripts/setup_test.sh ${CMAKE_SOURCE_DIR}/scripts/setup.sh)
 endif()
 if(SFX_FUZZ AND EXISTS ${CMAKE_SOURCE_DIR}/fuzz/CMakeLists.txt)
   add_subdirectory(fuzz)
