@@ -21,7 +21,7 @@ pkgs=(
   wine wine32:i386 fonts-wine xvfb xauth x11-apps imagemagick fonts-nanum
   zip unzip p7zip-full python3 locales
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libdeflate-dev
-  osslsigncode openssl bsdutils default-jdk-headless libcli11-dev
+  osslsigncode openssl libssl-dev bsdutils default-jdk-headless libcli11-dev
 )
 # The instruction counts of the i686 decoder (gcc -m32 under valgrind).
 bench_pkgs=(valgrind gcc-multilib g++-multilib zlib1g-dev:i386)

@@ -536,7 +536,7 @@ int Build(const Options &o)
         Progress progress(!o.Quiet && IsTerminal(stderr));
         w.Progress = [&](uint64_t done, uint64_t all) { progress(done, all); };
         WriteArchive(out, entries, w);
-        if (!SyncFile(out))
+        if (!StampPeChecksum(out, TellFile(out)) || !SyncFile(out))
             throw BuildError("cannot write the output: " + SystemError());
         FILE *f = out;
         out = nullptr;

@@ -196,51 +196,19 @@ std::string Hex(uint32_t v)
     return s;
 }
 
-// SHA-256 (FIPS 180-4): names a foreign image in a way anyone can check
-// with `head -c 38912 FILE | sha256sum`.
-std::string Sha256(const uint8_t *data, size_t n)
+}  // namespace
+
+// Names an image in a way anyone can check with `head -c 38912 FILE |
+// sha256sum`.
+std::string Sha256Hex(const uint8_t *data, size_t n)
 {
-    static const uint32_t k[64] = {
-        0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-        0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-        0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-        0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-        0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-        0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-        0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-        0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-    uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-    std::vector<uint8_t> m(data, data + n);
-    m.push_back(0x80);
-    while (m.size() % 64 != 56)
-        m.push_back(0);
-    for (int i = 7; i >= 0; i--)
-        m.push_back((uint8_t)((uint64_t)n * 8 >> (i * 8)));
-    auto rotr = [](uint32_t x, int r) { return x >> r | x << (32 - r); };
-    for (size_t at = 0; at < m.size(); at += 64) {
-        uint32_t w[64];
-        for (int i = 0; i < 16; i++)
-            w[i] = (uint32_t)m[at + 4 * i] << 24 | m[at + 4 * i + 1] << 16 | m[at + 4 * i + 2] << 8 | m[at + 4 * i + 3];
-        for (int i = 16; i < 64; i++)
-            w[i] = w[i - 16] + (rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ w[i - 15] >> 3) + w[i - 7] +
-                   (rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ w[i - 2] >> 10);
-        uint32_t a[8];
-        memcpy(a, h, sizeof a);
-        for (int i = 0; i < 64; i++) {
-            uint32_t t1 = a[7] + (rotr(a[4], 6) ^ rotr(a[4], 11) ^ rotr(a[4], 25)) + ((a[4] & a[5]) ^ (~a[4] & a[6])) +
-                          k[i] + w[i];
-            uint32_t t2 = (rotr(a[0], 2) ^ rotr(a[0], 13) ^ rotr(a[0], 22)) + ((a[0] & a[1]) ^ (a[0] & a[2]) ^ (a[1] & a[2]));
-            memmove(a + 1, a, 7 * sizeof a[0]);
-            a[4] += t1;
-            a[0] = t1 + t2;
-        }
-        for (int i = 0; i < 8; i++)
-            h[i] += a[i];
-    }
+    uint8_t digest[32];
+    if (!Sha256(data, n, digest))
+        return "(not to be had: the system's cryptography failed)";
     std::string hex;
-    for (uint32_t v : h) {
-        char part[9];
-        snprintf(part, sizeof part, "%08x", (unsigned)v);
+    for (uint8_t b : digest) {
+        char part[3];
+        snprintf(part, sizeof part, "%02x", b);
         hex += part;
     }
     return hex;
@@ -271,6 +239,27 @@ uint32_t PeChecksum(FILE *f, uint64_t size, uint64_t fieldAt)
     sum = (sum & 0xFFFF) + (sum >> 16);
     return (uint32_t)(sum + size);
 }
+
+// The builder writes the checksum of the whole file: signing tools and
+// Windows' own checks (drivers, some installers' loaders) expect it to
+// hold, and osslsigncode warns of an invalid one.
+bool StampPeChecksum(FILE *f, uint64_t size)
+{
+    uint8_t header[0x40];
+    uint8_t pe[4];
+    if (!ReadAt(f, 0, header, sizeof header))
+        return false;
+    uint64_t at = (uint64_t)Get32(&header[0x3C]) + 24 + 64;
+    if (!ReadAt(f, Get32(&header[0x3C]), pe, 4) || memcmp(pe, "PE\0\0", 4) != 0)
+        return false;
+    uint8_t sum[4];
+    uint32_t v = PeChecksum(f, size, at);
+    for (int i = 0; i < 4; i++)
+        sum[i] = (uint8_t)(v >> (8 * i));
+    return SeekFile(f, at) && fwrite(sum, 1, 4, f) == 4 && fflush(f) == 0;
+}
+
+namespace {
 
 // The failures found, one line each.
 struct Findings {
@@ -320,6 +309,16 @@ void CheckStub(FILE *f, const std::vector<uint8_t> &stub, uint64_t size, uint64_
         memcpy(&expected[checksumAt], &image[checksumAt], 4);
         memcpy(&expected[certificateAt], &image[certificateAt], 8);
         signedTail = archiveEnd;
+    } else if (pe32) {
+        // The builder writes the whole file's checksum; earlier builders
+        // left the stub's own, which the comparison below takes as it is.
+        uint32_t stored = Get32(&image[checksumAt]), whole = PeChecksum(f, size, checksumAt);
+        if (stored == whole)
+            memcpy(&expected[checksumAt], &image[checksumAt], 4);
+        else if (stored != Get32(&stub[checksumAt]) && memcmp(&image[0], &expected[0], checksumAt) == 0 &&
+                 memcmp(&image[checksumAt + 4], &expected[checksumAt + 4], ImageSize - checksumAt - 4) == 0)
+            return found.Fail("stub", "its PE checksum " + Hex(stored) + " is not the file's, " + Hex(whole) +
+                                          ": the file was changed after it was built");
     }
     size_t differ = 0, first = 0;
     for (size_t i = ImageSize; i-- > 0;)
@@ -332,7 +331,7 @@ void CheckStub(FILE *f, const std::vector<uint8_t> &stub, uint64_t size, uint64_
         snprintf(at, sizeof at, "0x%04zX", first);
         return found.Fail("stub", std::to_string(differ) + " of its " + std::to_string(ImageSize) +
                                       " bytes differ from the stub this builder carries, the first at " + at +
-                                      " (its SHA-256: " + Sha256(image.data(), image.size()) + ")");
+                                      " (its SHA-256: " + Sha256Hex(image.data(), image.size()) + ")");
     }
     fprintf(found.Out, "OK      stub%s\n", isSigned ? " (Authenticode-signed; the signature itself is not checked here)"
                                                     : "");

@@ -26,6 +26,16 @@ int ShowInfo(const std::string &path, FILE *out);
 // failure, to `out`.
 int Verify(const std::string &path, const std::string *password, const std::vector<uint8_t> &stub, FILE *out);
 
+// The SHA-256 of the bytes in hex, as sha256sum prints it.
+std::string Sha256Hex(const uint8_t *data, size_t n);
+
+// The PE image checksum of a file of `size` bytes (as Windows'
+// CheckSumMappedFile computes it), the 4 bytes at fieldAt read as zero;
+// StampPeChecksum writes it into the file's own header (opened for reading
+// and writing).  False when the file holds no PE header or cannot be read.
+uint32_t PeChecksum(FILE *f, uint64_t size, uint64_t fieldAt);
+bool StampPeChecksum(FILE *f, uint64_t size);
+
 }  // namespace mksfx
 
 #endif

@@ -43,7 +43,8 @@ PathInfo StatPath(const std::string &path);
 bool ListFolder(const std::string &path, std::vector<std::string> &names, std::string &error);
 
 FILE *OpenFile(const std::string &path, const char *mode);
-// Creates a file that must not exist yet, for writing; null when it does.
+// Creates a file that must not exist yet, for writing (and reading back);
+// null when it does.
 FILE *CreateNewFile(const std::string &path);
 // 64-bit positioning of a FILE.
 bool SeekFile(FILE *f, uint64_t position);
@@ -58,6 +59,9 @@ std::string SystemError();
 
 bool IsTerminal(FILE *f);
 void RandomBytes(uint8_t *bytes, size_t n);
+// The SHA-256 of the bytes, from the system's own cryptography (libcrypto
+// on Linux, CNG on Windows); false when that cannot give it.
+bool Sha256(const uint8_t *data, size_t n, uint8_t digest[32]);
 // MS-DOS time and date of a moment, in local time or (for reproducible
 // builds) in UTC.
 void DosTime(int64_t seconds, bool utc, uint16_t &time, uint16_t &date);

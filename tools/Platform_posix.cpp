@@ -14,6 +14,8 @@
 
 #include <random>
 
+#include <openssl/evp.h>
+
 namespace mksfx {
 
 static bool Convert(const char *to, const char *from, const std::string &in, std::string &out)
@@ -103,7 +105,7 @@ FILE *OpenFile(const std::string &path, const char *mode)
 
 FILE *CreateNewFile(const std::string &path)
 {
-    return fopen(path.c_str(), "wxb");
+    return fopen(path.c_str(), "w+xb");
 }
 
 bool SeekFile(FILE *f, uint64_t position)
@@ -154,6 +156,12 @@ void RandomBytes(uint8_t *bytes, size_t n)
     std::random_device device;
     for (size_t i = 0; i < n; i++)
         bytes[i] = (uint8_t)device();
+}
+
+bool Sha256(const uint8_t *data, size_t n, uint8_t digest[32])
+{
+    unsigned int length = 0;
+    return EVP_Digest(data, n, digest, &length, EVP_sha256(), nullptr) && length == 32;
 }
 
 void DosTime(int64_t seconds, bool utc, uint16_t &time, uint16_t &date)

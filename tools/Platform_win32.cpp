@@ -5,6 +5,7 @@
 #include "Platform.h"
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <shellapi.h>
 #include <fcntl.h>
 #include <io.h>
@@ -177,10 +178,10 @@ FILE *OpenFile(const std::string &path, const char *mode)
 
 FILE *CreateNewFile(const std::string &path)
 {
-    int fd = _wopen(Wide(path).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    int fd = _wopen(Wide(path).c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd < 0)
         return nullptr;
-    FILE *f = _fdopen(fd, "wb");
+    FILE *f = _fdopen(fd, "w+b");
     if (!f)
         _close(fd);
     return f;
@@ -244,6 +245,29 @@ void RandomBytes(uint8_t *bytes, size_t n)
         rand_s(&r);
         bytes[i] = (uint8_t)r;
     }
+}
+
+bool Sha256(const uint8_t *data, size_t n, uint8_t digest[32])
+{
+    // The algorithm's provider is opened by handle, never by the pseudo-
+    // handles of Windows 10, which Windows 7 does not know.
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    bool done = false;
+    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0) {
+        BCRYPT_HASH_HANDLE hash = nullptr;
+        if (BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0) {
+            done = true;
+            for (size_t at = 0; done && at < n;) {
+                ULONG part = (ULONG)std::min<size_t>(n - at, 1u << 30);
+                done = BCryptHashData(hash, const_cast<PUCHAR>(data + at), part, 0) == 0;
+                at += part;
+            }
+            done = done && BCryptFinishHash(hash, digest, 32, 0) == 0;
+            BCryptDestroyHash(hash);
+        }
+        BCryptCloseAlgorithmProvider(algorithm, 0);
+    }
+    return done;
 }
 
 void DosTime(int64_t seconds, bool utc, uint16_t &time, uint16_t &date)

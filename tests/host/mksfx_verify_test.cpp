@@ -306,7 +306,8 @@ TEST(VerifyFlips, TheSameDamageInBothCopiesFails)
 
 // The image is judged against the stub given: a file made with another
 // stub is named by its image's SHA-256, which anyone can compute; without
-// a stub to compare with, the image counts as unchecked, not as sound.
+// a stub to compare with, the image counts as unchecked, not as sound; a
+// checksum that is not the file's says the file changed.
 TEST(VerifyFlips, TheImageIsJudgedAgainstTheStubGiven)
 {
     ScratchFolder scratch;
@@ -324,6 +325,13 @@ TEST(VerifyFlips, TheImageIsJudgedAgainstTheStubGiven)
     EXPECT_NE(foreign.Output.find("1 of its 38912 bytes differ"), std::string::npos) << foreign.Output;
     EXPECT_NE(foreign.Output.find("its SHA-256: " + hash), std::string::npos) << hash << "\n" << foreign.Output;
     EXPECT_EQ(Mksfx({"--verify", out, "--stub", out}).Code, 1) << "not a stub of 38912 bytes";
+    // The builder writes the whole file's PE checksum: any later change
+    // shows there, named as such.
+    Bytes changed = FileBytes(out);
+    changed.back() ^= 1;
+    Outcome later = Mksfx({"--verify", scratch.Write("changed.exe", changed)});
+    EXPECT_NE(later.Output.find("FAILED  stub: its PE checksum"), std::string::npos) << later.Output;
+    EXPECT_NE(later.Output.find("the file was changed after it was built"), std::string::npos) << later.Output;
     FILE *devnull = fopen("/dev/null", "w");
     ASSERT_TRUE(devnull);
     EXPECT_EQ(mksfx::Verify(out, nullptr, Bytes(), devnull), 1);
