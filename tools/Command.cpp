@@ -21,6 +21,8 @@ namespace mksfx {
 // The stub built with the builder (EmbeddedStub.cpp, generated).
 extern const unsigned char EmbeddedStub[];
 extern const unsigned int EmbeddedStubSize;
+// The commit the builder was built from (BuildCommit.cpp, generated).
+extern const char BuildCommit[];
 
 const char HelpText[] =
     "Usage: mksfx -o OUTPUT [options] FILE|FOLDER...\n"
@@ -575,7 +577,13 @@ int RunCommand(const Options &o)
         fputs(HelpText, stdout);
         return ExitOk;
     case Options::Version:
-        puts("mksfx 1.0");
+        // The stub's hash is what --verify compares images with, and what a
+        // build of the same commit gives again.
+        printf("mksfx 1.0 (commit %s)\n", BuildCommit);
+        if (EmbeddedStubSize > 0)
+            printf("stub: %u bytes, SHA-256 %s\n", EmbeddedStubSize, Sha256Hex(EmbeddedStub, EmbeddedStubSize).c_str());
+        else
+            puts("stub: none carried (files are made and verified with --stub FILE)");
         return ExitOk;
     case Options::Info:
         return ShowInfo(o.Target, stdout);

@@ -176,6 +176,15 @@ TEST_F(BuilderSettings, SettingsTheStubWouldIgnoreAreUsageErrors)
     // So do the switches the self-extracting file takes.
     for (const char *option : {"/S ", "/D=", "/O=", "/P=", "/R=", "/W ", "/? ", "Exit codes with /S"})
         EXPECT_NE(help.Output.find(option), std::string::npos) << option;
+    // --version names the commit and the stub --verify compares with, as
+    // git and sha256sum name them.
+    Outcome version = Mksfx({"--version"});
+    EXPECT_EQ(version.Code, 0);
+    std::string commit = Shell("git -C " + Quote(SFX_SOURCE_DIR) + " rev-parse --short=12 HEAD").Output;
+    std::string stub = Shell("sha256sum < " + Quote(MKSFX_STUB_PATH)).Output;
+    EXPECT_NE(version.Output.find("(commit " + commit.substr(0, 12)), std::string::npos) << version.Output;
+    EXPECT_NE(version.Output.find("stub: 38912 bytes, SHA-256 " + stub.substr(0, 64) + "\n"), std::string::npos)
+        << version.Output;
 }
 
 TEST_F(BuilderSettings, TheCommandLinePeopleExpect)
