@@ -276,11 +276,17 @@ std::string Printable(const std::string &text)
         unsigned char c = (unsigned char)text[i];
         size_t n = Utf8SequenceLength(text, i);
         bool whole = n > 0;
-        // C0 controls, DEL and the C1 controls (U+0080-U+009F, which some
-        // terminals obey as well) are shown as escapes; so is every byte
-        // that is not part of a UTF-8 sequence.
-        bool control = (n == 1 && ((c < 0x20 && c != '\n') || c == 0x7F)) ||
-                       (n == 2 && c == 0xC2 && (unsigned char)text[i + 1] < 0xA0);
+        // C0 controls (line feed and carriage return too: a name holding
+        // them would forge whole lines of a report), DEL, the C1 controls
+        // (U+0080-U+009F, which some terminals obey as well) and the
+        // bidirectional embeddings, overrides and isolates (U+202A-U+202E,
+        // U+2066-U+2069: "photo<U+202E>gpj.exe" shows as "photoexe.jpg")
+        // are shown as escapes; so is every byte that is not part of a
+        // UTF-8 sequence.
+        unsigned char c1 = n > 1 ? (unsigned char)text[i + 1] : 0, c2 = n > 2 ? (unsigned char)text[i + 2] : 0;
+        bool control = (n == 1 && (c < 0x20 || c == 0x7F)) || (n == 2 && c == 0xC2 && c1 < 0xA0) ||
+                       (n == 3 && c == 0xE2 && ((c1 == 0x80 && c2 >= 0xAA && c2 <= 0xAE) ||
+                                                (c1 == 0x81 && c2 >= 0xA6 && c2 <= 0xA9)));
         if (whole && !control) {
             s.append(text, i, n);
             i += n;

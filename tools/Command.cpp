@@ -190,8 +190,12 @@ std::vector<std::string> OptionNames()
 Options ParseCommandLine(const std::vector<std::string> &given)
 {
     Options o;
-    if (given.empty())
-        throw BuildError(std::string("no arguments\n") + HelpText, ExitUsage);
+    if (given.empty()) {
+        // The program's own text, shown as it is; the message itself goes
+        // through the escaping every message does.
+        fputs(HelpText, stderr);
+        throw BuildError("no arguments: the options are above", ExitUsage);
+    }
     CLI::App app;
     Parsed p;
     Define(app, o, p);

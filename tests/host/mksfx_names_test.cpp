@@ -297,7 +297,7 @@ TEST_F(BuilderWalk, LinksAreRefusedUnlessFollowed)
 TEST_F(BuilderWalk, ControlCharactersReachNoTerminal)
 {
     // ESC ] 0 ; ... BEL retitles a terminal; ESC [ 2 J clears it.
-    const std::string name = "a\x1B]0;owned\x07\x1B[2J.txt";
+    const std::string name = "a\x1B]0;owned\x07\x1B[2J.txt\r\n1 entry, 0 failed";
     std::string maker = "import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w') as z: z.writestr(sys.argv[2],'x')";
     std::string zip = scratch.Path() + "/esc.zip", sfx = scratch.Path() + "/esc.exe";
     ASSERT_EQ(Shell("python3 -c " + Quote(maker) + " " + Quote(zip) + " " + Quote(name)).Code, 0);
@@ -316,11 +316,16 @@ TEST_F(BuilderWalk, ControlCharactersReachNoTerminal)
         EXPECT_EQ(r.Code, c.code) << c.args[0] << ": " << r.Output;
         EXPECT_EQ(r.Output.find('\x1B'), std::string::npos) << c.args[0] << ": " << r.Output;
         EXPECT_EQ(r.Output.find('\x07'), std::string::npos) << c.args[0];
-        EXPECT_NE(r.Output.find("a\\x1B]0;owned\\x07\\x1B[2J.txt"), std::string::npos) << c.args[0] << ": " << r.Output;
+        EXPECT_NE(r.Output.find("a\\x1B]0;owned\\x07\\x1B[2J.txt\\x0D\\x0A1 entry, 0 failed"), std::string::npos)
+            << c.args[0] << ": " << r.Output;
+        EXPECT_EQ(r.Output.find("\n1 entry, 0 failed"), std::string::npos) << c.args[0] << ": " << r.Output;
     }
     // The escaping itself: whole UTF-8 passes, everything else is escaped.
     const std::pair<std::string, std::string> texts[] = {
-        {u8"\ud55c\uae00 ok\n", u8"\ud55c\uae00 ok\n"},
+        {u8"\ud55c\uae00 ok", u8"\ud55c\uae00 ok"},
+        {"a\nOK      central directory\r", "a\\x0AOK      central directory\\x0D"},  // forged lines
+        {u8"photo\u202Egpj.exe", "photo\\xE2\\x80\\xAEgpj.exe"},   // shown as photoexe.jpg
+        {u8"\u202A\u2066\u2069\u2029", "\\xE2\\x80\\xAA\\xE2\\x81\\xA6\\xE2\\x81\\xA9\xE2\x80\xA9"},
         {"\x7F\xC2\x9B" "2J", "\\x7F\\xC2\\x9B2J"},       // DEL and the C1 control CSI
         {"\xC2\xA0", "\xC2\xA0"},                           // the first character after the C1 controls
         {"\xED\xA0\x80", "\\xED\\xA0\\x80"},              // a surrogate
