@@ -114,11 +114,21 @@ std::string ReadPasswordFile(const std::string &path)
     FILE *f = OpenFile(path, "rb");
     if (!f)
         throw BuildError("cannot open the password file \"" + path + "\": " + SystemError());
+    // The first line only, and never more of it than a password can be:
+    // /dev/zero or a binary file named by mistake must not fill the
+    // memory, and a zero byte would cut the password short in some readers
+    // and not in others.
+    const size_t limit = 1024;
     std::string s;
     int c;
-    while ((c = fgetc(f)) != EOF && c != '\n')
+    while (s.size() <= limit && (c = fgetc(f)) != EOF && c != '\n')
         s += (char)c;
     fclose(f);
+    if (s.size() > limit)
+        throw BuildError("the password file \"" + path + "\" has no line break in its first " +
+                         std::to_string(limit) + " bytes: it holds no password");
+    if (s.find('\0') != std::string::npos)
+        throw BuildError("the password file \"" + path + "\" holds a zero byte, which no password can");
     if (!s.empty() && s.back() == '\r')
         s.pop_back();
     // Notepad may put a byte order mark in front.

@@ -316,6 +316,14 @@ TEST_F(BuilderSettings, PasswordsTheStubCannotTakeAreRefused)
     Build({"--password-file", scratch.Write("cp949.txt", std::string("\xBA\xF1\xB9\xD0\n"))});
     EXPECT_EQ(last.Code, 1);
     EXPECT_NE(last.Output.find("not UTF-8"), std::string::npos) << last.Output;
+    // A zero byte would be cut off by one reader and not another; an endless
+    // file holds no password and must not be read to its end.
+    Build({"--password-file", scratch.Write("nul.txt", std::string("pw\0rest\n", 8))});
+    EXPECT_EQ(last.Code, 1);
+    EXPECT_NE(last.Output.find("zero byte"), std::string::npos) << last.Output;
+    Build({"--password-file", "/dev/zero"});
+    EXPECT_EQ(last.Code, 1);
+    EXPECT_NE(last.Output.find("no line break in its first 1024 bytes"), std::string::npos) << last.Output;
 }
 
 }  // namespace
