@@ -66,7 +66,8 @@ bool Open(const std::string &path, FILE *out, bool &hasBlock)
 {
     InitGlobals();
     EnsureCrcTable();
-    ArchiveFile = FileOpenRead(NarrowPath(path).c_str());
+    // The file layer takes UTF-8 names on every system, as the builder does.
+    ArchiveFile = FileOpenRead(path.c_str());
     if (ArchiveFile == NoFile) {
         fprintf(stderr, "mksfx: cannot open \"%s\"\n", Printable(path).c_str());
         DoneGlobals();

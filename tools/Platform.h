@@ -71,10 +71,6 @@ void DosTime(int64_t seconds, bool utc, uint16_t &time, uint16_t &date);
 // switches it off.
 void RemoveOnInterrupt(const char *path, FILE *file);
 
-// A path for the file layer of the stub's code (FileIO.h), which takes
-// names in the ANSI code page on Windows: the short form when the long one
-// does not fit that code page.  Unchanged elsewhere.
-std::string NarrowPath(const std::string &path);
 
 }  // namespace mksfx
 

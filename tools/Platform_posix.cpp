@@ -212,9 +212,4 @@ void RemoveOnInterrupt(const char *path, FILE *)
     }
 }
 
-std::string NarrowPath(const std::string &path)
-{
-    return path;
-}
-
 }  // namespace mksfx

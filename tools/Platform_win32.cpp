@@ -4,6 +4,8 @@
 #define _CRT_RAND_S   // rand_s: the system's cryptographic generator
 #include "Platform.h"
 
+#include "Builder.h"
+
 #include <windows.h>
 #include <bcrypt.h>
 #include <shellapi.h>
@@ -78,14 +80,51 @@ bool Cp949ToUtf8(const std::string &cp949, std::string &utf8)
     return !lossy;
 }
 
+// Wide text that may hold a lone surrogate, for a message: the surrogate
+// as \uD800, the rest as UTF-8.
+static std::string Shown(const wchar_t *w)
+{
+    std::string s;
+    for (const wchar_t *p = w; *p;) {
+        bool pair = *p >= 0xD800 && *p < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000;
+        if ((*p >= 0xD800 && *p < 0xE000) && !pair) {
+            char u[8];
+            snprintf(u, sizeof u, "\\u%04X", (unsigned)*p++);
+            s += u;
+            continue;
+        }
+        int n = pair ? 2 : 1;
+        s += Narrow(p, n, CP_UTF8, nullptr);
+        p += n;
+    }
+    return s;
+}
+
+// Wide text as UTF-8.  A lone surrogate has no UTF-8 form: the text is
+// refused, never emptied or cut, since an argument or a password that
+// silently became another would be used as it (an empty password builds
+// the payload unencrypted).
+static std::string Utf8Of(const wchar_t *w, int length, const std::string &what)
+{
+    bool lossy = false;
+    std::string s = Narrow(w, length, CP_UTF8, &lossy);
+    if (lossy)
+        throw BuildError(what + " holds a lone UTF-16 surrogate, which no text can hold: \"" +
+                         Shown(std::wstring(w, length).c_str()) + "\"", ExitUsage);
+    return s;
+}
+
 std::vector<std::string> CommandLine(int, char **)
 {
     std::vector<std::string> args;
     int n = 0;
     wchar_t **w = CommandLineToArgvW(GetCommandLineW(), &n);
+    struct Release {
+        wchar_t **w;
+        ~Release() { LocalFree(w); }
+    } release{w};
     for (int i = 1; w && i < n; i++)
-        args.push_back(Narrow(w[i], (int)wcslen(w[i]), CP_UTF8, nullptr));
-    LocalFree(w);
+        args.push_back(Utf8Of(w[i], (int)wcslen(w[i]), "argument " + std::to_string(i)));
     return args;
 }
 
@@ -105,7 +144,7 @@ bool GetEnvironment(const char *name, std::string &utf8)
         return false;
     std::wstring v(n, L'\0');
     n = GetEnvironmentVariableW(w.c_str(), &v[0], n);
-    utf8 = Narrow(v.c_str(), (int)n, CP_UTF8, nullptr);
+    utf8 = Utf8Of(v.c_str(), (int)n, std::string("the variable ") + name);
     return true;
 }
 
@@ -319,20 +358,6 @@ void RemoveOnInterrupt(const char *path, FILE *file)
         installed = true;
         SetConsoleCtrlHandler(OnInterrupt, TRUE);
     }
-}
-
-std::string NarrowPath(const std::string &path)
-{
-    std::wstring w = Wide(path);
-    bool lossy = false;
-    std::string ansi = Narrow(w.c_str(), (int)w.size(), CP_ACP, &lossy);
-    if (!lossy)
-        return ansi;
-    wchar_t shortPath[MAX_PATH];
-    DWORD n = GetShortPathNameW(w.c_str(), shortPath, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        return ansi;
-    return Narrow(shortPath, (int)n, CP_ACP, nullptr);
 }
 
 }  // namespace mksfx

@@ -192,3 +192,48 @@ TEST_CASE(PasswordFromTheEnvironmentIsReadWide)
         printf("  --verify with the password from the environment exited with %d\n", code);
     CHECK(code == 0);
 }
+
+TEST_CASE(WindowsBuilderTakesAnyFileName)
+{
+    // Korean, Thai and emoji in the names of the output, of --info's and
+    // --verify's file and of a --zip input: the builder and the stub's file
+    // layer share one convention (UTF-8 inside, wide calls outside), so
+    // every name opens on every system.
+    std::string dir = Scratch("builder_names");
+    CHECK(Pack(dir, ""));
+    std::wstring builder = L"\"" + drv::Wide949(CurrentFolder()) + L"\\tools\\mksfx.exe\" ";
+    std::wstring wdir = drv::Wide949(dir), file = wdir + L"\\\xC124\xCE58 \x0E17\x0E14\xD83D\xDE00.exe";
+    struct Run {
+        std::wstring args;
+        int code;
+    } runs[] = {
+        {L"-q -o \"" + file + L"\" \"" + wdir + L"\\src\"", 0},
+        {L"--info \"" + file + L"\"", 0},
+        {L"--verify \"" + file + L"\"", 0},
+        {L"-q -o \"" + wdir + L"\\\xB2E4\xC2DC.exe\" --zip \"" + file + L"\"", 0},
+        // A name that code page 949 holds whole went to the file layer in
+        // that code page, which takes UTF-8: "cannot open".
+        {L"--info \"" + wdir + L"\\\xB2E4\xC2DC.exe\"", 0},
+        // A lone surrogate is no text: refused, never turned into an empty
+        // caption or a shorter name.
+        {L"-q -o \"" + wdir + L"\\lone.exe\" --caption \"a\xD800\" \"" + wdir + L"\\src\"", 2},
+    };
+    for (const Run &r : runs) {
+        drv::Process p = drv::Start(builder + r.args, wdir);
+        int code = drv::WaitExit(p, 60000);
+        if (code != r.code)
+            printf("  mksfx %s exited with %d\n", drv::Narrow949(r.args).c_str(), code);
+        CHECK(code == r.code);
+    }
+    CHECK(drv::FileExists(file));
+    CHECK(drv::FileExists(wdir + L"\\\xB2E4\xC2DC.exe"));
+    CHECK(!drv::FileExists(wdir + L"\\lone.exe"));
+    // The same for a password from the environment: without the refusal
+    // the payload would be built unencrypted.
+    SetEnvironmentVariableW(L"MKSFX_PASSWORD", L"pw\xDC00");
+    drv::Process p = drv::Start(builder + L"-q -o \"" + wdir + L"\\plain.exe\" \"" + wdir + L"\\src\"", wdir);
+    int code = drv::WaitExit(p, 60000);
+    SetEnvironmentVariableW(L"MKSFX_PASSWORD", NULL);
+    CHECK(code == 2);
+    CHECK(!drv::FileExists(wdir + L"\\plain.exe"));
+}

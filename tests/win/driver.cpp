@@ -117,11 +117,16 @@ void DismissBox(HWND box)
 
 Process Start(const std::string &commandLine, const std::string &folder)
 {
+    return Start(Wide949(commandLine), Wide949(folder));
+}
+
+Process Start(const std::wstring &commandLine, const std::wstring &folder)
+{
     STARTUPINFOW si;
     PROCESS_INFORMATION pi;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
-    std::wstring cmd = Wide949(commandLine), dir = Wide949(folder);
+    std::wstring cmd = commandLine, dir = folder;
     Process p = {NULL, 0};
     if (CreateProcessW(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL,
                        folder.empty() ? NULL : dir.c_str(), &si, &pi)) {

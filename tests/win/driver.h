@@ -40,6 +40,7 @@ struct Process {
 };
 // Starts a program (command line) in a working folder; handle null on failure.
 Process Start(const std::string &commandLine, const std::string &folder = std::string());
+Process Start(const std::wstring &commandLine, const std::wstring &folder);
 // Waits for the exit; returns the exit code, or -1 on timeout (the process is
 // then terminated).
 int WaitExit(Process &p, DWORD timeoutMs = 15000);
