@@ -219,6 +219,17 @@ raw[cd + 24:cd + 28] = (100).to_bytes(4, 'little')
 open(d + '/liar.zip', 'wb').write(raw)
 raw[cd + 24:cd + 28] = (3000000).to_bytes(4, 'little')
 open(d + '/short.zip', 'wb').write(raw)
+# One deflated entry named three times in the directory: each name would
+# inflate the same bytes again.
+with zipfile.ZipFile(d + '/one.zip', 'w', zipfile.ZIP_DEFLATED) as z:
+    z.writestr('bomb.txt', b'0' * 100000)
+raw = open(d + '/one.zip', 'rb').read()
+cd, end = raw.rfind(b'PK\x01\x02'), raw.rfind(b'PK\x05\x06')
+entries = b''.join(raw[cd:end].replace(b'bomb.txt', b'bom%d.txt' % i) for i in range(3))
+tail = bytearray(raw[end:])
+tail[8:10] = tail[10:12] = (3).to_bytes(2, 'little')
+tail[12:16] = len(entries).to_bytes(4, 'little')
+open(d + '/overlap.zip', 'wb').write(raw[:cd] + entries + bytes(tail))
 )PY"));
     ASSERT_EQ(Shell("python3 " + Quote(maker) + " " + Quote(scratch.Path())).Code, 0);
     struct Case {
@@ -240,6 +251,8 @@ open(d + '/short.zip', 'wb').write(raw)
         {"liar.zip", "\"liar.bin\" of", "ulimit -f 1024;"},
         {"liar.zip", "longer than its declared 100 bytes", "ulimit -f 1024;"},
         {"short.zip", "shorter than its declared 3000000 bytes"},
+        {"overlap.zip", "entries \"bom0.txt\" and \"bom1.txt\" of"},
+        {"overlap.zip", "share their bytes"},
     };
     std::string out = scratch.Path() + "/refused.exe";
     for (const Case &c : cases) {
