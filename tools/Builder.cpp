@@ -41,11 +41,11 @@ std::string SettingText(const std::string &utf8, const char *what)
 {
     std::string cp;
     if (!Utf8ToCp949(utf8, cp))
-        throw BuildError(std::string(what) + " \"" + utf8 + "\" cannot be written in code page 949");
+        throw BuildError(std::string(what) + " \"" + utf8 + "\" cannot be written in code page 949", ExitUsage);
     if (cp.size() > SettingsTextMax)
         throw BuildError(std::string(what) + " is " + std::to_string(cp.size()) +
                          " bytes in code page 949; the settings block holds at most " +
-                         std::to_string(SettingsTextMax));
+                         std::to_string(SettingsTextMax), ExitUsage);
     return cp;
 }
 
@@ -353,7 +353,7 @@ struct Walk {
     bool FollowLinks;
     std::vector<uint64_t> Stack;   // folders being walked, to stop link loops
     std::vector<std::string> EmptyFolders;
-    std::string Links;             // refused links, one message line each
+    std::string Links;             // the refused links, each named
 };
 
 void AddFile(Walk &w, const std::string &path, const std::string &name, const PathInfo &info)
@@ -391,7 +391,7 @@ size_t WalkFolder(Walk &w, const std::string &path, const std::string &prefix, u
             // Whoever filled the folder chose where a link points: at
             // /etc/shadow, say, when the builder runs as root.  Every link
             // is named before the build is refused.
-            w.Links += "\"" + name + "\" is a symbolic link\nmksfx: ";
+            w.Links += (w.Links.empty() ? "\"" : ", \"") + name + "\" is a symbolic link";
             continue;
         }
         if (!info.Exists)
@@ -433,7 +433,7 @@ void CollectFiles(const std::string &path, std::vector<Entry> &entries, bool use
             root.pop_back();
         size_t files = WalkFolder(w, root, "", info.Id);
         if (!w.Links.empty())
-            throw BuildError(w.Links + "symbolic links in \"" + path +
+            throw BuildError(w.Links + ": symbolic links in \"" + path +
                              "\" are refused; --follow-symlinks packs what they point to");
         if (files == 0)
             note("folder \"" + path + "\" holds no files");

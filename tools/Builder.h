@@ -43,6 +43,8 @@ std::vector<uint8_t> MakeSettingsBlock(const BlockSettings &settings);
 
 // A setting given as UTF-8, checked and converted; `what` names the option
 // in messages.
+// A setting given as an option, in code page 949; refused as a wrong command
+// line (ExitUsage) when the block cannot hold it.
 std::string SettingText(const std::string &utf8, const char *what);
 
 // An entry name as it will be stored: checked (no '..', no absolute or

@@ -126,9 +126,9 @@ std::string ReadPasswordFile(const std::string &path)
     fclose(f);
     if (s.size() > limit)
         throw BuildError("the password file \"" + path + "\" has no line break in its first " +
-                         std::to_string(limit) + " bytes: it holds no password");
+                         std::to_string(limit) + " bytes: it holds no password", ExitUsage);
     if (s.find('\0') != std::string::npos)
-        throw BuildError("the password file \"" + path + "\" holds a zero byte, which no password can");
+        throw BuildError("the password file \"" + path + "\" holds a zero byte, which no password can", ExitUsage);
     if (!s.empty() && s.back() == '\r')
         s.pop_back();
     // Notepad may put a byte order mark in front.
@@ -137,14 +137,14 @@ std::string ReadPasswordFile(const std::string &path)
     // The same bytes must give the same password on every system: the file
     // is UTF-8, never the code page of whoever wrote it.
     if (!ValidUtf8(s))
-        throw BuildError("the password file \"" + path + "\" is not UTF-8 text; save it as UTF-8");
+        throw BuildError("the password file \"" + path + "\" is not UTF-8 text; save it as UTF-8", ExitUsage);
     return s;
 }
 
 // What the parser fills besides Options.
 struct Parsed {
     bool Help = false, Version = false, Info = false, Verify = false;
-    std::string Overwrite, Password, PasswordFile;
+    std::string Overwrite, Password, PasswordFile, Level, Seed;
     std::vector<std::string> Positional;
 };
 
@@ -159,7 +159,9 @@ void Define(CLI::App &app, Options &o, Parsed &p)
     app.add_option("--zip", o.Zips)->allow_extra_args(false);
     app.add_flag("--follow-symlinks", o.FollowSymlinks);
     app.add_option("--stub", o.Stub);
-    app.add_option("--level", o.Level)->check(CLI::Range(0, 9));
+    // Values are checked here, not by the parser, so that a wrong one is
+    // named in words of ours (WholeNumber, ParseCommandLine).
+    app.add_option("--level", p.Level);
     app.add_option("--caption", o.Caption);
     app.add_option("--folder", o.Folder);
     app.add_flag("--temp-folder", o.TempFolder);
@@ -167,12 +169,12 @@ void Define(CLI::App &app, Options &o, Parsed &p)
     app.add_flag("--open", o.OpenFile);
     app.add_option("--params", o.Parameters);
     app.add_flag("--show-run", o.ShowRun);
-    app.add_option("--overwrite", p.Overwrite)->check(CLI::IsMember({"ask", "all", "never"}));
+    app.add_option("--overwrite", p.Overwrite);
     app.add_flag("--fixed-overwrite", o.FixedOverwrite);
     app.add_flag("--sorted", o.Sorted);
     CLI::Option *password = app.add_option("--password", p.Password);
     app.add_option("--password-file", p.PasswordFile)->excludes(password);
-    app.add_option("--seed", o.Seed);
+    app.add_option("--seed", p.Seed);
     app.add_flag("-q,--quiet", o.Quiet);
     app.add_option("inputs", p.Positional);
 }
@@ -180,6 +182,76 @@ void Define(CLI::App &app, Options &o, Parsed &p)
 bool Given(const CLI::App &app, const char *name)
 {
     return app.get_option(name)->count() > 0;
+}
+
+// A value of digits only, at most `most`: "--seed -1" or "--level 1.5" are
+// refused rather than wrapped or cut.
+uint64_t WholeNumber(const std::string &option, const std::string &text, uint64_t most)
+{
+    uint64_t v = 0;
+    bool ok = !text.empty() && text.size() <= 20;
+    for (char c : text) {
+        ok = ok && c >= '0' && c <= '9' && v <= (UINT64_MAX - (uint64_t)(c - '0')) / 10;
+        if (ok)
+            v = v * 10 + (uint64_t)(c - '0');
+    }
+    if (!ok || v > most)
+        Usage(option + " takes a whole number from 0 to " + std::to_string(most) + ", not \"" + text + "\"");
+    return v;
+}
+
+// The number of single-character edits between two names.
+size_t Distance(const std::string &a, const std::string &b)
+{
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); j++)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); i++) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); j++) {
+            size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+// An option the parser does not know, with the nearest one it does.
+[[noreturn]] void UnknownOption(const std::string &given)
+{
+    std::string name = given.substr(0, given.find('=')), best;
+    size_t bestDistance = 3;
+    for (const std::string &known : OptionNames()) {
+        size_t d = Distance(name, known);
+        if (d < bestDistance || (known.compare(0, name.size(), name) == 0 && name.size() > 2 && d < 6)) {
+            best = known;
+            bestDistance = d;
+        }
+    }
+    Usage("unknown option " + name + (best.empty() ? std::string() : "; did you mean " + best + "?"));
+}
+
+// CLI11's own wording ("Could not convert: --seed = abc") made ours, naming
+// the option.
+[[noreturn]] void ParseFailure(const CLI::ParseError &e, const std::vector<std::string> &given)
+{
+    std::string what = e.what();
+    if (dynamic_cast<const CLI::ExtrasError *>(&e)) {
+        for (const std::string &a : given)
+            if (a.size() > 1 && a[0] == '-' && what.find(a.substr(0, a.find('='))) != std::string::npos)
+                UnknownOption(a);
+    }
+    if (dynamic_cast<const CLI::ExcludesError *>(&e))
+        Usage("--password and --password-file cannot be given together");
+    if (dynamic_cast<const CLI::ArgumentMismatch *>(&e)) {
+        std::string option = what.substr(0, what.find(':'));
+        if (option.compare(0, 1, "-") == 0)
+            Usage(what.find("At Most") != std::string::npos ? option + " is given more than once"
+                                                             : option + " needs a value");
+    }
+    Usage(what);
 }
 
 }  // namespace
@@ -225,8 +297,14 @@ Options ParseCommandLine(const std::vector<std::string> &given)
     try {
         app.parse(args);
     } catch (const CLI::ParseError &e) {
-        Usage(e.what());
+        ParseFailure(e, given);
     }
+    if (Given(app, "--level"))
+        o.Level = (int)WholeNumber("--level", p.Level, 9);
+    if (Given(app, "--overwrite") && p.Overwrite != "ask" && p.Overwrite != "all" && p.Overwrite != "never")
+        Usage("--overwrite takes ask, all or never, not \"" + p.Overwrite + "\"");
+    if (Given(app, "--seed"))
+        o.Seed = WholeNumber("--seed", p.Seed, UINT64_MAX);
     if (p.Help) {
         o.Command = Options::Help;
         return o;
@@ -340,7 +418,7 @@ std::string FolderText(const Options &o)
     const std::string &f = o.Folder;
     std::string problem = FolderProblem(f);
     if (!problem.empty())
-        throw BuildError("--folder \"" + f + "\" " + problem);
+        throw BuildError("--folder \"" + f + "\" " + problem, ExitUsage);
     if (f.find('%') != std::string::npos)
         Note(o, "--folder is used as written: %VARIABLES% are not expanded by the self-extracting file");
     return SettingText(f, "--folder");
@@ -443,15 +521,15 @@ int Build(const Options &o)
     std::string password;
     if (o.HasPassword) {
         if (!Utf8ToCp949(o.Password, password))
-            throw BuildError("the password cannot be written in code page 949, so nobody could type it");
+            throw BuildError("the password cannot be written in code page 949, so nobody could type it", ExitUsage);
         // The stub never accepts an empty password, and its prompt takes 79
         // bytes at most: either would make the entries impossible to open.
         if (password.empty())
-            throw BuildError("the password is empty; the self-extracting file never accepts an empty one");
+            throw BuildError("the password is empty; the self-extracting file never accepts an empty one", ExitUsage);
         if (password.size() > PasswordMax)
             throw BuildError("the password is " + std::to_string(password.size()) +
                              " bytes in code page 949; the password prompt takes at most " +
-                             std::to_string(PasswordMax));
+                             std::to_string(PasswordMax), ExitUsage);
     }
     std::vector<uint8_t> stub = LoadStub(o);
 
@@ -461,8 +539,17 @@ int Build(const Options &o)
         char *end = nullptr;
         epoch = strtoll(e, &end, 10);
         if (!*e || *end)
-            throw BuildError("SOURCE_DATE_EPOCH is not a number: \"" + std::string(e) + "\"");
+            throw BuildError("SOURCE_DATE_EPOCH is not a number: \"" + std::string(e) + "\"", ExitUsage);
         useEpoch = true;
+        // An MS-DOS date runs from 1980 to 2107: outside, the nearest end
+        // is stored, which the maker should know of.
+        const int64_t first = 315532800, last = 4354819198;
+        if (epoch < first)
+            Note(o, "SOURCE_DATE_EPOCH " + std::string(e) + " lies before 1980, where ZIP times begin: every "
+                    "entry gets 1980-01-01 00:00:00");
+        else if (epoch > last)
+            Note(o, "SOURCE_DATE_EPOCH " + std::string(e) + " lies after 2107, where ZIP times end: every "
+                    "entry gets 2107-12-31 23:59:58");
     }
 
     // The finished file is renamed over the output: a pipe, a device (as
@@ -509,7 +596,8 @@ int Build(const Options &o)
     std::vector<std::string> problems = SettingsProblems(s, names);
     if (!problems.empty())
         throw BuildError(problems[0] + (settingsFrom.empty() ? std::string()
-                                                             : " (settings kept from \"" + settingsFrom + "\")"));
+                                                             : " (settings kept from \"" + settingsFrom + "\")"),
+                         settingsFrom.empty() ? ExitUsage : ExitError);
     uint64_t total = ImageSize + block.size();
     for (const Entry &e : entries) {
         if (e.Source->Size >= FileSizeLimit)

@@ -78,7 +78,13 @@ TEST_F(BuilderOutput, SameInputsGiveTheSameBytes)
     times = Shell("python3 -c \"import zipfile,sys\nprint(set(i.date_time for i in "
                   "zipfile.ZipFile(sys.argv[1]).infolist()))\" " + Quote(c));
     EXPECT_EQ(times.Output, "{(2001, 2, 3, 0, 0, 0)}\n");
-    EXPECT_EQ(Mksfx({"-q", "-o", c, in}, "SOURCE_DATE_EPOCH=soon").Code, 1);
+    EXPECT_EQ(Mksfx({"-q", "-o", c, in}, "SOURCE_DATE_EPOCH=soon").Code, 2);
+    // Outside the MS-DOS range the nearest end is stored, and said.
+    Outcome early = Mksfx({"-o", c, in}, "SOURCE_DATE_EPOCH=0");
+    EXPECT_EQ(early.Code, 0) << early.Output;
+    EXPECT_NE(early.Output.find("every entry gets 1980-01-01 00:00:00"), std::string::npos) << early.Output;
+    Outcome late = Mksfx({"-o", c, in}, "SOURCE_DATE_EPOCH=5000000000");
+    EXPECT_NE(late.Output.find("every entry gets 2107-12-31 23:59:58"), std::string::npos) << late.Output;
 }
 
 TEST_F(BuilderOutput, StoredWhenDeflateDoesNotShrink)

@@ -107,7 +107,7 @@ TEST_F(BuilderSettings, TextsUpTo255BytesInCodePage949)
     Bytes before = FileBytes(output);
     for (const char *option : {"--caption", "--folder", "--params"}) {
         EXPECT_TRUE(Build({option, longest + u8"가"}).empty());
-        EXPECT_EQ(last.Code, 1);
+        EXPECT_EQ(last.Code, 2);
         EXPECT_NE(last.Output.find(std::string(option) + " is 256 bytes"), std::string::npos) << last.Output;
         EXPECT_NE(last.Output.find("at most 255"), std::string::npos);
     }
@@ -124,17 +124,17 @@ TEST_F(BuilderSettings, TextsUpTo255BytesInCodePage949)
 TEST_F(BuilderSettings, TextOutsideCodePage949IsRefused)
 {
     EXPECT_TRUE(Build({"--caption", u8"caf\u00e9"}).empty());
-    EXPECT_EQ(last.Code, 1);
+    EXPECT_EQ(last.Code, 2);
     EXPECT_NE(last.Output.find("--caption"), std::string::npos) << last.Output;
     EXPECT_NE(last.Output.find("code page 949"), std::string::npos);
     EXPECT_TRUE(Build({"--folder", u8"C:\\\u00fc"}).empty());
-    EXPECT_EQ(last.Code, 1);
+    EXPECT_EQ(last.Code, 2);
 }
 
 TEST_F(BuilderSettings, RunFileMustBeInTheArchive)
 {
     EXPECT_TRUE(Build({"--run", "install.exe", "--open"}).empty());
-    EXPECT_EQ(last.Code, 1);
+    EXPECT_EQ(last.Code, 2);
     EXPECT_NE(last.Output.find("\"install.exe\" is not in the archive"), std::string::npos) << last.Output;
     // Windows compares without case, and takes either separator.
     mkdir((input + "/bin").c_str(), 0755);
@@ -208,6 +208,21 @@ TEST_F(BuilderSettings, TheCommandLinePeopleExpect)
         {{"--level", "1", "-3", "-o", output, input}, 2, "--level"},
         // A build says what it did, in one line, unless -q.
         {{"-o", output, input}, 0, "2 entries, 17 bytes in,"},
+        // Every wrong command line is 2, in words that name the option: a
+        // value the self-extracting file could never take as much as one
+        // the parser cannot read.  What fails while the work is done is 1.
+        {{"-o", output, "--levle", "5", input}, 2, "unknown option --levle; did you mean --level?"},
+        {{"-o", output, "--seed", "abc", "--password", "pw", input}, 2, "--seed takes a whole number"},
+        {{"-o", output, "--seed", "-1", "--password", "pw", input}, 2, "not \"-1\""},
+        {{"-o", output, "--level", "1.5", input}, 2, "--level takes a whole number from 0 to 9"},
+        {{"-o", output, "--overwrite", "some", input}, 2, "--overwrite takes ask, all or never"},
+        {{"-o", output, input, "--caption"}, 2, "--caption needs a value"},
+        {{"-o", output, "--folder", "C:\\a?b", input}, 2, "--folder"},
+        {{"-o", output, "--caption", std::string(256, 'c'), input}, 2, "at most 255"},
+        {{"-o", output, "--password", "", input}, 2, "password is empty"},
+        {{"-o", output, "--run", "missing.exe", "--open", input}, 2, "missing.exe"},
+        {{"-o", output, input + "/nothing-here"}, 1, "does not exist"},
+        {{"--info", input + "/readme.txt"}, 1, "is not a self-extracting file"},
     };
     for (const Case &c : cases) {
         Outcome r = Mksfx(c.args);
@@ -284,7 +299,7 @@ TEST_F(BuilderSettings, FolderIsAWindowsPathAsWritten)
 {
     for (const char *bad : {"C:\\a?b", "C:\\a*", "C:\\<x>", "C:\\a|b", "C:\\\"x\"", "C:\\a:b", "C:\\tab\there"}) {
         EXPECT_TRUE(Build({"--folder", bad}).empty()) << bad;
-        EXPECT_EQ(last.Code, 1) << bad;
+        EXPECT_EQ(last.Code, 2) << bad;
         EXPECT_NE(last.Output.find("--folder"), std::string::npos) << last.Output;
     }
     Outcome r = Mksfx({"-o", output, "--folder", "%ProgramFiles%\\Tool", input});
@@ -297,15 +312,15 @@ TEST_F(BuilderSettings, FolderIsAWindowsPathAsWritten)
 TEST_F(BuilderSettings, PasswordsTheStubCannotTakeAreRefused)
 {
     Build({"--password", ""});
-    EXPECT_EQ(last.Code, 1);
+    EXPECT_EQ(last.Code, 2);
     EXPECT_NE(last.Output.find("empty"), std::string::npos) << last.Output;
     Build({"--password", std::string(80, 'p')});
-    EXPECT_EQ(last.Code, 1);
+    EXPECT_EQ(last.Code, 2);
     EXPECT_NE(last.Output.find("at most 79"), std::string::npos) << last.Output;
     Build({"--password", std::string(79, 'p')});
     EXPECT_EQ(last.Code, 0) << last.Output;
     Build({"--password", u8"\u00e9t\u00e9"});
-    EXPECT_EQ(last.Code, 1);
+    EXPECT_EQ(last.Code, 2);
     EXPECT_NE(last.Output.find("code page 949"), std::string::npos) << last.Output;
     // A password file is UTF-8, as Notepad saves it (with a byte order mark)
     // or not; bytes of another code page are named as such.
@@ -314,15 +329,15 @@ TEST_F(BuilderSettings, PasswordsTheStubCannotTakeAreRefused)
     EXPECT_EQ(last.Code, 0) << last.Output;
     EXPECT_EQ(Mksfx({"--verify", output}, "MKSFX_PASSWORD=" + Quote(korean)).Code, 0);
     Build({"--password-file", scratch.Write("cp949.txt", std::string("\xBA\xF1\xB9\xD0\n"))});
-    EXPECT_EQ(last.Code, 1);
+    EXPECT_EQ(last.Code, 2);
     EXPECT_NE(last.Output.find("not UTF-8"), std::string::npos) << last.Output;
     // A zero byte would be cut off by one reader and not another; an endless
     // file holds no password and must not be read to its end.
     Build({"--password-file", scratch.Write("nul.txt", std::string("pw\0rest\n", 8))});
-    EXPECT_EQ(last.Code, 1);
+    EXPECT_EQ(last.Code, 2);
     EXPECT_NE(last.Output.find("zero byte"), std::string::npos) << last.Output;
     Build({"--password-file", "/dev/zero"});
-    EXPECT_EQ(last.Code, 1);
+    EXPECT_EQ(last.Code, 2);
     EXPECT_NE(last.Output.find("no line break in its first 1024 bytes"), std::string::npos) << last.Output;
 }
 
