@@ -54,6 +54,8 @@ const char HelpText[] =
     "  --folder TEXT          the folder proposed as target, used as written:\n"
     "                         %VARIABLES% are not expanded\n"
     "  --temp-folder          propose the user's temporary folder instead\n"
+    "                         (without either, the current folder: where a\n"
+    "                         silent run without /D= extracts)\n"
     "  --run FILE             the extracted file to open afterwards (relative\n"
     "                         to the target folder; must be in the archive)\n"
     "  --open                 open the run file with its default action\n"
@@ -581,6 +583,11 @@ int Build(const Options &o)
             commentFrom = z;
         }
     }
+    // Started silently without /D=, the file extracts where it is started
+    // from: a deployment tool's working folder, System32 for a service.
+    if (s.Folder.empty() && !s.DefaultToTemp)
+        Note(o, "no --folder: a silent run (/S) without /D= extracts into the folder it is started from; "
+                "--folder or --temp-folder names one (mksfx --help)");
     std::vector<uint8_t> block = MakeSettingsBlock(s);
     for (const std::string &in : o.Inputs)
         CollectFiles(in, entries, useEpoch, epoch, existing.Exists ? existing.Id : 0, o.FollowSymlinks, note);

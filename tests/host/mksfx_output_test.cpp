@@ -241,7 +241,7 @@ TEST_F(BuilderOutput, ProgressOnlyOnATerminal)
     // 40 MB of zeros from a sparse file: large enough for progress, and
     // quick to read and deflate.
     ASSERT_EQ(truncate(scratch.Write("in/zeros.bin", std::string()).c_str(), 40000000), 0);
-    Outcome quiet = Mksfx({"-o", out, "-1", in});
+    Outcome quiet = Mksfx({"-o", out, "-1", "--temp-folder", in});
     EXPECT_EQ(quiet.Code, 0);
     EXPECT_EQ(quiet.Output.find('%'), std::string::npos) << quiet.Output;
     EXPECT_EQ(std::count(quiet.Output.begin(), quiet.Output.end(), '\n'), 1) << "the summary alone";

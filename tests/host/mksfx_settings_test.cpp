@@ -229,7 +229,11 @@ TEST_F(BuilderSettings, TheCommandLinePeopleExpect)
         EXPECT_EQ(r.Code, c.code) << c.args[0] << " " << c.args[1] << "\n" << r.Output;
         EXPECT_NE(r.Output.find(c.message), std::string::npos) << c.args[0] << " " << c.args[1] << "\n" << r.Output;
     }
-    Outcome built = Mksfx({"-o", output, input});
+    // Without a folder, a note says where a silent run would extract.
+    Outcome unplaced = Mksfx({"-o", output, input});
+    EXPECT_NE(unplaced.Output.find("no --folder: a silent run (/S) without /D= extracts into the folder it is "
+                                   "started from"), std::string::npos) << unplaced.Output;
+    Outcome built = Mksfx({"-o", output, "--folder", "C:\\Tool", input});
     EXPECT_EQ(std::count(built.Output.begin(), built.Output.end(), '\n'), 1) << built.Output;
     EXPECT_NE(built.Output.find(output), std::string::npos) << built.Output;
     EXPECT_EQ(Mksfx({"-q", "-o", output, input}).Output, "");
