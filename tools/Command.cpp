@@ -76,7 +76,10 @@ const char HelpText[] =
     "  --verify FILE          check a finished file: its stub (against --stub or\n"
     "                         the built-in one), its settings, every entry\n"
     "                         decoded as the stub does, and the directory\n"
-    "  -q, --quiet            no notes, no progress, no summary line\n"
+    "  --json                 with --info or --verify: one JSON object instead\n"
+    "                         of lines (the README gives its fields)\n"
+    "  -q, --quiet            no notes, no progress, no summary line; with\n"
+    "                         --verify, nothing but the exit code\n"
     "  -h, --help             this text\n"
     "  --version              the builder's version\n"
     "Switches of the self-extracting file, for scripts and deployment tools\n"
@@ -178,6 +181,7 @@ void Define(CLI::App &app, Options &o, Parsed &p)
     app.add_option("--password-file", p.PasswordFile)->excludes(password);
     app.add_option("--seed", p.Seed);
     app.add_flag("-q,--quiet", o.Quiet);
+    app.add_flag("--json", o.Json);
     app.add_option("inputs", p.Positional);
 }
 
@@ -340,19 +344,24 @@ Options ParseCommandLine(const std::vector<std::string> &given)
         // Anything else would be silently ignored: refused instead.
         for (const CLI::Option *option : app.get_options()) {
             std::string name = option->get_name();
-            bool allowed = name == command || name == "inputs" ||
-                           (p.Verify && (name == "--password" || name == "--password-file" || name == "--stub"));
+            bool allowed = name == command || name == "inputs" || name == "--json" ||
+                           (p.Verify && (name == "--password" || name == "--password-file" || name == "--stub" ||
+                                         name == "--quiet"));
             if (option->count() > 0 && !allowed)
                 Usage(std::string(command) + " takes no " + (name == "inputs" ? "input" : option->get_name()));
         }
         if (p.Positional.size() != 1)
             Usage(std::string(command) + " takes one file");
+        if (o.Json && o.Quiet)
+            Usage("give one of --json and --quiet");
         o.Command = p.Info ? Options::Info : Options::Verify;
         o.Target = p.Positional[0];
         return o;
     }
     o.Inputs = p.Positional;
 
+    if (o.Json)
+        Usage("--json goes with --info or --verify");
     if (o.Output.empty())
         Usage("no output file: give -o FILE");
     if (o.Output == "-")
@@ -695,7 +704,7 @@ int RunCommand(const Options &o)
             puts("stub: none carried (files are made and verified with --stub FILE)");
         return ExitOk;
     case Options::Info:
-        return ShowInfo(o.Target, stdout);
+        return ShowInfo(o.Target, stdout, o.Json ? ReportJson : ReportText);
     case Options::Verify: {
         std::string password;
         if (o.HasPassword && !Utf8ToCp949(o.Password, password))
@@ -705,7 +714,8 @@ int RunCommand(const Options &o)
         std::vector<uint8_t> stub;
         if (!o.Stub.empty() || EmbeddedStubSize > 0)
             stub = LoadStub(o);
-        return Verify(o.Target, o.HasPassword ? &password : nullptr, stub, stdout);
+        return Verify(o.Target, o.HasPassword ? &password : nullptr, stub, stdout,
+                      o.Json ? ReportJson : o.Quiet ? ReportSilent : ReportText);
     }
     case Options::Build:
         break;

@@ -31,6 +31,7 @@ struct Options {
     uint64_t Seed = 0;
     bool FollowSymlinks = false;
     bool Quiet = false;
+    bool Json = false;                 // --info and --verify: one JSON object
 };
 
 // Parses the arguments (program name excluded).  The password may also come

@@ -38,6 +38,34 @@ const char NullDevice[] = "NUL";
 const char NullDevice[] = "/dev/null";
 #endif
 
+// A text as a JSON string: quotes, backslashes and every control character
+// escaped, and the bidirectional controls too, so that a report shown as it
+// is cannot reorder what it says.
+std::string JsonText(const std::string &utf8)
+{
+    std::string j = "\"";
+    for (size_t i = 0; i < utf8.size(); i++) {
+        unsigned char c = (unsigned char)utf8[i];
+        unsigned char c1 = i + 1 < utf8.size() ? (unsigned char)utf8[i + 1] : 0;
+        unsigned char c2 = i + 2 < utf8.size() ? (unsigned char)utf8[i + 2] : 0;
+        char u[8];
+        if (c == '"' || c == '\\') {
+            j += '\\';
+            j += (char)c;
+        } else if (c < 0x20 || c == 0x7F) {
+            snprintf(u, sizeof u, "\\u%04x", c);
+            j += u;
+        } else if (c == 0xE2 && ((c1 == 0x80 && c2 >= 0xAA && c2 <= 0xAE) || (c1 == 0x81 && c2 >= 0xA6 && c2 <= 0xA9))) {
+            snprintf(u, sizeof u, "\\u%04x", 0x2000 | (c1 & 0x3F) << 6 | (c2 & 0x3F));
+            j += u;
+            i += 2;
+        } else {
+            j += (char)c;
+        }
+    }
+    return j + "\"";
+}
+
 std::string Shown(const std::string &cp949)
 {
     std::string u;
@@ -128,11 +156,67 @@ bool WalkEntries(Work work, int32_t *end = nullptr)
 
 }  // namespace
 
-int ShowInfo(const std::string &path, FILE *out)
+int ShowInfo(const std::string &path, FILE *out, ReportFormat format)
 {
     bool hasBlock = false;
     if (!Open(path, out, hasBlock))
         return ExitError;
+    // The walk first: a file with no entry where ours keep them (another
+    // installer, say) is named as such before anything report-like.
+    std::vector<WalkedEntry> entries;
+    bool readable = WalkEntries([&](const WalkedEntry &e) { entries.push_back(e); });
+    if (!readable || entries.empty()) {
+        fprintf(stderr, "mksfx: \"%s\" is not a self-extracting file: no ZIP entry at 0x%X\n",
+                Printable(path).c_str(), (unsigned)ArchiveStart);
+        Close();
+        return ExitError;
+    }
+    int overwrite = InitialOverwriteButton - IDC_OVERWRITE_ALL;
+    const char *choice = overwrite == OverwriteAll ? "all" : overwrite == OverwriteNever ? "never" : "ask";
+    uint64_t size = 0, packed = 0;
+    for (const WalkedEntry &e : entries) {
+        size += e.Header.UncompressedSize;
+        packed += e.Header.CompressedSize;
+    }
+    auto method = [](uint16_t m) { return m == MethodStored ? "stored" : m == MethodDeflated ? "deflated" : "other"; };
+    if (format == ReportJson) {
+        fprintf(out, "{\"file\": %s, \"archive_offset\": %u, \"settings\": ", JsonText(path).c_str(),
+                (unsigned)ArchiveStart);
+        if (!hasBlock) {
+            fprintf(out, "null");
+        } else {
+            auto text = [](bool has, const char *t) { return has ? JsonText(t) : std::string("null"); };
+            fprintf(out, "{\"caption\": %s, \"folder\": %s, \"temporary_folder\": %s, ",
+                    text(HasCaption, CaptionText).c_str(), text(HasDefaultFolder && !DefaultToTemp, DefaultFolder).c_str(),
+                    DefaultToTemp ? "true" : "false");
+            if (RunOpensFile && HasRunFile)
+                fprintf(out, "\"run\": {\"file\": %s, \"parameters\": null}, ", JsonText(RunFile).c_str());
+            else if (RunWithParameters)
+                fprintf(out, "\"run\": {\"file\": %s, \"parameters\": %s}, ", JsonText(RunFile).c_str(),
+                        JsonText(RunParameters).c_str());
+            else
+                fprintf(out, "\"run\": null, ");
+            fprintf(out, "\"run_check_box\": %s, \"existing_files\": \"%s\", \"fixed_choice\": %s, \"sorted\": %s}",
+                    ShowRunOption ? "true" : "false", choice, FixedOverwrite ? "true" : "false",
+                    SortEntries ? "true" : "false");
+        }
+        fprintf(out, ", \"entries\": [");
+        for (size_t i = 0; i < entries.size(); i++) {
+            const LocalFileHeader &h = entries[i].Header;
+            unsigned t = h.ModTime, d = h.ModDate;
+            fprintf(out, "%s\n  {\"name\": %s, \"method\": \"%s\", \"method_number\": %u, \"size\": %u, "
+                    "\"packed\": %u, \"crc32\": \"%08X\", \"encryption\": \"%s\", "
+                    "\"time\": \"%04u-%02u-%02uT%02u:%02u:%02u\"}",
+                    i ? "," : "", JsonText(entries[i].Used).c_str(), method(h.Method), (unsigned)h.Method,
+                    (unsigned)h.UncompressedSize, (unsigned)h.CompressedSize, (unsigned)h.Crc32,
+                    (h.Flags & EncryptedFlag) ? "traditional" : "none", 1980 + (d >> 9), (d >> 5) & 15, d & 31,
+                    t >> 11, (t >> 5) & 63, (t & 31) * 2);
+        }
+        fprintf(out, "\n], \"totals\": {\"entries\": %zu, \"size\": %llu, \"packed\": %llu}}\n", entries.size(),
+                (unsigned long long)size, (unsigned long long)packed);
+        Close();
+        return ExitOk;
+    }
     if (!hasBlock) {
         fprintf(out, "settings block: none (archive at 0x%X, every setting at its default)\n",
                 (unsigned)ArchiveStart);
@@ -153,30 +237,22 @@ int ShowInfo(const std::string &path, FILE *out)
         else
             fprintf(out, "run: none\n");
         fprintf(out, "run check box: %s\n", ShowRunOption ? "shown" : "hidden");
-        int overwrite = InitialOverwriteButton - IDC_OVERWRITE_ALL;
-        const char *choice = overwrite == OverwriteAll ? "overwrite all" : overwrite == OverwriteNever ? "never overwrite"
+        const char *shown = overwrite == OverwriteAll ? "overwrite all" : overwrite == OverwriteNever ? "never overwrite"
                                                                                                       : "ask";
-        fprintf(out, "existing files: %s%s\n", choice, FixedOverwrite ? " (fixed)" : "");
+        fprintf(out, "existing files: %s%s\n", shown, FixedOverwrite ? " (fixed)" : "");
         fprintf(out, "entry list: %s\n", SortEntries ? "sorted by name" : "in archive order");
     }
     fprintf(out, "switches: /S /D=FOLDER /O=all|never|ask /P=PASSWORD /R=0|1 /W /? (mksfx --help)\n");
     fprintf(out, "%-8s %10s %10s %-8s %s\n", "method", "size", "packed", "crc-32", "name");
-    int count = 0;
-    bool readable = WalkEntries([&](const WalkedEntry &e) {
+    for (const WalkedEntry &e : entries) {
         const LocalFileHeader &h = e.Header;
-        const char *method = h.Method == MethodStored ? "stored" : h.Method == MethodDeflated ? "deflated" : "other";
-        fprintf(out, "%-8s %10u %10u %08X %s%s\n", method, (unsigned)h.UncompressedSize,
+        fprintf(out, "%-8s %10u %10u %08X %s%s\n", method(h.Method), (unsigned)h.UncompressedSize,
                 (unsigned)h.CompressedSize, (unsigned)h.Crc32, Printable(e.Used).c_str(),
                 (h.Flags & EncryptedFlag) ? "  (encrypted)" : "");
-        count++;
-    });
-    fprintf(out, "%d entr%s\n", count, count == 1 ? "y" : "ies");
-    Close();
-    if (!readable || count == 0) {
-        fprintf(stderr, "mksfx: \"%s\" is not a self-extracting file: no ZIP entry at 0x%X\n",
-                Printable(path).c_str(), (unsigned)ArchiveStart);
-        return ExitError;
     }
+    fprintf(out, "%zu entr%s, %llu bytes unpacked\n", entries.size(), entries.size() == 1 ? "y" : "ies",
+            (unsigned long long)size);
+    Close();
     return ExitOk;
 }
 
@@ -262,14 +338,46 @@ bool StampPeChecksum(FILE *f, uint64_t size)
 
 namespace {
 
-// The failures found, one line each.
+// What Verify found, part by part and entry by entry, in the order found:
+// printed a line each as text, or as one JSON object at the end.
 struct Findings {
     FILE *Out;
+    ReportFormat Format;
     int Count = 0;
-    void Fail(const std::string &what, const std::string &why)
+    struct Event {
+        bool Ok;
+        std::string What, Why;
+        bool Entry;
+    };
+    std::vector<Event> Events;
+    void Fail(const std::string &what, const std::string &why, bool entry = false)
     {
-        fprintf(Out, "FAILED  %s: %s\n", what.c_str(), Printable(why).c_str());
+        if (Format == ReportText)
+            fprintf(Out, "FAILED  %s: %s\n", Printable(what).c_str(), Printable(why).c_str());
+        Events.push_back({false, what, why, entry});
         Count++;
+    }
+    void Ok(const std::string &what, const std::string &detail = "", bool entry = false)
+    {
+        if (Format == ReportText)
+            fprintf(Out, "OK      %s%s\n", Printable(what).c_str(), Printable(detail).c_str());
+        Events.push_back({true, what, detail, entry});
+    }
+    // The checks in the order made, each with its findings.
+    void PrintJson(const std::string &path, size_t entries) const
+    {
+        fprintf(Out, "{\"file\": %s, \"ok\": %s, \"checks\": [", JsonText(path).c_str(), Count ? "false" : "true");
+        for (size_t i = 0; i < Events.size();) {
+            const Event &e = Events[i];
+            fprintf(Out, "%s\n  {\"%s\": %s, \"ok\": %s, \"findings\": [", i ? "," : "", e.Entry ? "entry" : "part",
+                    JsonText(e.What).c_str(), e.Ok ? "true" : "false");
+            size_t k = i;
+            for (; k < Events.size() && Events[k].What == e.What && Events[k].Entry == e.Entry && !Events[k].Ok; k++)
+                fprintf(Out, "%s%s", k > i ? ", " : "", JsonText(Events[k].Why).c_str());
+            fprintf(Out, "]}");
+            i = k > i ? k : i + 1;
+        }
+        fprintf(Out, "\n], \"totals\": {\"entries\": %zu, \"failed\": %d}}\n", entries, Count);
     }
 };
 
@@ -334,8 +442,7 @@ void CheckStub(FILE *f, const std::vector<uint8_t> &stub, uint64_t size, uint64_
                                       " bytes differ from the stub this builder carries, the first at " + at +
                                       " (its SHA-256: " + Sha256Hex(image.data(), image.size()) + ")");
     }
-    fprintf(found.Out, "OK      stub%s\n", isSigned ? " (Authenticode-signed; the signature itself is not checked here)"
-                                                    : "");
+    found.Ok("stub", isSigned ? " (Authenticode-signed; the signature itself is not checked here)" : "");
 }
 
 // The block must be one the builder writes: settings it would accept, in
@@ -347,7 +454,7 @@ void CheckBlock(FILE *f, const std::vector<std::string> &names, Findings &found)
     if (!ReadSettingsBlock(f, s, &bytes)) {
         // No "QBW": the stub takes every default and expects the archive at
         // the image's end, which the walk has judged.
-        fprintf(found.Out, "OK      settings block: none, every setting at its default\n");
+        found.Ok("settings block", ": none, every setting at its default");
         return;
     }
     int before = found.Count;
@@ -371,7 +478,7 @@ void CheckBlock(FILE *f, const std::vector<std::string> &names, Findings &found)
     else if (found.Count == before && bytes != written)
         found.Fail("settings block", "its bytes are not those the builder writes for its settings");
     if (found.Count == before)
-        fprintf(found.Out, "OK      settings block\n");
+        found.Ok("settings block");
 }
 
 // One entry as the walk found it, and its local header's bytes.
@@ -424,7 +531,8 @@ void CheckLocalHeader(const LocalEntry &l, std::vector<std::string> &problems)
 
 }  // namespace
 
-int Verify(const std::string &path, const std::string *password, const std::vector<uint8_t> &stub, FILE *out)
+int Verify(const std::string &path, const std::string *password, const std::vector<uint8_t> &stub, FILE *out,
+           ReportFormat format)
 {
     bool hasBlock = false;
     if (!Open(path, out, hasBlock))
@@ -440,7 +548,7 @@ int Verify(const std::string &path, const std::string *password, const std::vect
         Close();
         return ExitError;
     }
-    Findings found{out};
+    Findings found{out, format};
 
     // What every other ZIP reader sees: the central directory.  Read first,
     // for the stub's check needs to know where the archive ends.
@@ -545,9 +653,9 @@ int Verify(const std::string &path, const std::string *password, const std::vect
                 }
             }
             for (const std::string &p : problems)
-                found.Fail(e.Used.empty() ? Shown(e.Name) : Printable(e.Used), p);
+                found.Fail(e.Used.empty() ? Shown(e.Name) : e.Used, p, true);
             if (problems.empty())
-                fprintf(out, "OK      %s\n", Printable(e.Used).c_str());
+                found.Ok(e.Used, "", true);
         },
         &walkEnd);
     FileClose(OutputFile);
@@ -556,7 +664,8 @@ int Verify(const std::string &path, const std::string *password, const std::vect
     int32_t archiveStart = ArchiveStart;
     Close();
     if (!readable || walked.empty()) {
-        fprintf(out, "FAILED  no entry found at 0x%X\n", (unsigned)archiveStart);
+        if (format == ReportText)
+            fprintf(out, "FAILED  no entry found at 0x%X\n", (unsigned)archiveStart);
         fprintf(stderr, "mksfx: \"%s\" is not a self-extracting file: no ZIP entry at 0x%X\n",
                 Printable(path).c_str(), (unsigned)archiveStart);
         return ExitError;
@@ -641,8 +750,11 @@ int Verify(const std::string &path, const std::string *password, const std::vect
             fail(entry + "its extra field (the Unicode Path field) differs from the local header's");
     }
     if (found.Count == before)
-        fprintf(out, "OK      central directory and end record\n");
-    fprintf(out, "%zu entr%s, %d failed\n", walked.size(), walked.size() == 1 ? "y" : "ies", found.Count);
+        found.Ok("central directory and end record");
+    if (format == ReportText)
+        fprintf(out, "%zu entr%s, %d failed\n", walked.size(), walked.size() == 1 ? "y" : "ies", found.Count);
+    else if (format == ReportJson)
+        found.PrintJson(path, walked.size());
     return found.Count ? ExitError : ExitOk;
 }
 

@@ -12,8 +12,14 @@
 
 namespace mksfx {
 
-// Prints the settings block and the entries; returns the exit code.
-int ShowInfo(const std::string &path, FILE *out);
+// How a report is written: lines for people, one JSON object for scripts
+// (the schema is in the README), or nothing at all (the exit code alone).
+enum ReportFormat { ReportText, ReportJson, ReportSilent };
+
+// Prints the settings block and the entries; returns the exit code.  A file
+// in which no entry is found is said not to be one of ours before anything
+// that looks like a report is printed.
+int ShowInfo(const std::string &path, FILE *out, ReportFormat format = ReportText);
 
 // Judges a finished file against what the builder writes: the image against
 // `stub` (the stub the file should carry; empty: it cannot be checked, which
@@ -24,7 +30,8 @@ int ShowInfo(const std::string &path, FILE *out);
 // field by field against the local headers.  Returns 0 when everything
 // passed, 1 otherwise; a line for each part and entry, and one for each
 // failure, to `out`.
-int Verify(const std::string &path, const std::string *password, const std::vector<uint8_t> &stub, FILE *out);
+int Verify(const std::string &path, const std::string *password, const std::vector<uint8_t> &stub, FILE *out,
+           ReportFormat format = ReportText);
 
 // The SHA-256 of the bytes in hex, as sha256sum prints it.
 std::string Sha256Hex(const uint8_t *data, size_t n);

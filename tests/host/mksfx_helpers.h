@@ -71,6 +71,13 @@ inline std::vector<unsigned char> SettingsBlock(const std::string &path)
     return std::vector<unsigned char>(b.begin() + 0x9800, b.begin() + 0x9800 + length);
 }
 
+// Little-endian fields of a file's bytes.
+inline unsigned Get16(const std::vector<unsigned char> &b, size_t at) { return b[at] | b[at + 1] << 8; }
+inline uint32_t Get32(const std::vector<unsigned char> &b, size_t at)
+{
+    return Get16(b, at) | (uint32_t)Get16(b, at + 2) << 16;
+}
+
 }  // namespace mksfxtest
 
 #endif

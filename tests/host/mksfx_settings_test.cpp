@@ -262,6 +262,70 @@ TEST_F(BuilderSettings, InfoAndStubSayWhatIsWrong)
     }
 }
 
+// --info and --verify as scripts read them: one JSON object that the
+// schema in docs/ describes, the same facts as the lines, and --verify -q
+// with its exit code alone.  Another program's installer is named as such
+// before anything that looks like a report.
+TEST_F(BuilderSettings, ReportsForScripts)
+{
+    std::string good = scratch.Path() + "/good.exe", damaged = scratch.Path() + "/damaged.exe";
+    scratch.Write(u8"in/photo\u202egpj.txt", std::string("x"));
+    ASSERT_EQ(Mksfx({"-q", "-o", good, "--caption", u8"\uc124\uce58 \"1\"", "--run", "readme.txt", "--open",
+                     "--password", "pw", input}).Code, 0);
+    Bytes bytes = FileBytes(good);
+    // The first byte of the first entry's data, behind its encryption header.
+    size_t local = ImageSize + Get16(bytes, ImageSize + 3);
+    bytes[local + LocalHeaderSize + Get16(bytes, local + 26) + Get16(bytes, local + 28) + EncryptionHeaderSize] ^= 0x40;
+    scratch.Write("damaged.exe", bytes);
+    std::string check = scratch.Write("check.py", std::string(R"PY(
+import json, sys, jsonschema
+schema = json.load(open(sys.argv[1]))
+report = json.loads(sys.stdin.read())
+jsonschema.validate(report, schema)
+print(json.dumps(report, ensure_ascii=False, sort_keys=True))
+)PY"));
+    std::string schema = Quote(std::string(SFX_SOURCE_DIR) + "/docs/mksfx-report.schema.json");
+    auto json = [&](const std::vector<std::string> &args, int code) {
+        std::string command = "MKSFX_PASSWORD=pw " + Quote(MKSFX_PATH);
+        for (const std::string &a : args)
+            command += " " + Quote(a);
+        std::string report = Quote(scratch.Path() + "/report.json");
+        Outcome r = Shell(command + " > " + report + " 2>/dev/null; echo \" exit=$?\"; /usr/bin/python3 " +
+                          Quote(check) + " " + schema + " < " + report);
+        EXPECT_NE(r.Output.find(" exit=" + std::to_string(code)), std::string::npos) << args[0] << "\n" << r.Output;
+        return r.Output;
+    };
+    std::string info = json({"--info", "--json", good}, 0);
+    EXPECT_NE(info.find(u8"\"caption\": \"\uc124\uce58 \\\"1\\\"\""), std::string::npos) << info;
+    EXPECT_NE(info.find("\"run\": {\"file\": \"readme.txt\", \"parameters\": null}"), std::string::npos) << info;
+    EXPECT_NE(info.find("\"encryption\": \"traditional\""), std::string::npos) << info;
+    EXPECT_NE(info.find("\"totals\": {\"entries\": 3, \"packed\": "), std::string::npos) << info;
+    EXPECT_NE(info.find(", \"size\": 18}"), std::string::npos) << "the unpacked size, for a disk check\n" << info;
+    std::string verified = json({"--verify", "--json", good}, 0);
+    EXPECT_NE(verified.find("\"ok\": true"), std::string::npos) << verified;
+    std::string failed = json({"--verify", "--json", damaged}, 1);
+    EXPECT_NE(failed.find("\"failed\": 2"), std::string::npos) << "the entry and the checksum\n" << failed;
+    EXPECT_NE(failed.find("\"findings\": [\"CRC-32 mismatch\"], \"ok\": false"), std::string::npos) << failed;
+    // Bidirectional controls never reach the raw text of a report.
+    Outcome raw = Mksfx({"--info", "--json", good});
+    EXPECT_EQ(raw.Output.find("\xE2\x80\xAE"), std::string::npos) << raw.Output;
+    EXPECT_NE(raw.Output.find("\\u202e"), std::string::npos) << raw.Output;
+
+    Outcome quiet = Mksfx({"--verify", "-q", damaged}, "MKSFX_PASSWORD=pw");
+    EXPECT_EQ(quiet.Code, 1);
+    EXPECT_EQ(quiet.Output, "");
+    EXPECT_EQ(Mksfx({"--verify", "-q", good}, "MKSFX_PASSWORD=pw").Code, 0);
+    EXPECT_EQ(Mksfx({"-o", good, "--json", input}).Code, 2) << "--json without --info or --verify";
+
+    Bytes installer(60000, 0x5A);
+    installer[0] = 'M';
+    std::string other = scratch.Write("installer.exe", installer);
+    Outcome foreign = Mksfx({"--info", other});
+    EXPECT_EQ(foreign.Code, 1);
+    EXPECT_NE(foreign.Output.find("is not a self-extracting file"), std::string::npos) << foreign.Output;
+    EXPECT_EQ(foreign.Output.find("settings block"), std::string::npos) << foreign.Output;
+}
+
 TEST_F(BuilderSettings, RepackedFileKeepsItsSettings)
 {
     std::string old = scratch.Path() + "/old.exe";

@@ -29,9 +29,6 @@ namespace {
 
 typedef std::vector<unsigned char> Bytes;
 
-unsigned Get16(const Bytes &b, size_t at) { return b[at] | b[at + 1] << 8; }
-uint32_t Get32(const Bytes &b, size_t at) { return Get16(b, at) | (uint32_t)Get16(b, at + 2) << 16; }
-
 // A raw deflate stream inflated by zlib, as other ZIP readers inflate it;
 // empty unless it ends exactly with its last byte.
 Bytes Inflated(const Bytes &stream)
