@@ -9,6 +9,8 @@
 // 2 GiB, the stub's offsets being signed 32-bit values.
 #include "Builder.h"
 
+#include <stdarg.h>
+
 #include <string.h>
 #include <zlib.h>
 
@@ -268,6 +270,20 @@ void CheckUniqueNames(const std::vector<Entry> &entries)
 
 // ---------------------------------------------------------------------------
 // Texts for a terminal
+
+void PrintText(FILE *f, const char *format, ...)
+{
+    va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    int n = vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(n > 0 ? (size_t)n : 0, '\0');
+    if (n > 0)
+        vsnprintf(&text[0], text.size() + 1, format, again);
+    va_end(again);
+    WriteText(f, text);
+}
 
 std::string Printable(const std::string &text)
 {

@@ -281,7 +281,7 @@ Options ParseCommandLine(const std::vector<std::string> &given)
     if (given.empty()) {
         // The program's own text, shown as it is; the message itself goes
         // through the escaping every message does.
-        fputs(HelpText, stderr);
+        WriteText(stderr, HelpText);
         throw BuildError("no arguments: the options are above", ExitUsage);
     }
     CLI::App app;
@@ -392,7 +392,7 @@ namespace {
 void Note(const Options &o, const std::string &text)
 {
     if (!o.Quiet)
-        fprintf(stderr, "mksfx: note: %s\n", Printable(text).c_str());
+        PrintText(stderr, "mksfx: note: %s\n", Printable(text).c_str());
 }
 
 std::vector<uint8_t> LoadStub(const Options &o)
@@ -480,7 +480,7 @@ public:
     ~Progress()
     {
         if (shown_)
-            fprintf(stderr, "\n");
+            PrintText(stderr, "\n");
     }
     void operator()(uint64_t done, uint64_t total)
     {
@@ -494,7 +494,7 @@ public:
         last_ = percent;
         when_ = now;
         shown_ = true;
-        fprintf(stderr, "\rmksfx: %3d%% of %llu MiB", percent, (unsigned long long)(total >> 20));
+        PrintText(stderr, "\rmksfx: %3d%% of %llu MiB", percent, (unsigned long long)(total >> 20));
         fflush(stderr);
     }
 
@@ -679,7 +679,7 @@ int Build(const Options &o)
         uint64_t in = 0;
         for (const Entry &e : entries)
             in += e.Source->Size;
-        printf("%s: %zu entr%s, %llu bytes in, %llu bytes out\n", Printable(o.Output).c_str(), entries.size(),
+        PrintText(stdout, "%s: %zu entr%s, %llu bytes in, %llu bytes out\n", Printable(o.Output).c_str(), entries.size(),
                entries.size() == 1 ? "y" : "ies", (unsigned long long)in,
                (unsigned long long)StatPath(o.Output).Size);
     }
@@ -692,16 +692,16 @@ int RunCommand(const Options &o)
 {
     switch (o.Command) {
     case Options::Help:
-        fputs(HelpText, stdout);
+        WriteText(stdout, HelpText);
         return ExitOk;
     case Options::Version:
         // The stub's hash is what --verify compares images with, and what a
         // build of the same commit gives again.
-        printf("mksfx 1.0 (commit %s)\n", BuildCommit);
+        PrintText(stdout, "mksfx 1.0 (commit %s)\n", BuildCommit);
         if (EmbeddedStubSize > 0)
-            printf("stub: %u bytes, SHA-256 %s\n", EmbeddedStubSize, Sha256Hex(EmbeddedStub, EmbeddedStubSize).c_str());
+            PrintText(stdout, "stub: %u bytes, SHA-256 %s\n", EmbeddedStubSize, Sha256Hex(EmbeddedStub, EmbeddedStubSize).c_str());
         else
-            puts("stub: none carried (files are made and verified with --stub FILE)");
+            WriteText(stdout, "stub: none carried (files are made and verified with --stub FILE)\n");
         return ExitOk;
     case Options::Info:
         return ShowInfo(o.Target, stdout, o.Json ? ReportJson : ReportText);

@@ -97,7 +97,7 @@ bool Open(const std::string &path, FILE *out, bool &hasBlock)
     // The file layer takes UTF-8 names on every system, as the builder does.
     ArchiveFile = FileOpenRead(path.c_str());
     if (ArchiveFile == NoFile) {
-        fprintf(stderr, "mksfx: cannot open \"%s\"\n", Printable(path).c_str());
+        PrintText(stderr, "mksfx: cannot open \"%s\"\n", Printable(path).c_str());
         DoneGlobals();
         return false;
     }
@@ -105,7 +105,7 @@ bool Open(const std::string &path, FILE *out, bool &hasBlock)
     uint8_t mz[2] = {0, 0};
     FileRead(ArchiveFile, mz, 2);
     if (info.Size < ImageSize || mz[0] != 'M' || mz[1] != 'Z') {
-        fprintf(stderr, "mksfx: \"%s\" is not a self-extracting file: %s\n", Printable(path).c_str(),
+        PrintText(stderr, "mksfx: \"%s\" is not a self-extracting file: %s\n", Printable(path).c_str(),
                 info.Size < ImageSize ? "it is shorter than the stub's image"
                                           : "no Windows program stands in front of its archive");
         FileClose(ArchiveFile);
@@ -166,7 +166,7 @@ int ShowInfo(const std::string &path, FILE *out, ReportFormat format)
     std::vector<WalkedEntry> entries;
     bool readable = WalkEntries([&](const WalkedEntry &e) { entries.push_back(e); });
     if (!readable || entries.empty()) {
-        fprintf(stderr, "mksfx: \"%s\" is not a self-extracting file: no ZIP entry at 0x%X\n",
+        PrintText(stderr, "mksfx: \"%s\" is not a self-extracting file: no ZIP entry at 0x%X\n",
                 Printable(path).c_str(), (unsigned)ArchiveStart);
         Close();
         return ExitError;
@@ -180,31 +180,31 @@ int ShowInfo(const std::string &path, FILE *out, ReportFormat format)
     }
     auto method = [](uint16_t m) { return m == MethodStored ? "stored" : m == MethodDeflated ? "deflated" : "other"; };
     if (format == ReportJson) {
-        fprintf(out, "{\"file\": %s, \"archive_offset\": %u, \"settings\": ", JsonText(path).c_str(),
+        PrintText(out, "{\"file\": %s, \"archive_offset\": %u, \"settings\": ", JsonText(path).c_str(),
                 (unsigned)ArchiveStart);
         if (!hasBlock) {
-            fprintf(out, "null");
+            PrintText(out, "null");
         } else {
             auto text = [](bool has, const char *t) { return has ? JsonText(t) : std::string("null"); };
-            fprintf(out, "{\"caption\": %s, \"folder\": %s, \"temporary_folder\": %s, ",
+            PrintText(out, "{\"caption\": %s, \"folder\": %s, \"temporary_folder\": %s, ",
                     text(HasCaption, CaptionText).c_str(), text(HasDefaultFolder && !DefaultToTemp, DefaultFolder).c_str(),
                     DefaultToTemp ? "true" : "false");
             if (RunOpensFile && HasRunFile)
-                fprintf(out, "\"run\": {\"file\": %s, \"parameters\": null}, ", JsonText(RunFile).c_str());
+                PrintText(out, "\"run\": {\"file\": %s, \"parameters\": null}, ", JsonText(RunFile).c_str());
             else if (RunWithParameters)
-                fprintf(out, "\"run\": {\"file\": %s, \"parameters\": %s}, ", JsonText(RunFile).c_str(),
+                PrintText(out, "\"run\": {\"file\": %s, \"parameters\": %s}, ", JsonText(RunFile).c_str(),
                         JsonText(RunParameters).c_str());
             else
-                fprintf(out, "\"run\": null, ");
-            fprintf(out, "\"run_check_box\": %s, \"existing_files\": \"%s\", \"fixed_choice\": %s, \"sorted\": %s}",
+                PrintText(out, "\"run\": null, ");
+            PrintText(out, "\"run_check_box\": %s, \"existing_files\": \"%s\", \"fixed_choice\": %s, \"sorted\": %s}",
                     ShowRunOption ? "true" : "false", choice, FixedOverwrite ? "true" : "false",
                     SortEntries ? "true" : "false");
         }
-        fprintf(out, ", \"entries\": [");
+        PrintText(out, ", \"entries\": [");
         for (size_t i = 0; i < entries.size(); i++) {
             const LocalFileHeader &h = entries[i].Header;
             unsigned t = h.ModTime, d = h.ModDate;
-            fprintf(out, "%s\n  {\"name\": %s, \"method\": \"%s\", \"method_number\": %u, \"size\": %u, "
+            PrintText(out, "%s\n  {\"name\": %s, \"method\": \"%s\", \"method_number\": %u, \"size\": %u, "
                     "\"packed\": %u, \"crc32\": \"%08X\", \"encryption\": \"%s\", "
                     "\"time\": \"%04u-%02u-%02uT%02u:%02u:%02u\"}",
                     i ? "," : "", JsonText(entries[i].Used).c_str(), method(h.Method), (unsigned)h.Method,
@@ -212,45 +212,45 @@ int ShowInfo(const std::string &path, FILE *out, ReportFormat format)
                     (h.Flags & EncryptedFlag) ? "traditional" : "none", 1980 + (d >> 9), (d >> 5) & 15, d & 31,
                     t >> 11, (t >> 5) & 63, (t & 31) * 2);
         }
-        fprintf(out, "\n], \"totals\": {\"entries\": %zu, \"size\": %llu, \"packed\": %llu}}\n", entries.size(),
+        PrintText(out, "\n], \"totals\": {\"entries\": %zu, \"size\": %llu, \"packed\": %llu}}\n", entries.size(),
                 (unsigned long long)size, (unsigned long long)packed);
         Close();
         return ExitOk;
     }
     if (!hasBlock) {
-        fprintf(out, "settings block: none (archive at 0x%X, every setting at its default)\n",
+        PrintText(out, "settings block: none (archive at 0x%X, every setting at its default)\n",
                 (unsigned)ArchiveStart);
     } else {
-        fprintf(out, "settings block: %u bytes (archive at 0x%X)\n", (unsigned)(ArchiveStart - ImageSize),
+        PrintText(out, "settings block: %u bytes (archive at 0x%X)\n", (unsigned)(ArchiveStart - ImageSize),
                 (unsigned)ArchiveStart);
         // The stub's reader hands the texts over as UTF-8.
-        fprintf(out, "caption: %s\n", HasCaption ? Printable(CaptionText).c_str() : "(default)");
+        PrintText(out, "caption: %s\n", HasCaption ? Printable(CaptionText).c_str() : "(default)");
         if (DefaultToTemp)
-            fprintf(out, "folder: the temporary folder\n");
+            PrintText(out, "folder: the temporary folder\n");
         else
-            fprintf(out, "folder: %s\n", HasDefaultFolder ? Printable(DefaultFolder).c_str() : "(current folder)");
+            PrintText(out, "folder: %s\n", HasDefaultFolder ? Printable(DefaultFolder).c_str() : "(current folder)");
         if (RunOpensFile && HasRunFile)
-            fprintf(out, "run: open \"%s\" with its default action\n", Printable(RunFile).c_str());
+            PrintText(out, "run: open \"%s\" with its default action\n", Printable(RunFile).c_str());
         else if (RunWithParameters)
-            fprintf(out, "run: open \"%s\" with parameters \"%s\"\n", Printable(RunFile).c_str(),
+            PrintText(out, "run: open \"%s\" with parameters \"%s\"\n", Printable(RunFile).c_str(),
                     Printable(RunParameters).c_str());
         else
-            fprintf(out, "run: none\n");
-        fprintf(out, "run check box: %s\n", ShowRunOption ? "shown" : "hidden");
+            PrintText(out, "run: none\n");
+        PrintText(out, "run check box: %s\n", ShowRunOption ? "shown" : "hidden");
         const char *shown = overwrite == OverwriteAll ? "overwrite all" : overwrite == OverwriteNever ? "never overwrite"
                                                                                                       : "ask";
-        fprintf(out, "existing files: %s%s\n", shown, FixedOverwrite ? " (fixed)" : "");
-        fprintf(out, "entry list: %s\n", SortEntries ? "sorted by name" : "in archive order");
+        PrintText(out, "existing files: %s%s\n", shown, FixedOverwrite ? " (fixed)" : "");
+        PrintText(out, "entry list: %s\n", SortEntries ? "sorted by name" : "in archive order");
     }
-    fprintf(out, "switches: /S /D=FOLDER /O=all|never|ask /P=PASSWORD /R=0|1 /W /? (mksfx --help)\n");
-    fprintf(out, "%-8s %10s %10s %-8s %s\n", "method", "size", "packed", "crc-32", "name");
+    PrintText(out, "switches: /S /D=FOLDER /O=all|never|ask /P=PASSWORD /R=0|1 /W /? (mksfx --help)\n");
+    PrintText(out, "%-8s %10s %10s %-8s %s\n", "method", "size", "packed", "crc-32", "name");
     for (const WalkedEntry &e : entries) {
         const LocalFileHeader &h = e.Header;
-        fprintf(out, "%-8s %10u %10u %08X %s%s\n", method(h.Method), (unsigned)h.UncompressedSize,
+        PrintText(out, "%-8s %10u %10u %08X %s%s\n", method(h.Method), (unsigned)h.UncompressedSize,
                 (unsigned)h.CompressedSize, (unsigned)h.Crc32, Printable(e.Used).c_str(),
                 (h.Flags & EncryptedFlag) ? "  (encrypted)" : "");
     }
-    fprintf(out, "%zu entr%s, %llu bytes unpacked\n", entries.size(), entries.size() == 1 ? "y" : "ies",
+    PrintText(out, "%zu entr%s, %llu bytes unpacked\n", entries.size(), entries.size() == 1 ? "y" : "ies",
             (unsigned long long)size);
     Close();
     return ExitOk;
@@ -353,31 +353,31 @@ struct Findings {
     void Fail(const std::string &what, const std::string &why, bool entry = false)
     {
         if (Format == ReportText)
-            fprintf(Out, "FAILED  %s: %s\n", Printable(what).c_str(), Printable(why).c_str());
+            PrintText(Out, "FAILED  %s: %s\n", Printable(what).c_str(), Printable(why).c_str());
         Events.push_back({false, what, why, entry});
         Count++;
     }
     void Ok(const std::string &what, const std::string &detail = "", bool entry = false)
     {
         if (Format == ReportText)
-            fprintf(Out, "OK      %s%s\n", Printable(what).c_str(), Printable(detail).c_str());
+            PrintText(Out, "OK      %s%s\n", Printable(what).c_str(), Printable(detail).c_str());
         Events.push_back({true, what, detail, entry});
     }
     // The checks in the order made, each with its findings.
     void PrintJson(const std::string &path, size_t entries) const
     {
-        fprintf(Out, "{\"file\": %s, \"ok\": %s, \"checks\": [", JsonText(path).c_str(), Count ? "false" : "true");
+        PrintText(Out, "{\"file\": %s, \"ok\": %s, \"checks\": [", JsonText(path).c_str(), Count ? "false" : "true");
         for (size_t i = 0; i < Events.size();) {
             const Event &e = Events[i];
-            fprintf(Out, "%s\n  {\"%s\": %s, \"ok\": %s, \"findings\": [", i ? "," : "", e.Entry ? "entry" : "part",
+            PrintText(Out, "%s\n  {\"%s\": %s, \"ok\": %s, \"findings\": [", i ? "," : "", e.Entry ? "entry" : "part",
                     JsonText(e.What).c_str(), e.Ok ? "true" : "false");
             size_t k = i;
             for (; k < Events.size() && Events[k].What == e.What && Events[k].Entry == e.Entry && !Events[k].Ok; k++)
-                fprintf(Out, "%s%s", k > i ? ", " : "", JsonText(Events[k].Why).c_str());
-            fprintf(Out, "]}");
+                PrintText(Out, "%s%s", k > i ? ", " : "", JsonText(Events[k].Why).c_str());
+            PrintText(Out, "]}");
             i = k > i ? k : i + 1;
         }
-        fprintf(Out, "\n], \"totals\": {\"entries\": %zu, \"failed\": %d}}\n", entries, Count);
+        PrintText(Out, "\n], \"totals\": {\"entries\": %zu, \"failed\": %d}}\n", entries, Count);
     }
 };
 
@@ -544,11 +544,11 @@ int Verify(const std::string &path, const std::string *password, const std::vect
     FILE *f = OpenFile(path, "rb");
     std::unique_ptr<FILE, int (*)(FILE *)> closer(f, fclose);
     if (!f) {
-        fprintf(stderr, "mksfx: cannot open \"%s\"\n", Printable(path).c_str());
+        PrintText(stderr, "mksfx: cannot open \"%s\"\n", Printable(path).c_str());
         Close();
         return ExitError;
     }
-    Findings found{out, format};
+    Findings found{out, format, 0, {}};
 
     // What every other ZIP reader sees: the central directory.  Read first,
     // for the stub's check needs to know where the archive ends.
@@ -665,8 +665,8 @@ int Verify(const std::string &path, const std::string *password, const std::vect
     Close();
     if (!readable || walked.empty()) {
         if (format == ReportText)
-            fprintf(out, "FAILED  no entry found at 0x%X\n", (unsigned)archiveStart);
-        fprintf(stderr, "mksfx: \"%s\" is not a self-extracting file: no ZIP entry at 0x%X\n",
+            PrintText(out, "FAILED  no entry found at 0x%X\n", (unsigned)archiveStart);
+        PrintText(stderr, "mksfx: \"%s\" is not a self-extracting file: no ZIP entry at 0x%X\n",
                 Printable(path).c_str(), (unsigned)archiveStart);
         return ExitError;
     }
@@ -752,7 +752,7 @@ int Verify(const std::string &path, const std::string *password, const std::vect
     if (found.Count == before)
         found.Ok("central directory and end record");
     if (format == ReportText)
-        fprintf(out, "%zu entr%s, %d failed\n", walked.size(), walked.size() == 1 ? "y" : "ies", found.Count);
+        PrintText(out, "%zu entr%s, %d failed\n", walked.size(), walked.size() == 1 ? "y" : "ies", found.Count);
     else if (format == ReportJson)
         found.PrintJson(path, walked.size());
     return found.Count ? ExitError : ExitOk;

@@ -7,31 +7,24 @@
 #include "Command.h"
 #include "Platform.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 int main(int argc, char **argv)
 {
-#ifdef _WIN32
-    // Messages are UTF-8 throughout: names in them may be in any script.
-    SetConsoleOutputCP(CP_UTF8);
-#endif
     try {
         mksfx::Options o = mksfx::ParseCommandLine(mksfx::CommandLine(argc, argv));
         return mksfx::RunCommand(o);
     } catch (const std::bad_alloc &) {
         // The temporary output is already gone: the build unwound through
         // its clean-up on the way here.
-        fprintf(stderr, "mksfx: out of memory\n");
+        mksfx::PrintText(stderr, "mksfx: out of memory\n");
         return mksfx::ExitError;
     } catch (const mksfx::BuildError &e) {
         // Messages carry names from the inputs: no control character of
         // theirs reaches the terminal.
-        fprintf(stderr, "mksfx: %s\n", mksfx::Printable(e.what()).c_str());
+        mksfx::PrintText(stderr, "mksfx: %s\n", mksfx::Printable(e.what()).c_str());
         return e.Code;
     } catch (const std::exception &e) {
-        fprintf(stderr, "mksfx: %s\n", mksfx::Printable(e.what()).c_str());
+        mksfx::PrintText(stderr, "mksfx: %s\n", mksfx::Printable(e.what()).c_str());
         return mksfx::ExitError;
     }
 }

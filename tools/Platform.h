@@ -58,6 +58,13 @@ void RemoveFile(const std::string &path);
 std::string SystemError();
 
 bool IsTerminal(FILE *f);
+// Everything the builder prints goes through these.  On a Windows console
+// the text is written as UTF-16, so that every name shows whatever the
+// console's code page (and the code page is left as the user had it);
+// redirected to a file or a pipe, and on Linux, it is UTF-8 without a byte
+// order mark, the same bytes on both systems (JSON readers refuse a mark).
+void WriteText(FILE *f, const std::string &utf8);
+void PrintText(FILE *f, const char *format, ...) __attribute__((format(printf, 2, 3)));
 void RandomBytes(uint8_t *bytes, size_t n);
 // The SHA-256 of the bytes, from the system's own cryptography (libcrypto
 // on Linux, CNG on Windows); false when that cannot give it.

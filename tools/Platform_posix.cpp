@@ -151,6 +151,11 @@ bool IsTerminal(FILE *f)
     return isatty(fileno(f)) != 0;
 }
 
+void WriteText(FILE *f, const std::string &utf8)
+{
+    fwrite(utf8.data(), 1, utf8.size(), f);
+}
+
 void RandomBytes(uint8_t *bytes, size_t n)
 {
     std::random_device device;

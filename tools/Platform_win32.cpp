@@ -277,6 +277,25 @@ bool IsTerminal(FILE *f)
     return _isatty(_fileno(f)) != 0;
 }
 
+void WriteText(FILE *f, const std::string &utf8)
+{
+    HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
+    DWORD mode = 0;
+    if (h == INVALID_HANDLE_VALUE || !GetConsoleMode(h, &mode)) {
+        fwrite(utf8.data(), 1, utf8.size(), f);
+        return;
+    }
+    // What the C runtime still holds goes first, in its order.
+    fflush(f);
+    std::wstring w = Wide(utf8);
+    for (size_t at = 0; at < w.size();) {
+        DWORD part = (DWORD)std::min<size_t>(w.size() - at, 8192), written = 0;
+        if (!WriteConsoleW(h, w.data() + at, part, &written, nullptr) || written == 0)
+            break;
+        at += written;
+    }
+}
+
 void RandomBytes(uint8_t *bytes, size_t n)
 {
     for (size_t i = 0; i < n; i++) {

@@ -237,3 +237,47 @@ TEST_CASE(WindowsBuilderTakesAnyFileName)
     CHECK(code == 2);
     CHECK(!drv::FileExists(wdir + L"\\plain.exe"));
 }
+
+TEST_CASE(KoreanNamesShowOnTheConsole)
+{
+    // On a console the builder writes UTF-16, so a name shows whatever the
+    // console's code page; the console is read back as a user sees it.
+    std::string dir = Scratch("builder_console");
+    CHECK(Pack(dir, ""));
+    std::wstring wdir = drv::Wide949(dir), file = wdir + L"\\\xC124\xCE58.exe";
+    CHECK(MoveFileW((wdir + L"\\setup.exe").c_str(), file.c_str()));
+    FreeConsole();
+    CHECK(AllocConsole());
+    UINT codePage = GetConsoleOutputCP();
+    std::wstring command = L"\"" + drv::Wide949(CurrentFolder()) + L"\\tools\\mksfx.exe\" --info \"" + file + L"\"";
+    STARTUPINFOW si = {sizeof si};
+    PROCESS_INFORMATION pi;
+    bool started = CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, wdir.c_str(), &si, &pi);
+    CHECK(started);
+    if (!started)
+        return;
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    CHECK(code == 0);
+    HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                OPEN_EXISTING, 0, NULL);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    CHECK(GetConsoleScreenBufferInfo(screen, &info));
+    std::wstring shown;
+    for (SHORT y = 0; y <= info.dwCursorPosition.Y; y++) {
+        std::vector<wchar_t> line(info.dwSize.X);
+        DWORD read = 0;
+        ReadConsoleOutputCharacterW(screen, line.data(), (DWORD)line.size(), COORD{0, y}, &read);
+        shown.append(line.data(), read);
+    }
+    CloseHandle(screen);
+    bool named = shown.find(L"\xD55C\xAE00/\xBB38\xC11C.txt") != std::wstring::npos;
+    if (!named)
+        printf("  the console shows: %s\n", drv::Narrow949(shown.substr(0, 400)).c_str());
+    CHECK(named);
+    CHECK(GetConsoleOutputCP() == codePage);   // left as the user had it
+    FreeConsole();
+}
