@@ -56,7 +56,7 @@ std::vector<uint8_t> MakeSettingsBlock(const BlockSettings &s)
     uint8_t flags1 = (s.ShowRunOption ? ShowRunOptionFlag : 0) | (s.FixedOverwrite ? FixedOverwriteFlag : 0) |
                      OverwriteFlags(s.Overwrite);
     uint8_t flags2 = (s.RunOpensFile ? RunOpensFileFlag : 0) | (s.DefaultToTemp ? DefaultToTempFlag : 0) |
-                     (s.Sorted ? SortEntriesFlag : 0);
+                     (s.Sorted ? SortEntriesFlag : 0) | (s.RestoreTimes ? RestoreTimesFlag : 0);
     try {
         return SettingsBlockBytes(flags1, flags2, s.Caption, s.Folder, s.Parameters, s.RunFile);
     } catch (const std::length_error &e) {

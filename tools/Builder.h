@@ -35,6 +35,7 @@ struct BlockSettings {
     bool RunOpensFile = false;
     bool DefaultToTemp = false;
     bool Sorted = false;
+    bool RestoreTimes = false;         // files get the archive's times
 };
 
 // "QBW", block length, flags, lengths and texts.  A text over 255 bytes is

@@ -65,6 +65,8 @@ const char HelpText[] =
     "  --overwrite ask|all|never   initial choice for existing files (ask)\n"
     "  --fixed-overwrite      hide the choice: the initial one holds\n"
     "  --sorted               list the entries sorted by name\n"
+    "  --current-time         extracted files get the time of extraction, not\n"
+    "                         the archive's (its own time, or SOURCE_DATE_EPOCH)\n"
     "Encryption (traditional ZIP encryption: keeps out the casual, not the\n"
     "determined; the password is typed in code page 949, 1 to 79 bytes):\n"
     "  --password TEXT        encrypt every entry (visible in the shell history)\n"
@@ -177,6 +179,7 @@ void Define(CLI::App &app, Options &o, Parsed &p)
     app.add_option("--overwrite", p.Overwrite);
     app.add_flag("--fixed-overwrite", o.FixedOverwrite);
     app.add_flag("--sorted", o.Sorted);
+    app.add_flag("--current-time", o.CurrentTime);
     CLI::Option *password = app.add_option("--password", p.Password);
     app.add_option("--password-file", p.PasswordFile)->excludes(password);
     app.add_option("--seed", p.Seed);
@@ -528,6 +531,9 @@ int Build(const Options &o)
     s.RunOpensFile = o.OpenFile;
     s.DefaultToTemp = o.TempFolder;
     s.Sorted = o.Sorted;
+    // Users expect the archive's times, as every extractor now gives them;
+    // a file made before the bit, or with --current-time, keeps the old way.
+    s.RestoreTimes = !o.CurrentTime;
 
     std::string password;
     if (o.HasPassword) {

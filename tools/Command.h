@@ -22,6 +22,7 @@ struct Options {
     std::string Caption, Folder, RunFile, Parameters;   // UTF-8 as given
     bool TempFolder = false, OpenFile = false, ShowRun = false, FixedOverwrite = false;
     bool Sorted = false;
+    bool CurrentTime = false;          // --current-time: files get the time of extraction
     bool HasOverwrite = false;         // --overwrite or --fixed-overwrite given
     int Overwrite = OverwriteAsk;
     int Level = 9;

@@ -196,9 +196,10 @@ int ShowInfo(const std::string &path, FILE *out, ReportFormat format)
                         JsonText(RunParameters).c_str());
             else
                 PrintText(out, "\"run\": null, ");
-            PrintText(out, "\"run_check_box\": %s, \"existing_files\": \"%s\", \"fixed_choice\": %s, \"sorted\": %s}",
+            PrintText(out, "\"run_check_box\": %s, \"existing_files\": \"%s\", \"fixed_choice\": %s, \"sorted\": %s, "
+                      "\"file_times\": \"%s\"}",
                     ShowRunOption ? "true" : "false", choice, FixedOverwrite ? "true" : "false",
-                    SortEntries ? "true" : "false");
+                    SortEntries ? "true" : "false", RestoreFileTimes ? "archive" : "extraction");
         }
         PrintText(out, ", \"entries\": [");
         for (size_t i = 0; i < entries.size(); i++) {
@@ -241,6 +242,7 @@ int ShowInfo(const std::string &path, FILE *out, ReportFormat format)
                                                                                                       : "ask";
         PrintText(out, "existing files: %s%s\n", shown, FixedOverwrite ? " (fixed)" : "");
         PrintText(out, "entry list: %s\n", SortEntries ? "sorted by name" : "in archive order");
+        PrintText(out, "file times: %s\n", RestoreFileTimes ? "the archive's" : "the time of extraction");
     }
     PrintText(out, "switches: /S /D=FOLDER /O=all|never|ask /P=PASSWORD /R=0|1 /W /? (mksfx --help)\n");
     PrintText(out, "%-8s %10s %10s %-8s %s\n", "method", "size", "packed", "crc-32", "name");

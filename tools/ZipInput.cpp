@@ -450,6 +450,7 @@ bool ReadSettingsBlock(FILE *f, BlockSettings &s, std::vector<uint8_t> *bytes)
     s.RunOpensFile = (h[6] & RunOpensFileFlag) != 0;
     s.DefaultToTemp = (h[6] & DefaultToTempFlag) != 0;
     s.Sorted = (h[6] & SortEntriesFlag) != 0;
+    s.RestoreTimes = (h[6] & RestoreTimesFlag) != 0;
     return true;
 }
 

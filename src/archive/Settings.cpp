@@ -58,6 +58,7 @@ void ReadSettings()
     RunOpensFile = (flags2 & RunOpensFileFlag) != 0;
     DefaultToTemp = (flags2 & DefaultToTempFlag) != 0;
     SortEntries = (flags2 & SortEntriesFlag) != 0;
+    RestoreFileTimes = (flags2 & RestoreTimesFlag) != 0;
     InitialOverwriteButton = IDC_OVERWRITE_ALL + OverwriteFromFlags(flags1);
 
     uint8_t captionLength = fixed[4], folderLength = fixed[5];

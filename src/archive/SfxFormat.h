@@ -46,7 +46,11 @@ enum : uint8_t {
     RunOpensFileFlag = 0x01,
     DefaultToTempFlag = 0x02,
     SortEntriesFlag = 0x04,
-    Flags2Used = RunOpensFileFlag | DefaultToTempFlag | SortEntriesFlag,
+    // Each extracted file gets its time from the archive; without the bit
+    // (files made before it, or with mksfx --current-time) the time of
+    // extraction, as it always was.
+    RestoreTimesFlag = 0x08,
+    Flags2Used = RunOpensFileFlag | DefaultToTempFlag | SortEntriesFlag | RestoreTimesFlag,
 };
 
 // What happens to a file that exists.  One number serves everywhere: it is

@@ -52,6 +52,50 @@ void ReadEntryName(char *nameBuffer, Text &name)
         FreeMem(buffer);
 }
 
+uint64_t EntryFileTime;
+
+static uint32_t Le32(const uint8_t *p)
+{
+    return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+// Format notes: an extra field is a run of blocks, each a 2-byte id, a
+// 2-byte length and that many bytes (APPNOTE 4.5).  NTFS (0x000A, APPNOTE
+// 4.5.5): 4 reserved bytes, then attributes of a tag and a length; tag 1,
+// 24 bytes long, holds the last-write, last-access and creation FILETIMEs.
+// Info-ZIP's extended timestamp (0x5455): a flags byte whose bit 0 says a
+// last-write time follows, as 32-bit signed seconds since 1970, UTC.  The
+// NTFS time is the finer and wins.  Blocks that run past the field are not
+// read.
+uint64_t ExtraFieldTime(const uint8_t *extra, uint32_t n)
+{
+    uint64_t unixTime = 0;
+    for (uint32_t at = 0; at + 4 <= n;) {
+        uint32_t id = extra[at] | extra[at + 1] << 8, size = extra[at + 2] | extra[at + 3] << 8;
+        const uint8_t *d = extra + at + 4;
+        if (at + 4 + size > n)
+            break;
+        if (id == 0x000A) {
+            for (uint32_t a = 4; a + 4 <= size;) {
+                uint32_t tag = d[a] | d[a + 1] << 8, length = d[a + 2] | d[a + 3] << 8;
+                if (a + 4 + length > size)
+                    break;
+                if (tag == 1 && length >= 8) {
+                    uint64_t t = Le32(d + a + 4) | (uint64_t)Le32(d + a + 8) << 32;
+                    if (t)
+                        return t;
+                }
+                a += 4 + length;
+            }
+        } else if (id == 0x5455 && size >= 5 && (d[0] & 1)) {
+            // FILETIME counts 100 ns from 1601; Unix seconds from 1970.
+            unixTime = (uint64_t)((int64_t)(int32_t)Le32(d + 1) * 10000000 + 116444736000000000LL);
+        }
+        at += 4 + size;
+    }
+    return unixTime;
+}
+
 bool ReadEntryNameAsUtf8(Text &name)
 {
     uint32_t n = LocalHeader.ExtraLength;
@@ -59,6 +103,7 @@ bool ReadEntryNameAsUtf8(Text &name)
     // FileRead answers 0, never less, when nothing could be read.
     uint32_t got = (uint32_t)FileRead(ArchiveFile, extra, n);
     bool utf8 = EntryNameToUtf8(name, LocalHeader.Flags, extra, got);
+    EntryFileTime = RestoreFileTimes ? ExtraFieldTime(extra, got) : 0;
     FreeMem(extra);
     return utf8;
 }

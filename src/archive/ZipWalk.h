@@ -20,6 +20,13 @@ void ReadEntryName(char *nameBuffer, Text &name);
 // when the entry gave it as UTF-8.
 bool ReadEntryNameAsUtf8(Text &name);
 
+// The last-write time an entry's extra field gives (NTFS, else Info-ZIP's
+// extended timestamp), as a FILETIME; 0 when it gives none.
+uint64_t ExtraFieldTime(const uint8_t *extra, uint32_t n);
+// Set by ReadEntryNameAsUtf8 when the settings ask for the archive's times:
+// the current entry's ExtraFieldTime.
+extern uint64_t EntryFileTime;
+
 // Skips the extra field: seeks to the byte after the current entry's name
 // and extra field, where its encryption header or data begins.
 void SeekEntryData(int32_t headerPosition);

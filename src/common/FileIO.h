@@ -45,6 +45,13 @@ uint32_t TempFolder(char *buffer, uint32_t size);
 // when the name exists or its folder does not.
 SfxFile FileCreateNew(const char *path);
 
+// Sets the file's last-write time (a FILETIME: 100 ns units since 1601,
+// UTC); false when the system refuses.
+bool FileSetTime(SfxFile f, uint64_t fileTime);
+// An MS-DOS date (high half) and time (low half), read as local time, as a
+// FILETIME; 0 when it is no date.
+uint64_t DosTimeToFileTime(uint32_t dateTime);
+
 // A zero-terminated code page 949 text, in a buffer of size bytes,
 // rewritten in place as UTF-8 (as the system's own table reads it: a byte
 // it cannot read becomes U+FFFD or the system's default character); a text

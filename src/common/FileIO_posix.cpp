@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 SfxFile const NoFile = (SfxFile)(intptr_t)-1;
@@ -141,6 +142,34 @@ uint32_t TempFolder(char *buffer, uint32_t size)
         buffer[n++] = '/';
     buffer[n] = 0;
     return (uint32_t)n;
+}
+
+bool FileSetTime(SfxFile f, uint64_t fileTime)
+{
+    // FILETIME counts from 1601 in 100 ns units.
+    int64_t since1970 = (int64_t)(fileTime - 116444736000000000ULL);
+    struct timespec t[2];
+    t[0].tv_nsec = UTIME_OMIT;
+    t[0].tv_sec = 0;
+    t[1].tv_sec = (time_t)(since1970 / 10000000);
+    t[1].tv_nsec = (long)(since1970 % 10000000) * 100;
+    return futimens(ToFd(f), t) == 0;
+}
+
+uint64_t DosTimeToFileTime(uint32_t dateTime)
+{
+    struct tm tm = {};
+    tm.tm_year = (int)(dateTime >> 25) + 80;
+    tm.tm_mon = (int)((dateTime >> 21) & 15) - 1;
+    tm.tm_mday = (int)((dateTime >> 16) & 31);
+    tm.tm_hour = (int)((dateTime >> 11) & 31);
+    tm.tm_min = (int)((dateTime >> 5) & 63);
+    tm.tm_sec = (int)(dateTime & 31) * 2;
+    tm.tm_isdst = -1;
+    if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday == 0)
+        return 0;
+    time_t t = mktime(&tm);
+    return t == (time_t)-1 ? 0 : (uint64_t)((int64_t)t * 10000000 + 116444736000000000LL);
 }
 
 SfxFile FileCreateNew(const char *path)

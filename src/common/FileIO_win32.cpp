@@ -86,6 +86,21 @@ void Utf8From949(char *buffer, uint32_t size)
     FreeMem(wide);
 }
 
+bool FileSetTime(SfxFile f, uint64_t fileTime)
+{
+    FILETIME t = {(DWORD)fileTime, (DWORD)(fileTime >> 32)};
+    return SetFileTime(f, NULL, NULL, &t) != 0;
+}
+
+uint64_t DosTimeToFileTime(uint32_t dateTime)
+{
+    FILETIME local, utc;
+    if (!DosDateTimeToFileTime((WORD)(dateTime >> 16), (WORD)dateTime, &local) ||
+        !LocalFileTimeToFileTime(&local, &utc))
+        return 0;
+    return (uint64_t)utc.dwHighDateTime << 32 | utc.dwLowDateTime;
+}
+
 SfxFile FileCreateNew(const char *path)
 {
     return CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_NEW,

@@ -44,6 +44,7 @@ bool FixedOverwrite;
 bool RunOpensFile;
 bool DefaultToTemp;
 bool SortEntries;
+bool RestoreFileTimes;
 bool HasCaption;
 bool HasDefaultFolder;
 bool RunWithParameters;

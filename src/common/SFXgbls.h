@@ -109,6 +109,7 @@ extern bool FixedOverwrite;
 extern bool RunOpensFile;
 extern bool DefaultToTemp;
 extern bool SortEntries;
+extern bool RestoreFileTimes;
 extern bool HasCaption;
 extern bool HasDefaultFolder;
 extern bool RunWithParameters;

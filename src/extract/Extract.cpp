@@ -281,6 +281,15 @@ created:
     ShowFileStarted(path);
     if (DecodeEntryData())
         Deselect(list);
+    // The archive's time when the settings ask for it: after the last write,
+    // which would set it again, and before the close.  No time, or one the
+    // system refuses, leaves the file as it is.
+    if (RestoreFileTimes) {
+        uint64_t t = EntryFileTime ? EntryFileTime
+                                   : DosTimeToFileTime((uint32_t)LocalHeader.ModDate << 16 | LocalHeader.ModTime);
+        if (t)
+            FileSetTime(OutputFile, t);
+    }
     if (!FileClose(OutputFile))
         ShowMessage(path, "파일을 닫을 수 없음...");
     OutputFile = NoFile;

@@ -21,10 +21,12 @@ namespace {
 
 typedef std::vector<unsigned char> Bytes;
 
+// The block the builder writes for these settings, the archive's file times
+// asked for as they are unless --current-time is given.
 Bytes Block(uint8_t f1, uint8_t f2, const std::string &caption, const std::string &folder,
             const std::string &params, const std::string &run)
 {
-    return mksfx::SettingsBlockBytes(f1, f2, caption, folder, params, run);
+    return mksfx::SettingsBlockBytes(f1, f2 | RestoreTimesFlag, caption, folder, params, run);
 }
 
 // Flag bytes by name.
@@ -75,13 +77,14 @@ TEST_F(BuilderSettings, EachOptionSetsItsBits)
         {{"--overwrite", "ask"}, Block(0, 0, "", "", "", "")},
         {{"--fixed-overwrite", "--overwrite", "never"}, Block(Fixed | Never, 0, "", "", "", "")},
         {{"--sorted"}, Block(0, Sorted, "", "", "", "")},
+        {{"--current-time"}, mksfx::SettingsBlockBytes(0, 0, "", "", "", "")},
         // All at once: the texts stand in the order caption, folder,
         // parameters, run file, whatever the order of the options.  The
         // bytes are spelled out here, so that a changed number in the
         // format's constants fails.
         {{"--run", "setup.exe", "--params", "-q", "--folder", "D:\\", "--caption", "Cap", "--sorted",
           "--show-run", "--overwrite", "all", "--fixed-overwrite"},
-         {'Q', 'B', 'W', 28, 0, 0x0D, 0x04, 3, 3, 2, 9, 'C', 'a', 'p', 'D', ':', '\\', '-', 'q',
+         {'Q', 'B', 'W', 28, 0, 0x0D, 0x0C, 3, 3, 2, 9, 'C', 'a', 'p', 'D', ':', '\\', '-', 'q',
           's', 'e', 't', 'u', 'p', '.', 'e', 'x', 'e'}},
     };
     for (const Case &c : cases) {

@@ -405,3 +405,48 @@ TEST_F(StoredCopy, NegativeBudgetReadsAndWritesNothing)
 }
 
 } // namespace
+
+// The entry's time from its extra field: NTFS first (the finer), else the
+// extended timestamp when its flags say a last-write time follows; a block
+// that runs past the field is not read.
+TEST(ZipExtraTimes, EachSourceAndEachDamage)
+{
+    const uint64_t unix2001 = 981173106;   // 2001-02-03 04:05:06 UTC
+    const uint64_t asFileTime = unix2001 * 10000000 + 116444736000000000ULL;
+    const uint64_t ntfs = 0x01D2345678ABCDEFULL;
+    auto ut = [](uint8_t flags, uint32_t t) {
+        return std::vector<uint8_t>{0x55, 0x54, 5, 0, flags, (uint8_t)t, (uint8_t)(t >> 8), (uint8_t)(t >> 16),
+                                    (uint8_t)(t >> 24)};
+    };
+    std::vector<uint8_t> nt = {0x0A, 0, 32, 0, 0, 0, 0, 0, 1, 0, 24, 0};
+    for (int i = 0; i < 8; i++)
+        nt.push_back((uint8_t)(ntfs >> (8 * i)));
+    nt.resize(nt.size() + 16, 0x77);   // last access, creation
+    auto join = [](std::vector<uint8_t> a, const std::vector<uint8_t> &b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    auto cut = [](std::vector<uint8_t> a) {
+        a.pop_back();
+        return a;
+    };
+    std::vector<uint8_t> unicodePath = {0x75, 0x70, 6, 0, 1, 0, 0, 0, 0, 'a'};
+    struct Case {
+        const char *what;
+        std::vector<uint8_t> extra;
+        uint64_t time;
+    } cases[] = {
+        {"none", {}, 0},
+        {"extended timestamp", ut(1, (uint32_t)unix2001), asFileTime},
+        {"after another field", join(unicodePath, ut(3, (uint32_t)unix2001)), asFileTime},
+        {"extended timestamp without a last-write time", ut(6, (uint32_t)unix2001), 0},
+        {"before 1970", ut(1, 0xFFFFFFFF), 116444736000000000ULL - 10000000},
+        {"NTFS", nt, ntfs},
+        {"NTFS wins over the extended timestamp", join(ut(1, (uint32_t)unix2001), nt), ntfs},
+        {"NTFS cut short", cut(nt), 0},
+        {"extended timestamp cut short", cut(ut(1, 1)), 0},
+        {"a length past the field", {0x55, 0x54, 9, 0, 1, 1, 2, 3, 4}, 0},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(ExtraFieldTime(c.extra.data(), (uint32_t)c.extra.size()), c.time) << c.what;
+}
