@@ -10,8 +10,11 @@
 # arguments with a mov into a frame laid out in advance, which costs about
 # 2.5 KB over push.  Without probes a frame must never reach the guard page,
 # so one near a page fails the build (the largest today is about 2.4 KB).
+# Data sections are not split: MinGW then gives each zero-filled variable a
+# section of initialised data (zeros in the file); whole units' .bss instead
+# cost nothing, and link-time optimisation drops what is never used.
 set(SFX_WIN_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -fno-unwind-tables -ffunction-sections -fdata-sections
+    -fno-unwind-tables -ffunction-sections -fno-data-sections
     -fstack-protector-strong -fomit-frame-pointer -mpreferred-stack-boundary=2 -fno-ident -fno-tree-loop-distribute-patterns -mno-stack-arg-probe -Werror=frame-larger-than=3072 -Wall -Wextra -Wno-unused-parameter)
 # KnownDLLs only, and as few as can be: Windows maps these from the system
 # folder whatever the search order, but the DLLs they import in turn may be
@@ -23,11 +26,33 @@ set(SFX_WIN_LIBS kernel32 user32 gdi32)
 # register a 32-bit build has (scripts/bench.sh reads these flags too).  They
 # keep the 16-byte stack boundary: with 4, GCC lays out the code loop worse
 # (about 18 % more instructions per byte on text, measured with callgrind).
-set(SFX_DECODE_FLAGS -fomit-frame-pointer -mpreferred-stack-boundary=4)
-set_source_files_properties(${SFX_SRC}/decode/SFXinflt.cpp ${SFX_SRC}/decode/CrcCrypt.cpp
-    PROPERTIES COMPILE_OPTIONS "${SFX_DECODE_FLAGS}")
+# They stay out of link-time optimisation, compiled as they were measured
+# (docs/performance.md): merged with the rest of the stub, GCC lays the code
+# loop out again.
+set(SFX_DECODE_FLAGS -fomit-frame-pointer -mpreferred-stack-boundary=4 -fno-lto)
+set(SFX_DECODE_SOURCES ${SFX_SRC}/decode/SFXinflt.cpp ${SFX_SRC}/decode/CrcCrypt.cpp)
+set_source_files_properties(${SFX_DECODE_SOURCES} PROPERTIES COMPILE_OPTIONS "${SFX_DECODE_FLAGS}")
+
+# Every other unit is built for size above all, each option measured on the
+# linked image (docs/size.md has the ledger): one program optimised at link
+# time; arrays aligned as the ABI asks and no more; switches as compare
+# chains, not tables of addresses (each entry costs a relocation too); and
+# tuned for the i686, with the dominator optimisations, caller-saves and
+# the coalescing of variables off, each of which made the code larger here.
+set(SFX_SIZE_FLAGS -flto -malign-data=abi -fno-jump-tables -fno-tree-switch-conversion
+    -mtune=i686 -fno-tree-dominator-opts -fno-caller-saves -fno-tree-coalesce-vars)
 
 file(GLOB SFX_UI_SOURCES CONFIGURE_DEPENDS ${SFX_SRC}/ui/*.cpp ${SFX_SRC}/extract/*.cpp)
+set(SFX_STUB_SOURCES ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_win32.cpp
+    ${SFX_SRC}/common/WideText_win32.cpp ${SFX_UI_SOURCES}
+    ${SFX_SRC}/program/Sfx.cpp ${SFX_SRC}/program/Switches.cpp)
+list(REMOVE_ITEM SFX_STUB_SOURCES ${SFX_DECODE_SOURCES})
+set_source_files_properties(${SFX_STUB_SOURCES} PROPERTIES COMPILE_OPTIONS "${SFX_SIZE_FLAGS}")
+# SFXmisc.cpp holds the CRC routine the decoder runs over every byte: its
+# loop wants its variables coalesced, as they are at -Os (without, decoding
+# text took 2 % more instructions per byte).
+set_source_files_properties(${SFX_SRC}/common/SFXmisc.cpp PROPERTIES
+    COMPILE_OPTIONS "${SFX_SIZE_FLAGS};-ftree-coalesce-vars")
 
 # Everything but the entry point, so the Windows test programs run the very
 # code of the stub.
@@ -47,9 +72,12 @@ add_library(sfxres OBJECT ${SFX_RC})
 add_executable(sfx_image WIN32 ${SFX_SRC}/program/Sfx.cpp ${SFX_SRC}/program/Switches.cpp $<TARGET_OBJECTS:sfxres>)
 target_compile_options(sfx_image PRIVATE ${SFX_WIN_FLAGS})
 target_link_libraries(sfx_image PRIVATE sfxwin)
-target_link_options(sfx_image PRIVATE -nostdlib -s -Wl,--gc-sections -Wl,-e,_SfxStart@0
-    -Wl,-u,__load_config_used
-    -Wl,--exclude-all-symbols -Wl,--no-insert-timestamp)
+# The link compiles the optimised units, so it takes the same options (the
+# frame limit included).  cmake/stub.ld lays the image out.
+target_link_options(sfx_image PRIVATE ${SFX_WIN_FLAGS} ${SFX_SIZE_FLAGS} -nostdlib -s
+    -Wl,--gc-sections -Wl,-e,_SfxStart@0 -Wl,-u,__load_config_used
+    -Wl,--exclude-all-symbols -Wl,--no-insert-timestamp -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/stub.ld)
+set_target_properties(sfx_image PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub.ld)
 # No link time in the header: the same source gives the same stub, so its
 # hash can be checked against a build of the release's commit.
 # The compiler is kept from turning loops into library calls, so the image
@@ -68,6 +96,11 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/sfx.exe
 add_custom_target(sfx ALL DEPENDS ${CMAKE_BINARY_DIR}/sfx.exe)
 add_test(NAME stub.reproducible
          COMMAND ${CMAKE_SOURCE_DIR}/scripts/check_reproducible.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/sfx.exe)
+# The padding script's guards, each shown a copy of the image spoiled the way
+# it must refuse.
+add_test(NAME stub.pad_checks
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/win/pad_stub_test.py
+                 ${CMAKE_SOURCE_DIR}/scripts/pad_stub.py $<TARGET_FILE:sfx_image>)
 
 # Windows test programs, run under Wine by scripts/wine-run.sh.
 function(sfx_win_test name)

@@ -10,12 +10,13 @@
 
 // Formed at run time so that the stub's image never holds the signature's
 // bytes: the only occurrences in a self-extracting file are the archive's own
-// local headers.  volatile keeps the compiler from folding it into a constant.
-static volatile uint32_t LocalSignatureBase = 0x04034B51;
-
+// local headers.  The empty asm hides the value from the compiler, which
+// would otherwise fold the subtraction into the signature's constant.
 bool ReadNextHeader()
 {
-    const uint32_t localSignature = LocalSignatureBase - 1;
+    uint32_t localSignature = 0x04034B51;
+    __asm__("" : "+r"(localSignature));
+    localSignature -= 1;
     for (;;) {
         LocalHeader.Signature = 0;
         // A header cut short by the end of the file is no header, even when

@@ -27,10 +27,16 @@ static void __attribute__((noreturn)) RunError(uint32_t code, uintptr_t address)
 // on the stack checks it before returning: a hostile name or path that ran
 // past a buffer ends the program through the runtime's report (error 216,
 // as for an access violation) before the overwritten return address is
-// used.  Seeded at start-up by SeedStackGuard, before any checked frame.
-extern "C" uintptr_t __stack_chk_guard = 0x5F3759DF;
+// used.  Set at start-up by SeedStackGuard, before any checked frame; its
+// constant part is formed there in code, so the canary needs no initialised
+// data (and the image no .data section).  Both are used: the references to
+// them come from the compiler's own checks, which link-time optimisation
+// adds after it has decided what is referenced.
+extern "C" {
+__attribute__((used)) uintptr_t __stack_chk_guard;
+}
 
-extern "C" void __attribute__((noreturn)) __stack_chk_fail()
+extern "C" void __attribute__((noreturn, used)) __stack_chk_fail()
 {
     RunError(216, (uintptr_t)__builtin_return_address(0));
 }
@@ -41,7 +47,7 @@ __attribute__((no_stack_protector)) void SeedStackGuard()
 {
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
-    __stack_chk_guard ^= counter.LowPart ^ counter.HighPart ^ GetTickCount() ^
+    __stack_chk_guard = 0x5F3759DF ^ counter.LowPart ^ counter.HighPart ^ GetTickCount() ^
                          (GetCurrentProcessId() << 16) ^ (uintptr_t)&counter;
 }
 

@@ -45,8 +45,9 @@ static FileInfoProc FileInfo;
 
 // The plain folder icon for the parent entry: index 3 of the system image
 // list on Windows, but Wine fills its list in the order icons are asked for,
-// so the index is asked for too.
-static int ParentIcon = 3;
+// so the index is asked for too.  Set to 3 when the first dialog opens (no
+// initialised data); it stays 3 for as long as the shell cannot be asked.
+static int ParentIcon;
 
 // The shell's display name (when display is not null, MAX_PATH UTF-16 units
 // as UTF-8, three bytes for each) and
@@ -223,6 +224,8 @@ INT_PTR CALLBACK DlgSelProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         // The parent entry's icon comes from the image list alone, and it
         // may be the first item drawn: fetch the list's handle now, with the
         // index of a plain folder's icon.
+        if (!FileInfo)
+            ParentIcon = 3;
         ParentIcon = ShellItemInfo("a", 0, SHGFI_USEFILEATTRIBUTES);
         FillFolderList(dialog);
         return 0;
