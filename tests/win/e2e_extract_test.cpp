@@ -282,3 +282,61 @@ TEST_CASE(OverlongFolderFieldIsRefusedNotCut)
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
 }
+
+static uint64_t WriteTime(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a))
+        return 0;
+    return (uint64_t)a.ftLastWriteTime.dwHighDateTime << 32 | a.ftLastWriteTime.dwLowDateTime;
+}
+
+TEST_CASE(FileTimesComeFromTheArchiveWhenAskedFor)
+{
+    // 2001-02-03 04:05:06 UTC as an extended timestamp, a FILETIME of 2017
+    // as an NTFS field (it wins over the other), and the MS-DOS fields
+    // alone, read as local time.
+    const uint32_t unixTime = 981173106;
+    const uint64_t fromUnix = (uint64_t)unixTime * 10000000 + 116444736000000000ULL, ntfs = 0x01D2345678ABCDEFULL;
+    std::string ut = std::string("UT\x05\x00\x01", 5) + std::string((const char *)&unixTime, 4);
+    std::string nt = std::string("\x0A\x00\x20\x00\x00\x00\x00\x00\x01\x00\x18\x00", 12) +
+                     std::string((const char *)&ntfs, 8) + std::string(16, '\x33');
+    std::vector<zm::Entry> entries = {File("unix.txt", "u"), File("ntfs.txt", "n"), File("dos.txt", "d", MethodStored),
+                                      File("sub/deep.txt", std::string(40000, 'x'))};
+    entries[0].extra = ut;
+    entries[1].extra = ut + nt;
+    entries[2].date = (21 << 9) | (6 << 5) | 15;   // 2001-06-15 13:14:30
+    entries[2].time = (13 << 11) | (14 << 5) | 15;
+    entries[3].extra = ut;
+    FILETIME local, dos;
+    DosDateTimeToFileTime(entries[2].date, entries[2].time, &local);
+    LocalFileTimeToFileTime(&local, &dos);
+    const uint64_t fromDos = (uint64_t)dos.dwHighDateTime << 32 | dos.dwLowDateTime;
+
+    for (bool asked : {true, false}) {
+        std::string dir = Scratch(asked ? "times" : "times_now"), out = dir + "\\out";
+        zm::Settings s = Into(out);
+        s.flags2 = asked ? RestoreTimesFlag : 0;
+        FILETIME before;
+        GetSystemTimeAsFileTime(&before);
+        Sfx sfx;
+        CHECK(sfx.Start(dir, s, entries));
+        if (!sfx.main)
+            return;
+        sfx.Press(IDOK);
+        CHECK(sfx.Box(DoneCaption, DoneText));
+        CHECK(sfx.Exit() == 0);
+        if (asked) {
+            CHECK(WriteTime(out + "\\unix.txt") == fromUnix);
+            CHECK(WriteTime(out + "\\ntfs.txt") == ntfs);
+            CHECK(WriteTime(out + "\\dos.txt") == fromDos);
+            CHECK(WriteTime(out + "\\sub\\deep.txt") == fromUnix);
+        } else {
+            // Without the bit: the time of extraction, as it always was.
+            uint64_t start = (uint64_t)before.dwHighDateTime << 32 | before.dwLowDateTime;
+            for (const char *name : {"unix.txt", "ntfs.txt", "dos.txt"})
+                CHECK(WriteTime(out + "\\" + name) + 20000000 >= start);
+        }
+        CHECK(Content(out + "\\sub\\deep.txt") == std::string(40000, 'x'));
+    }
+}

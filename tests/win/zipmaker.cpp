@@ -66,6 +66,7 @@ std::string Archive(const std::vector<Entry> &entries, uint32_t base)
         r.Name = e.name;
         if (!e.unicodePath.empty())
             r.Extra = mksfx::UnicodePathFieldBytes(Crc32(e.name) ^ (e.staleUnicodePath ? 1u : 0u), e.unicodePath);
+        r.Extra.insert(r.Extra.end(), e.extra.begin(), e.extra.end());
         if (!e.password.empty()) {
             r.Flags |= EncryptedFlag;
             std::string header;

@@ -25,6 +25,7 @@ struct Entry {
     uint16_t flags = 0;         // more general-purpose flags (Utf8NameFlag: the name is UTF-8)
     std::string unicodePath;    // non-empty: an Info-ZIP Unicode Path field (UTF-8)
     bool staleUnicodePath = false;  // its CRC-32 not the stored name's
+    std::string extra;          // more extra-field bytes, as they are
 };
 
 struct Settings {
