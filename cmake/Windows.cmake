@@ -101,6 +101,9 @@ add_test(NAME stub.reproducible
 add_test(NAME stub.pad_checks
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/win/pad_stub_test.py
                  ${CMAKE_SOURCE_DIR}/scripts/pad_stub.py $<TARGET_FILE:sfx_image>)
+add_test(NAME stub.manifest
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/win/manifest_test.py
+                 ${SFX_SRC}/resources/sfx.manifest ${CMAKE_BINARY_DIR}/sfx.exe)
 
 # Windows test programs, run under Wine by scripts/wine-run.sh.
 function(sfx_win_test name)

@@ -69,5 +69,12 @@ rc=0
 tour_pass ko_KR.UTF-8 "" "" || rc=1
 # The same Korean program on an English system (ANSI code page 1252).
 tour_pass en_US.UTF-8 english- SortedListWithTheRunCheckBox || rc=1
+# At 150 % (144 DPI): the program declares itself DPI-aware, so Windows
+# scales its fonts and dialog units instead of stretching a bitmap.
+set_dpi() { wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1; }
+set_dpi 144
+tour_pass ko_KR.UTF-8 dpi144- SortedListWithTheRunCheckBox || rc=1
+tour_pass ko_KR.UTF-8 dpi144- BrowseOpensTheFolderDialogAndCancelKeepsTheField || rc=1
+set_dpi 96
 echo "screenshots: $shots pictures in $OUT"
 [ "$rc" = 0 ]

@@ -19,4 +19,14 @@ export LANG=$SFX_LOCALE LC_ALL=$SFX_LOCALE WINEDEBUG=-all
 if [ -n "${SFX_PLANTED_DLLS:-}" ]; then
   export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}$SFX_PLANTED_DLLS=n,b;winedbg.exe=d"
 fi
+# SFX_DPI runs the program at another screen resolution (144: 150 %); the
+# prefix goes back to 96 afterwards, for the tests that follow.
+if [ -n "${SFX_DPI:-}" ]; then
+  dpi() { wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1; }
+  dpi "$SFX_DPI"
+  timeout 600 wine "$@"
+  rc=$?
+  dpi 96
+  exit $rc
+fi
 exec timeout 600 wine "$@"

@@ -29,8 +29,10 @@ static void RestrictDllSearch()
     // shell32 loads comctl32 by name when it first needs it, and a loader
     // that ignores the setting above (Windows without it; Wine for its own
     // delayed imports) would look beside the file.  Loaded from the system
-    // folder first, it is found already loaded.
+    // folder first, it is found already loaded.  So is msimg32, which the
+    // visual styles of the common controls 6 bring in to draw with.
     SystemProc("comctl32.dll", "ImageList_Draw");
+    SystemProc("msimg32.dll", "AlphaBlend");
 }
 
 // The image's load configuration, kept for one field: DependentLoadFlags

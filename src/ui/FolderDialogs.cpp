@@ -218,8 +218,19 @@ INT_PTR CALLBACK DlgSelProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             CurrentFolderUtf8(BrowseFolder, SelectChars);
             AppendBackslash(BrowseFolder);
         }
+        // An item holds a small icon and a line of the dialog's font, both
+        // at the screen's resolution: whichever is taller sets the height.
         SmallIconSize = GetSystemMetrics(SM_CYSMICON);
-        SendDlgItemMessageW(dialog, IDC_SEL_LIST, LB_SETITEMHEIGHT, 0, SmallIconSize + 2);
+        {
+            HWND list = GetDlgItem(dialog, IDC_SEL_LIST);
+            HDC dc = GetDC(list);
+            HGDIOBJ old = SelectObject(dc, (HGDIOBJ)SendMessageW(list, WM_GETFONT, 0, 0));
+            TEXTMETRICW tm;
+            int line = GetTextMetricsW(dc, &tm) ? tm.tmHeight : 0;
+            SelectObject(dc, old);
+            ReleaseDC(list, dc);
+            SendMessageW(list, LB_SETITEMHEIGHT, 0, (line > SmallIconSize ? line : SmallIconSize) + 2);
+        }
         CentreWindow(dialog);
         // The parent entry's icon comes from the image list alone, and it
         // may be the first item drawn: fetch the list's handle now, with the
