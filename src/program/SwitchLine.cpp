@@ -67,6 +67,12 @@ static wchar_t *DecodeArgument(wchar_t *p, bool folder)
     return next;
 }
 
+// /D= or /D: at p.
+static bool IsFolderSwitch(const wchar_t *p)
+{
+    return p[0] == '/' && (p[1] | 0x20) == 'd' && (p[2] == '=' || p[2] == ':');
+}
+
 static bool HasValue(wchar_t key)
 {
     return key == 'd' || key == 'o' || key == 'p' || key == 'r';
@@ -80,7 +86,7 @@ bool NextSwitch(wchar_t **line, wchar_t *key, const wchar_t **value)
     if (!*p)
         return false;
     wchar_t *arg = p;
-    bool rawFolder = p[0] == '/' && (p[1] | 0x20) == 'd' && (p[2] == '=' || p[2] == ':');
+    bool rawFolder = IsFolderSwitch(p);
     for (wchar_t *q = p + 3; rawFolder && *q; q++)
         rawFolder = *q != '"';
     if (rawFolder) {
@@ -98,8 +104,7 @@ bool NextSwitch(wchar_t **line, wchar_t *key, const wchar_t **value)
         wchar_t *q = p;
         while (*q == '"')
             q++;
-        bool folder = q[0] == '/' && (q[1] | 0x20) == 'd' && (q[2] == '=' || q[2] == ':');
-        *line = DecodeArgument(p, folder);
+        *line = DecodeArgument(p, IsFolderSwitch(q));
     }
     static const wchar_t none = 0;
     *key = 0;
