@@ -31,6 +31,7 @@ const char HelpText[] =
     "Makes a self-extracting file: the stub, a settings block and a ZIP archive.\n"
     "A folder contributes its contents (names relative to it), a file itself.\n"
     "Empty folders are left out: the stub creates only folders that hold files.\n"
+    "Decomposed Hangul in names (as macOS writes them) is stored composed.\n"
     "Options may stand anywhere, as --name VALUE or --name=VALUE; after --\n"
     "everything is an input.\n"
     "\n"
@@ -43,6 +44,9 @@ const char HelpText[] =
     "                         options replace them, and a ZIP its comment\n"
     "  --follow-symlinks      pack what symbolic links in input folders point\n"
     "                         to (without it they are refused)\n"
+    "  --keep-macos-metadata  keep the __MACOSX/ and ._* entries of --zip inputs\n"
+    "                         (macOS's AppleDouble files; without it they are\n"
+    "                         left out, with a note)\n"
     "  --stub FILE            use this stub image (a Windows program of exactly\n"
     "                         38912 bytes) instead of the built-in one\n"
     "  -0 ... -9, --level N   deflate level; 0 stores (default 9); an entry that\n"
@@ -147,6 +151,7 @@ void Define(CLI::App &app, Options &o, Parsed &p)
     app.add_option("-o,--output", o.Output);
     app.add_option("--zip", o.Zips)->allow_extra_args(false);
     app.add_flag("--follow-symlinks", o.FollowSymlinks);
+    app.add_flag("--keep-macos-metadata", o.KeepMacMetadata);
     app.add_option("--stub", o.Stub);
     app.add_option("--level", o.Level)->check(CLI::Range(0, 9));
     app.add_option("--caption", o.Caption);
@@ -461,7 +466,8 @@ int Build(const Options &o)
     std::string comment, settingsFrom, commentFrom;
     for (const std::string &z : o.Zips) {
         ZipKept kept;
-        CollectZip(z, entries, useEpoch, epoch, o.HasPassword ? &password : nullptr, note, kept);
+        CollectZip(z, entries, useEpoch, epoch, o.HasPassword ? &password : nullptr, o.KeepMacMetadata, note,
+                   kept);
         if (kept.HasSettings && settingsFrom.empty()) {
             settingsFrom = z;
             KeepSettings(o, z, kept.Settings, s);
