@@ -24,49 +24,6 @@ wchar_t *SkipProgramName(wchar_t *p)
     return p;
 }
 
-// Decodes the argument at p over itself (what is written never overtakes
-// what is read) and zero-terminates it; the position after it.  A folder
-// cannot hold a quote, so in one an escaped quote is taken for what the
-// writer of /D="C:\Tools\" meant: the backslash, then the closing quote.
-static wchar_t *DecodeArgument(wchar_t *p, bool folder)
-{
-    wchar_t *out = p;
-    bool quoted = false;
-    while (*p && (quoted || !IsBlank(*p))) {
-        int backslashes = 0;
-        while (p[backslashes] == '\\')
-            backslashes++;
-        if (p[backslashes] != '"') {
-            // Backslashes not before a quote, or any other character.
-            int n = backslashes ? backslashes : 1;
-            while (n--)
-                *out++ = *p++;
-            continue;
-        }
-        p += backslashes;
-        // The odd one out escapes the quote, in a folder it stays a backslash.
-        if (folder && backslashes % 2)
-            backslashes++;
-        for (; backslashes >= 2; backslashes -= 2)
-            *out++ = '\\';
-        p++;
-        if (backslashes)
-            *out++ = '"';
-        else if (quoted && *p == '"') {
-            *out++ = '"';
-            p++;
-            quoted = false;
-        } else {
-            quoted = !quoted;
-        }
-    }
-    // The terminator may land on the blank that ended the argument: step
-    // over that first.
-    wchar_t *next = *p ? p + 1 : p;
-    *out = 0;
-    return next;
-}
-
 // /D= or /D: at p.
 static bool IsFolderSwitch(const wchar_t *p)
 {
@@ -78,6 +35,47 @@ static bool HasValue(wchar_t key)
     return key == 'd' || key == 'o' || key == 'p' || key == 'r';
 }
 
+// Decodes the argument at p over itself (what is written never overtakes
+// what is read) and zero-terminates it; the position after it.  A folder
+// cannot hold a quote, so in one an escaped quote is taken for what the
+// writer of /D="C:\Tools\" meant: the backslash, then the closing quote.
+// A whole argument (unquoted /D=) runs over blanks to the end of the line,
+// less the blanks at its end.
+static wchar_t *DecodeArgument(wchar_t *p, bool folder, bool whole)
+{
+    wchar_t *out = p, *start = p;
+    bool quoted = whole;
+    int backslashes = 0;   // written just before, as they stood
+    for (wchar_t c; (c = *p) && (quoted || !IsBlank(c)); p++) {
+        if (c != '"') {
+            backslashes = c == '\\' ? backslashes + 1 : 0;
+            *out++ = c;
+            continue;
+        }
+        // Half of them stay; the odd one out escapes the quote, except in
+        // a folder, where it stays a backslash.
+        bool escaped = (backslashes & 1) && !folder;
+        out -= backslashes - (backslashes + folder) / 2;
+        backslashes = 0;
+        if (escaped)
+            *out++ = '"';
+        else if (quoted && p[1] == '"') {
+            *out++ = '"';
+            p++;
+            quoted = false;
+        } else {
+            quoted = !quoted;
+        }
+    }
+    while (whole && out > start && IsBlank(out[-1]))
+        out--;
+    // The terminator may land on the blank that ended the argument: step
+    // over that first.
+    wchar_t *next = *p ? p + 1 : p;
+    *out = 0;
+    return next;
+}
+
 bool NextSwitch(wchar_t **line, wchar_t *key, const wchar_t **value)
 {
     wchar_t *p = *line;
@@ -85,27 +83,16 @@ bool NextSwitch(wchar_t **line, wchar_t *key, const wchar_t **value)
         p++;
     if (!*p)
         return false;
-    wchar_t *arg = p;
-    bool rawFolder = IsFolderSwitch(p);
-    for (wchar_t *q = p + 3; rawFolder && *q; q++)
-        rawFolder = *q != '"';
-    if (rawFolder) {
-        // A folder cannot hold a quote, so one anywhere after /D= is quoting
-        // and the argument is read by the rules; without, it is the rest.
-        wchar_t *end = p + 3;
-        while (*end)
-            end++;
-        *line = end;
-        while (end > p + 3 && IsBlank(end[-1]))
-            end--;
-        *end = 0;
-    } else {
-        // A folder's argument, whether quoted whole or after the '='.
-        wchar_t *q = p;
-        while (*q == '"')
-            q++;
-        *line = DecodeArgument(p, IsFolderSwitch(q));
-    }
+    wchar_t *arg = p, *q = p;
+    // A folder's argument, whether quoted whole or after the '='.  A folder
+    // cannot hold a quote, so one anywhere after an unquoted /D= is quoting
+    // and the argument is read by the rules; without, it is the rest.
+    while (*q == '"')
+        q++;
+    bool folder = IsFolderSwitch(q), whole = folder && q == p;
+    while (*q && whole)
+        whole = *q++ != '"';
+    *line = DecodeArgument(p, folder, whole);
     static const wchar_t none = 0;
     *key = 0;
     *value = &none;
