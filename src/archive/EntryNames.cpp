@@ -168,26 +168,35 @@ static uint32_t JamoAt(const uint8_t *s, uint32_t n)
 
 // Only sequences of jamo compose: a trailing consonant after a syllable
 // that came composed stays apart, as no decomposed name holds one.  That
-// keeps the routine to what macOS writes, and small.
+// keeps the routine to what macOS writes, and small: each jamo is written
+// out as it comes, and written over by the syllable it then completes.
 uint32_t ComposeHangul(char *text, uint32_t length)
 {
     uint8_t *s = (uint8_t *)text;
-    uint32_t o = 0;
+    uint32_t o = 0, c = 0;
+    enum { Other, AfterL, AfterLV } state = Other;
     for (uint32_t i = 0; i < length;) {
-        uint32_t l = JamoAt(s + i, length - i), v, t;
-        if (l < CountL && (v = JamoAt(s + i + 3, length - i - 3) - FirstV) < CountV) {
-            uint32_t c = 0xAC00 + (l * CountV + v) * CountT;
-            i += 6;
-            if ((t = JamoAt(s + i, length - i) - NoT) - 1 < CountT - 1) {
-                c += t;
-                i += 3;
-            }
-            s[o++] = (uint8_t)(0xE0 | c >> 12);
-            s[o++] = (uint8_t)(0x80 | (c >> 6 & 0x3F));
-            s[o++] = (uint8_t)(0x80 | (c & 0x3F));
+        uint32_t j = JamoAt(s + i, length - i);
+        if (state == AfterL && j - FirstV < CountV) {
+            c = 0xAC00 + ((c - 0x1100) * CountV + j - FirstV) * CountT;
+            state = AfterLV;
+            o -= 3;
+        } else if (state == AfterLV && j - NoT - 1 < CountT - 1) {
+            c += j - NoT;
+            state = Other;
+            o -= 3;
+        } else if (j < 0x100) {
+            c = 0x1100 + j;
+            state = j < CountL ? AfterL : Other;
         } else {
             s[o++] = s[i++];
+            state = Other;
+            continue;
         }
+        s[o++] = (uint8_t)(0xE0 | c >> 12);
+        s[o++] = (uint8_t)(0x80 | (c >> 6 & 0x3F));
+        s[o++] = (uint8_t)(0x80 | (c & 0x3F));
+        i += 3;
     }
     return o;
 }
