@@ -20,7 +20,9 @@ wchar_t *SkipProgramName(wchar_t *line);
 // an argument open and close a quoted stretch, 2n backslashes before a quote
 // are n backslashes, 2n + 1 are n and a literal quote, other backslashes are
 // themselves; inside a quoted stretch two quotes are a literal quote and
-// close the stretch.  So "/P=a b" and /P="a b" are one and the same.
+// close the stretch.  So "/P=a b" and /P="a b" are one and the same.  In a
+// folder (/D), which cannot hold a quote, the odd backslash before a quote
+// stays a backslash: /D="C:\Tools\" is C:\Tools\.
 //
 // One exception, kept for the batch files written for it: /D= (or /D:)
 // without any quote after it takes the rest of the line as it stands,

@@ -62,6 +62,9 @@ TEST(SwitchLine, CommandLinesOfLaunchers)
         {"2n + 1 backslashes before a quote", L"x /P=a\\\\\\\"b", L"p=a\\\"b"},
         {"a doubled quote inside quotes closes", L"x \"/P=a\"\"b c\"", L"p=a\"b|!"},
         {"three quotes outside", L"x /P=\"\"\"a\"", L"p=\"a"},
+        // These as Wine's CommandLineToArgvW splits them.
+        {"four quotes inside", L"x \"/P=a\"\"\"\"b\" c", L"p=a\"b c"},
+        {"three quotes inside", L"x \"/P=a\"\"\"b c\"", L"p=a\"b c"},
         {"an empty quoted value", L"x /P=\"\" /S", L"p|s"},
         {"quotes around the key too", L"x \"/S\" /\"W\"", L"s|w"},
         {"tabs separate", L"x\t/S\t/W", L"s|w"},
