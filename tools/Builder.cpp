@@ -86,6 +86,13 @@ static size_t Utf8SequenceLength(const std::string &s, size_t i)
     return n;
 }
 
+std::string ComposedName(const std::string &utf8)
+{
+    std::string composed = utf8;
+    composed.resize(ComposeHangul(&composed[0], (uint32_t)composed.size()));
+    return composed;
+}
+
 std::string ArchiveName(const std::string &utf8)
 {
     const std::string quoted = "\"" + utf8 + "\"";
@@ -378,8 +385,10 @@ void AddFile(Walk &w, const std::string &path, const std::string &name, const Pa
     if (!info.Regular)
         throw BuildError("\"" + path + "\" is not a regular file");
     Entry e;
-    e.Utf8Name = name;
-    e.Name = ArchiveName(name);
+    e.Utf8Name = ComposedName(name);
+    if (e.Utf8Name != name)
+        w.Note("\"" + name + "\" stored as \"" + e.Utf8Name + "\": its Hangul composed");
+    e.Name = ArchiveName(e.Utf8Name);
     DosTime(w.UseEpoch ? w.Epoch : info.ModTime, w.UseEpoch, e.DosTime, e.DosDate);
     e.Source.reset(new FileSource(path));
     e.Source->Size = info.Size;

@@ -52,6 +52,9 @@ std::string SettingText(const std::string &utf8, const char *what);
 // drive-prefixed names, nothing Windows cannot create) and converted to code
 // page 949 with '/' separators.  The name is UTF-8 with '/' separators.
 std::string ArchiveName(const std::string &utf8);
+// The name with its Hangul composed (ComposeHangul): macOS writes names
+// decomposed, and Windows would show and search such a file as loose jamo.
+std::string ComposedName(const std::string &utf8);
 // The key under which two names count as the same file on Windows.
 std::string NameKey(const std::string &utf8);
 
@@ -77,7 +80,8 @@ struct Entry {
 
 // Files and folders named on the command line.  A folder contributes its
 // contents (names relative to it), walked in byte order of the names; a file
-// contributes itself under its own name.  skipId is a file never taken (the
+// contributes itself under its own name; Hangul in names is composed, with a
+// note naming each entry so changed.  skipId is a file never taken (the
 // output itself).  Empty folders are reported through `note` and left out.
 // Symbolic links inside a folder are refused, every one named, unless
 // followLinks; a path named on the command line is always followed.
@@ -92,11 +96,15 @@ struct ZipKept {
     std::string Comment;        // the archive's comment, as stored
 };
 
-// The entries of an existing ZIP (any ZIP, including a self-extracting one).
+// The entries of an existing ZIP (any ZIP, including a self-extracting one),
+// their Hangul composed as in CollectFiles.
 // Encrypted entries need their password; it is the one used for the output.
 // Symbolic links are refused; entry comments are dropped with a note.
+// macOS's __MACOSX/ folder and ._* AppleDouble files (resource forks and
+// Finder data, meaningless on Windows) are left out with a note unless
+// keepMacMetadata.
 void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEpoch,
-                int64_t epoch, const std::string *password,
+                int64_t epoch, const std::string *password, bool keepMacMetadata,
                 const std::function<void(const std::string &)> &note, ZipKept &kept);
 
 // Refuses duplicate names (as Windows compares them) and a name that is both

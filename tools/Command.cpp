@@ -33,6 +33,7 @@ const char HelpText[] =
     "Makes a self-extracting file: the stub, a settings block and a ZIP archive.\n"
     "A folder contributes its contents (names relative to it), a file itself.\n"
     "Empty folders are left out: the stub creates only folders that hold files.\n"
+    "Decomposed Hangul in names (as macOS writes them) is stored composed.\n"
     "Options may stand anywhere, as --name VALUE or --name=VALUE; after --\n"
     "everything is an input.\n"
     "\n"
@@ -45,6 +46,9 @@ const char HelpText[] =
     "                         options replace them, and a ZIP its comment\n"
     "  --follow-symlinks      pack what symbolic links in input folders point\n"
     "                         to (without it they are refused)\n"
+    "  --keep-macos-metadata  keep the __MACOSX/ and ._* entries of --zip inputs\n"
+    "                         (macOS's AppleDouble files; without it they are\n"
+    "                         left out, with a note)\n"
     "  --stub FILE            use this stub image (a Windows program of exactly\n"
     "                         38912 bytes) instead of the built-in one\n"
     "  -0 ... -9, --level N   deflate level; 0 stores (default 9); an entry that\n"
@@ -85,11 +89,12 @@ const char HelpText[] =
     "  -h, --help             this text\n"
     "  --version              the builder's version\n"
     "Switches of the self-extracting file, for scripts and deployment tools\n"
-    "(case does not matter; a value follows = or :, quoted or not):\n"
+    "(case does not matter; a value follows = or :; one with spaces is quoted\n"
+    "whole, \"/P=a b\", or after the =, /P=\"a b\", as argument lists are):\n"
     "  /S                     silent: no window, prompt or message; the exit\n"
     "                         code tells the outcome\n"
-    "  /D=FOLDER              the target folder; last on the line, it takes the\n"
-    "                         rest of it, spaces included, without quotes\n"
+    "  /D=FOLDER              the target folder; unquoted and last on the line,\n"
+    "                         it takes the rest of it, spaces included\n"
     "  /O=all|never|ask       existing files (with /S, ask means never)\n"
     "  /P=PASSWORD            the password of encrypted entries\n"
     "  /R=0|1                 run the --run file afterwards or not\n"
@@ -165,6 +170,7 @@ void Define(CLI::App &app, Options &o, Parsed &p)
     app.add_option("-o,--output", o.Output);
     app.add_option("--zip", o.Zips)->allow_extra_args(false);
     app.add_flag("--follow-symlinks", o.FollowSymlinks);
+    app.add_flag("--keep-macos-metadata", o.KeepMacMetadata);
     app.add_option("--stub", o.Stub);
     // Values are checked here, not by the parser, so that a wrong one is
     // named in words of ours (WholeNumber, ParseCommandLine).
@@ -580,7 +586,8 @@ int Build(const Options &o)
     std::string comment, settingsFrom, commentFrom;
     for (const std::string &z : o.Zips) {
         ZipKept kept;
-        CollectZip(z, entries, useEpoch, epoch, o.HasPassword ? &password : nullptr, note, kept);
+        CollectZip(z, entries, useEpoch, epoch, o.HasPassword ? &password : nullptr, o.KeepMacMetadata, note,
+                   kept);
         if (kept.HasSettings && settingsFrom.empty()) {
             settingsFrom = z;
             KeepSettings(o, z, kept.Settings, s);

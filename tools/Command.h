@@ -31,6 +31,7 @@ struct Options {
     bool Seeded = false;
     uint64_t Seed = 0;
     bool FollowSymlinks = false;
+    bool KeepMacMetadata = false;      // __MACOSX/ and ._* entries of --zip inputs
     bool Quiet = false;
     bool Json = false;                 // --info and --verify: one JSON object
 };

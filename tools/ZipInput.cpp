@@ -454,9 +454,18 @@ bool ReadSettingsBlock(FILE *f, BlockSettings &s, std::vector<uint8_t> *bytes)
     return true;
 }
 
+// macOS's own entries: the __MACOSX/ folder of resource forks and ._name
+// AppleDouble files (Finder data and extended attributes) beside the files.
+static bool IsMacMetadata(const std::string &name)
+{
+    size_t last = name.find_last_of('/', name.size() - (!name.empty() && name.back() == '/') - 1);
+    last = last == std::string::npos ? 0 : last + 1;
+    return name.compare(0, 9, "__MACOSX/") == 0 || name == "__MACOSX" || name.compare(last, 2, "._") == 0;
+}
+
 void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEpoch, int64_t epoch,
-                const std::string *password, const std::function<void(const std::string &)> &note,
-                ZipKept &kept)
+                const std::string *password, bool keepMacMetadata,
+                const std::function<void(const std::string &)> &note, ZipKept &kept)
 {
     FILE *f = OpenFile(path, "rb");
     if (!f)
@@ -466,7 +475,7 @@ void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEp
     CheckNoOverlap(f, path, infos);
     kept.HasSettings = ReadSettingsBlock(f, kept.Settings);
     std::vector<std::string> folders;
-    size_t firstNew = entries.size();
+    size_t firstNew = entries.size(), metadata = 0;
     for (const ZipEntryInfo &z : infos) {
         CheckLocalHeader(f, path, z);
         std::string name;
@@ -476,6 +485,14 @@ void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEp
         for (char &c : name)
             if (c == '\\')
                 c = '/';   // written by some Windows tools
+        if (!keepMacMetadata && IsMacMetadata(name)) {
+            metadata++;
+            continue;
+        }
+        std::string composed = ComposedName(name);
+        if (composed != name)
+            note("entry \"" + name + "\" of \"" + path + "\" stored as \"" + composed + "\": its Hangul composed");
+        name = composed;
         const std::string where = "entry \"" + name + "\" of \"" + path + "\"";
         // Method 99 is AES, flag bit 6 strong encryption.
         if (z.Method == 99 || (z.Flags & 0x0040))
@@ -517,6 +534,9 @@ void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEp
         for (size_t p = k.find('/'); p != std::string::npos; p = k.find('/', p + 1))
             holding.insert(k.substr(0, p + 1));
     }
+    if (metadata)
+        note(std::to_string(metadata) + " macOS metadata entr" + (metadata == 1 ? "y" : "ies") +
+             " (__MACOSX/, ._*) of \"" + path + "\" left out; --keep-macos-metadata keeps them");
     for (const std::string &folder : folders) {
         if (!holding.count(NameKey(folder)))
             note("empty folder \"" + folder + "\" of \"" + path + "\" left out: the self-extracting file "

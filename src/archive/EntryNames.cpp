@@ -151,6 +151,56 @@ void NormalizeUtf8(Text &text)
     FreeMem(out);
 }
 
+// Unicode 3.12, Hangul syllable composition: 19 leading consonants from
+// U+1100, 21 vowels from U+1161, 27 trailing consonants from U+11A8 (U+11A7
+// stands for "none"), syllables from U+AC00 in that order.  All of them are
+// three bytes of UTF-8, the jamo E1 84 80 to E1 87 BF.
+enum : uint32_t { CountL = 19, CountV = 21, CountT = 28, FirstV = 0x61, NoT = 0xA7 };
+
+// The jamo at s (n bytes left) as its offset from U+1100; 0x100 when there
+// is none.
+static uint32_t JamoAt(const uint8_t *s, uint32_t n)
+{
+    if (n < 3 || s[0] != 0xE1 || (s[1] & 0xFC) != 0x84 || (s[2] & 0xC0) != 0x80)
+        return 0x100;
+    return (s[1] & 3) << 6 | (s[2] & 0x3F);
+}
+
+// Only sequences of jamo compose: a trailing consonant after a syllable
+// that came composed stays apart, as no decomposed name holds one.  That
+// keeps the routine to what macOS writes, and small: each jamo is written
+// out as it comes, and written over by the syllable it then completes.
+uint32_t ComposeHangul(char *text, uint32_t length)
+{
+    uint8_t *s = (uint8_t *)text;
+    uint32_t o = 0, c = 0;
+    enum { Other, AfterL, AfterLV } state = Other;
+    for (uint32_t i = 0; i < length;) {
+        uint32_t j = JamoAt(s + i, length - i);
+        if (state == AfterL && j - FirstV < CountV) {
+            c = 0xAC00 + ((c - 0x1100) * CountV + j - FirstV) * CountT;
+            state = AfterLV;
+            o -= 3;
+        } else if (state == AfterLV && j - NoT - 1 < CountT - 1) {
+            c += j - NoT;
+            state = Other;
+            o -= 3;
+        } else if (j < 0x100) {
+            c = 0x1100 + j;
+            state = j < CountL ? AfterL : Other;
+        } else {
+            s[o++] = s[i++];
+            state = Other;
+            continue;
+        }
+        s[o++] = (uint8_t)(0xE0 | c >> 12);
+        s[o++] = (uint8_t)(0x80 | (c >> 6 & 0x3F));
+        s[o++] = (uint8_t)(0x80 | (c & 0x3F));
+        i += 3;
+    }
+    return o;
+}
+
 uint32_t Utf16Units(const char *text)
 {
     uint32_t n = 0;
@@ -187,6 +237,8 @@ bool EntryNameToUtf8(Text &name, uint16_t flags, const uint8_t *extra, uint32_t 
     }
     if (flags & 0x800) {
         NormalizeUtf8(name);
+        name.Length = ComposeHangul(name.Data, name.Length);
+        name.Data[name.Length] = 0;
         return true;
     }
     // A byte the table cannot read may become three of UTF-8.

@@ -28,6 +28,16 @@ bool EntryNameToUtf8(Text &name, uint16_t flags, const uint8_t *extra, uint32_t 
 // it can turn into a separator or a dot.
 void NormalizeUtf8(Text &text);
 
+// Hangul syllables composed, in place, from the conjoining jamo that macOS
+// writes names in (U+1100-U+11FF, decomposed): a leading consonant, a
+// vowel and an optional trailing consonant become one syllable, by the
+// arithmetic of the Unicode Standard, section 3.12.
+// Anything else, a lone jamo among it, stays as it is.  The new length
+// (never more than length); no terminator is written.  Windows neither
+// composes nor matches decomposed names, so a name is searchable only
+// composed; the stub and the builder share this one routine.
+uint32_t ComposeHangul(char *text, uint32_t length);
+
 // The length of a valid UTF-8 text in UTF-16 units, which is what the
 // system's path limits count.
 uint32_t Utf16Units(const char *text);

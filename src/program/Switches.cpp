@@ -1,9 +1,12 @@
 // The command-line switches, in the form installers have taught
 // administrators: /S, /D=folder, /O=all|never|ask, /P=password, /R=0|1,
-// /W and /?.  Case does not matter, a value follows '=' or ':' and may be
-// quoted; /D= comes last and takes the rest of the line, spaces and all.
+// /W and /?.  Case does not matter, a value follows '=' or ':'; a switch is
+// quoted as a program's argument is ("/D=C:\My Folder" or /D="C:\My Folder"),
+// and an unquoted /D= comes last and takes the rest of the line, spaces and
+// all (SwitchLine).
 // The line is read wide, so a Korean folder arrives intact on any system.
 #include "Switches.h"
+#include "SwitchLine.h"
 
 #include "../common/SFXmisc.h"
 #include "../common/WideText.h"
@@ -23,65 +26,24 @@ const char SwitchHelp[] =
 static const wchar_t *Folder;
 static int OverwriteButton;
 
-static bool IsBlank(wchar_t c)
+// The value is word (lower-case ASCII) in any case.
+static bool Is(const wchar_t *value, const char *word)
 {
-    return c == ' ' || c == '\t';
-}
-
-// The value [from, to) is word (lower-case ASCII) in any case.
-static bool Is(const wchar_t *from, const wchar_t *to, const char *word)
-{
-    for (; from < to; from++, word++)
-        if ((*from | 0x20) != *word)
+    for (; *value; value++, word++)
+        if ((*value | 0x20) != *word)
             return false;
     return *word == 0;
 }
 
 bool ReadSwitches()
 {
-    const wchar_t *p = GetCommandLineW();
-    // The program's own name, quoted or up to the first blank.
-    if (*p == '"') {
-        while (*++p && *p != '"')
-            ;
-        if (*p)
-            p++;
-    } else {
-        while (*p && !IsBlank(*p))
-            p++;
-    }
+    wchar_t *p = SkipProgramName(GetCommandLineW());
     bool help = false, bad = false;
-    for (;;) {
-        while (IsBlank(*p))
-            p++;
-        if (!*p)
-            break;
-        wchar_t key = 0;
-        if (*p == '/' && p[1])
-            key = p[1] | 0x20;
-        p += *p == '/' ? 1 + (p[1] != 0) : 0;
-        const wchar_t *value = p, *end = p;
+    wchar_t key;
+    const wchar_t *value;
+    while (NextSwitch(&p, &key, &value)) {
         bool ok = true;
-        if (key == 'd' || key == 'o' || key == 'p' || key == 'r') {
-            ok = *p == '=' || *p == ':';
-            value = p += ok;
-            if (ok && *p == '"') {
-                value = ++p;
-                while (*p && *p != '"')
-                    p++;
-                end = p;
-                if (*p)
-                    p++;
-            } else {
-                while (*p && (key == 'd' || !IsBlank(*p)))
-                    p++;
-                end = p;
-                while (end > value && IsBlank(end[-1]))
-                    end--;
-            }
-        }
-        ok = ok && (!*p || IsBlank(*p));
-        switch (ok ? key : 0) {
+        switch (key) {
         case 's':
             Silent = true;
             break;
@@ -92,43 +54,41 @@ bool ReadSwitches()
             help = true;
             break;
         case 'r':
-            NoRun = Is(value, end, "0");
-            ok = NoRun || Is(value, end, "1");
+            NoRun = Is(value, "0");
+            ok = NoRun || Is(value, "1");
             break;
         case 'o':
-            OverwriteButton = Is(value, end, "all")     ? IDC_OVERWRITE_ALL
-                              : Is(value, end, "never") ? IDC_OVERWRITE_NEVER
-                              : Is(value, end, "ask")   ? IDC_OVERWRITE_ASK
-                                                        : 0;
+            OverwriteButton = Is(value, "all")     ? IDC_OVERWRITE_ALL
+                              : Is(value, "never") ? IDC_OVERWRITE_NEVER
+                              : Is(value, "ask")   ? IDC_OVERWRITE_ASK
+                                                   : 0;
             ok = OverwriteButton != 0;
             break;
-        case 'd':
-            // A folder the run would refuse is refused here, as a bad line.
-            // The line is the process's own copy and is read no further
-            // back: the folder is ended in place, over its quote or blank.
+        case 'd': {
+            // A folder the run would refuse is refused here, as a bad line;
+            // so is a quote, which no folder holds: it is what is left of a
+            // quoted folder whose last backslash escaped the closing quote.
             Folder = value;
-            ok = end > value && end - value <= TargetFolderChars;
-            *(wchar_t *)end = 0;
+            int n = 0;
+            while (value[n] && value[n] != '"')
+                n++;
+            ok = n > 0 && !value[n] && n <= TargetFolderChars;
             break;
+        }
         case 'p': {
             // The keys come from the password's code page 949 bytes, as
             // the password prompt's answer does.
             char bytes[PasswordBufferSize];
-            int n = WideCharToMultiByte(949, 0, value, (int)(end - value), bytes,
-                                        PasswordBufferSize - 1, NULL, NULL);
-            bytes[n] = 0;
-            ok = n > 0 || end == value;
-            TextAssign(Password, bytes);
+            int n = WideCharToMultiByte(949, 0, value, -1, bytes, PasswordBufferSize, NULL, NULL);
+            ok = n > 0;
+            if (ok)
+                TextAssign(Password, bytes);
             break;
         }
         default:
             ok = false;
         }
-        if (!ok) {
-            bad = true;
-            while (*p && !IsBlank(*p))
-                p++;
-        }
+        bad = bad || !ok;
     }
     if (bad)
         ExitCode = 2;

@@ -249,6 +249,77 @@ TEST_F(BuilderWalk, BadNamesOnDiskAreRefused)
     EXPECT_NE(r.Output.find("both stored as"), std::string::npos) << r.Output;
 }
 
+// macOS writes names with Hangul decomposed into jamo; stored so, Windows
+// shows and searches them as loose jamo, and code page 949 has no jamo, so
+// the stored name was all underscores.  Folders and --zip inputs alike are
+// stored composed, each changed entry named; names that then meet are
+// refused as any duplicates are.  macOS's metadata entries of a ZIP are
+// left out unless asked for.
+TEST_F(BuilderWalk, DecomposedHangulIsComposed)
+{
+    // 한글 and 문서, decomposed and composed.
+    const std::string nfdHangul = "\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB\xE1\x84\x80\xE1\x85\xB3\xE1\x86\xAF",
+                      nfdDocument = "\xE1\x84\x86\xE1\x85\xAE\xE1\x86\xAB\xE1\x84\x89\xE1\x85\xA5";
+    const std::string hangul = u8"\ud55c\uae00", document = u8"\ubb38\uc11c";
+    std::string mac = scratch.Path() + "/mac";
+    mkdir(mac.c_str(), 0755);
+    mkdir((mac + "/" + nfdDocument).c_str(), 0755);
+    scratch.Write("mac/" + nfdHangul + ".txt", std::string("1"));
+    scratch.Write("mac/" + nfdDocument + "/" + nfdHangul, std::string("2"));
+    scratch.Write("mac/plain.txt", std::string("3"));
+    Outcome r = Mksfx({"-o", out, mac});
+    ASSERT_EQ(r.Code, 0) << r.Output;
+    std::vector<std::string> expected = {"plain.txt", document + "/" + hangul, hangul + ".txt"};
+    std::vector<std::string> names = Names();
+    std::sort(names.begin(), names.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
+    EXPECT_NE(r.Output.find("\"" + nfdHangul + ".txt\" stored as \"" + hangul + ".txt\": its Hangul composed"),
+              std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("stored as \"" + document + "/" + hangul + "\""), std::string::npos) << r.Output;
+    EXPECT_EQ(r.Output.find("plain.txt\" stored"), std::string::npos) << r.Output;
+    // Stored in code page 949 now, not as underscores.
+    EXPECT_EQ(Shell("unzip -Z1 " + Quote(out) + " 2>/dev/null | grep -c _").Output, "0\n");
+    EXPECT_EQ(Mksfx({"--verify", out}).Code, 0);
+
+    // The composed name beside the decomposed one: the same file on Windows.
+    scratch.Write("mac/" + hangul + ".txt", std::string("4"));
+    r = Mksfx({"-o", out, mac});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Output.find("same name on Windows"), std::string::npos) << r.Output;
+
+    // A ZIP made on macOS: Python's zipfile marks the names with flag bit 11.
+    std::string maker = "import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w') as z:\n"
+                        " for n in sys.argv[2:]: z.writestr(n, 'x')";
+    std::string zip = scratch.Path() + "/mac.zip";
+    std::vector<std::string> inZip = {nfdHangul + ".txt", "__MACOSX/", "__MACOSX/._" + nfdHangul + ".txt",
+                                      "sub/._x", "sub/x", "._top", "sub/.._dots"};
+    std::string command = "python3 -c " + Quote(maker) + " " + Quote(zip);
+    for (const std::string &n : inZip)
+        command += " " + Quote(n);
+    ASSERT_EQ(Shell(command).Code, 0);
+    r = Mksfx({"-o", out, "--zip", zip});
+    ASSERT_EQ(r.Code, 0) << r.Output;
+    names = Names();
+    expected = {hangul + ".txt", "sub/x", "sub/.._dots"};
+    EXPECT_EQ(names, expected);
+    EXPECT_NE(r.Output.find("entry \"" + nfdHangul + ".txt\" of \"" + zip + "\" stored as \"" + hangul + ".txt\""),
+              std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("4 macOS metadata entries (__MACOSX/, ._*) of \"" + zip +
+                            "\" left out; --keep-macos-metadata keeps them"), std::string::npos) << r.Output;
+    r = Mksfx({"-q", "-o", out, "--keep-macos-metadata", "--zip", zip});
+    ASSERT_EQ(r.Code, 0) << r.Output;
+    expected = {hangul + ".txt", "__MACOSX/._" + hangul + ".txt", "sub/._x", "sub/x", "._top", "sub/.._dots"};
+    EXPECT_EQ(Names(), expected);
+
+    // Decomposed and composed in one ZIP meet once composed.
+    command = "python3 -c " + Quote(maker) + " " + Quote(zip) + " " + Quote(nfdHangul) + " " + Quote(hangul);
+    ASSERT_EQ(Shell(command).Code, 0);
+    r = Mksfx({"-o", out, "--zip", zip});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Output.find("same name on Windows"), std::string::npos) << r.Output;
+}
+
 TEST_F(BuilderWalk, OutputInsideTheInputIsNotPackedIntoItself)
 {
     std::string inside = in + "/self.exe";

@@ -175,6 +175,12 @@ TEST(EntryNames, UsedNameComesFromTheUnicodePathFieldBit11OrCodePage949)
         {"unmapped pair", "\xA2\xE8", 0, "", "\xEF\xBF\xBD", false},
         {"unmapped pair inside", "a\xA2\xE8" "b/c", 0, "", "a\xEF\xBF\xBD" "b/c", false},
         {"lead byte before a separator", "\xB0/..", 0, "", "\xEF\xBF\xBD/..", true},
+        // Decomposed Hangul, as macOS writes names, arrives composed: "한글.txt".
+        {"bit 11, decomposed Hangul", "\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB\xE1\x84\x80\xE1\x85\xB3\xE1\x86\xAF.txt",
+         Utf8NameFlag, "", "\xED\x95\x9C\xEA\xB8\x80.txt", false},
+        {"field, decomposed Hangul", "__.txt", 0,
+         field("__.txt", "\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB\xE1\x84\x80\xE1\x85\xB3\xE1\x86\xAF.txt", 1, 0),
+         "\xED\x95\x9C\xEA\xB8\x80.txt", false},
     };
     for (const auto &c : cases) {
         Text name = {0, 0};
@@ -186,4 +192,43 @@ TEST(EntryNames, UsedNameComesFromTheUnicodePathFieldBit11OrCodePage949)
     }
     // Path limits count UTF-16 units: a Hangul syllable is one, an emoji two.
     EXPECT_EQ(Utf16Units("a\xEA\xB0\x80\xF0\x9F\x98\x80"), 4u);
+}
+
+// Hangul composition of decomposed names: the jamo of a syllable become the
+// syllable, whatever stands around them; what cannot compose stays.
+TEST(TextRoutines, ComposeHangul)
+{
+    // ᄒ ᅡ ᆫ ᄀ ᅳ ᆯ: leading consonants, vowels, trailing consonants.
+    const std::string h = "\xE1\x84\x92", a = "\xE1\x85\xA1", n = "\xE1\x86\xAB", g = "\xE1\x84\x80",
+                      eu = "\xE1\x85\xB3", l = "\xE1\x86\xAF";
+    const std::string ha = "\xED\x95\x98", han = "\xED\x95\x9C", geul = "\xEA\xB8\x80", ga = "\xEA\xB0\x80";
+    const struct {
+        const char *what;
+        std::string in, out;
+    } cases[] = {
+        {"L+V", h + a, ha},
+        {"L+V+T", h + a + n, han},
+        {"two syllables", h + a + n + g + eu + l, han + geul},
+        {"the first and last of each range", "\xE1\x84\x80\xE1\x85\xA1" "\xE1\x84\x92\xE1\x85\xB5\xE1\x87\x82",
+         ga + "\xED\x9E\xA3"},
+        {"mixed with other text", "dir/" + h + a + n + " (1) R\xC3\xA9sum\xC3\xA9.txt", "dir/" + han + " (1) R\xC3\xA9sum\xC3\xA9.txt"},
+        {"already composed", han + geul + ".txt", han + geul + ".txt"},
+        {"a T after a composed syllable stays apart", ha + n, ha + n},
+        {"lone L", h + ".txt", h + ".txt"},
+        {"lone V", a + h, a + h},
+        {"lone T", n + "x", n + "x"},
+        {"L before a composed syllable", h + ha, h + ha},
+        {"a T after an LVT cannot attach", han + n, han + n},
+        {"a T after a T cannot attach", h + a + n + l, han + l},
+        {"a T after other text", "x" + n, "x" + n},
+        {"U+11A7 is no trailing consonant", ha + "\xE1\x86\xA7", ha + "\xE1\x86\xA7"},
+        {"an old L (U+1113) stays", "\xE1\x84\x93" + a, "\xE1\x84\x93" + a},
+        {"cut at the end", h + "\xE1\x85", h + "\xE1\x85"},
+        {"empty", "", ""},
+    };
+    for (const auto &c : cases) {
+        std::string text = c.in;
+        uint32_t length = ComposeHangul(&text[0], (uint32_t)text.size());
+        EXPECT_EQ(text.substr(0, length), c.out) << c.what;
+    }
 }

@@ -7,10 +7,11 @@
 
 using namespace e2e;
 
-static zm::Entry Locked(const std::string &name, const std::string &data)
+static zm::Entry Locked(const std::string &name, const std::string &data,
+                        const char *password = "secret")
 {
     zm::Entry e = File(name, data);
-    e.password = "secret";
+    e.password = password;
     return e;
 }
 
@@ -83,6 +84,13 @@ static const SilentCase Cases[] = {
     {"/O beats the fixed choice", " /S /O=all /D=OUT", Plain,
      (uint8_t)(OverwriteFlags(OverwriteNever) | FixedOverwriteFlag), true, 0, "new", 0, 0},
     {"any case, ':' and quotes", " /s /o:ALL /p:\"a b\" /d:\"OUT\"", Plain, 0, true, 0, "new", 0, 0},
+    // Launchers that take an argument list quote an argument with a blank
+    // whole; a quoted /D need not come last.
+    {"switches quoted whole", " \"/D=OUT\" /S \"/P=s3cret pass\" \"/O=all\"",
+     {File("one.txt", "new"), Locked("locked.txt", "inside", "s3cret pass")}, 0, true, 0, "new", "locked.txt", "inside"},
+    {"a quoted folder's last backslash", " /S \"/D=OUT\\\\\"", Plain, 0, false, 0, "new", "sub\\two.txt", "two"},
+    {"a folder's backslash before its quote", " /S /D=\"OUT\\\"", Plain, 0, false, 0, "new", "sub\\two.txt", "two"},
+    {"a quote in the folder", " /S \"/D=OUT\"\"x\"", Plain, 0, false, 2, 0, 0, 0},
     {"the right password", " /S /P=secret /D=OUT", {File("one.txt", "new"), Locked("locked.txt", "inside")},
      0, false, 0, "new", "locked.txt", "inside"},
     {"a wrong password", " /S /P=wrong /D=OUT", {File("one.txt", "new"), Locked("locked.txt", "inside")},
@@ -179,19 +187,42 @@ TEST_CASE(SilentRunOfTheConfiguredProgram)
 
 // /D= takes the rest of the line: spaces need no quotes, and a Korean
 // folder arrives through the wide command line whatever the system's code
-// page.
+// page.  The same folder quoted as launchers quote it: whole (PowerShell,
+// Python, .NET, wine setup.exe, start), with its last backslash doubled
+// before the quote (Python, .NET), or its value only.
 TEST_CASE(FoldersWithSpacesAndKoreanNames)
 {
     const char *folders[] = {"my folder\\sub dir", "한글 폴더\\압축", "   spaces  before"};
+    const char *forms[] = {" /S /D=OUT  ", " /S \"/D=OUT\"", " \"/D=OUT\\\\\" /S", " /S /D=\"OUT\""};
     for (const char *name : folders) {
-        std::string dir = Scratch("switches_folder"), out = dir + "\\" + name;
-        Sfx sfx;
-        sfx.args = " /S /D=" + out + "  ";
-        bool shown = false;
-        CHECK(RunToEnd(sfx, dir, zm::Settings(), Plain, shown) == 0);
-        CHECK(!shown);
-        CHECK_TEXT(Content(out + "\\one.txt"), "new");
+        for (const char *form : forms) {
+            printf("  %s %s\n", name, form);
+            std::string dir = Scratch("switches_folder"), out = dir + "\\" + name;
+            Sfx sfx;
+            sfx.args = form;
+            Replace(sfx.args, "OUT", out);
+            bool shown = false;
+            CHECK(RunToEnd(sfx, dir, zm::Settings(), Plain, shown) == 0);
+            CHECK(!shown);
+            CHECK_TEXT(Content(out + "\\one.txt"), "new");
+        }
     }
+}
+
+// The README's batch line, started by the real cmd: its start takes the
+// line apart and quotes each argument holding a blank whole again, so the
+// password arrives as "/P=s3cret pass".
+TEST_CASE(StartedByCmdStart)
+{
+    std::string dir = Scratch("switches_start"), out = dir + "\\my out";
+    std::vector<zm::Entry> entries = {File("one.txt", "new"), Locked("locked.txt", "inside", "s3cret pass")};
+    CHECK(drv::WriteFileBytes(dir + "\\setup.exe", zm::SelfExtractor(StubBytes(), zm::Settings(), entries)));
+    drv::Process cmd = drv::Start("cmd.exe /c start \"\" /wait setup.exe /S /P=\"s3cret pass\" /D=" + out, dir);
+    CHECK(cmd.handle != NULL);
+    if (!cmd.handle)
+        return;
+    CHECK(drv::WaitExit(cmd, 30000) == 0);
+    CHECK_TEXT(Content(out + "\\locked.txt"), "inside");
 }
 
 // Without /S the dialog opens with what the switches chose.

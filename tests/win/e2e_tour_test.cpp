@@ -190,7 +190,9 @@ TEST_CASE(BrowseOpensTheFolderDialogAndCancelKeepsTheField)
 
 // Names from flag bit 11 and the Unicode Path field are listed, sorted and
 // written as UTF-16; a stale field leaves the code page 949 name; the name
-// rule judges the name actually used.
+// rule judges the name actually used.  Decomposed Hangul, as macOS writes
+// names (zip and Python's zipfile with flag bit 11, an older builder in
+// the field), is listed and written composed.
 TEST_CASE(NamesBeyondCodePage949AndUnsafeOnes)
 {
     std::string dir = Scratch("tour_unicode");
@@ -209,6 +211,9 @@ TEST_CASE(NamesBeyondCodePage949AndUnsafeOnes)
         stale,
         named("__/escape.txt", u8"../escape.txt"),
         named(u8"sub/COM\u00b9.txt", "", Utf8NameFlag),
+        // 문서.txt and 가나.txt in jamo.
+        named("\xE1\x84\x86\xE1\x85\xAE\xE1\x86\xAB\xE1\x84\x89\xE1\x85\xA5.txt", "", Utf8NameFlag),
+        named("____.txt", "\xE1\x84\x80\xE1\x85\xA1\xE1\x84\x82\xE1\x85\xA1.txt"),
     };
     Sfx sfx;
     zm::Settings s;
@@ -217,10 +222,12 @@ TEST_CASE(NamesBeyondCodePage949AndUnsafeOnes)
     CHECK(sfx.Start(dir, s, entries));
     if (!sfx.main)
         return;
-    // The Korean locale's order, on every system.
+    // The Korean locale's order, on every system (hanja by their reading:
+    // 简 is 간, after 가 and before 문).
     std::vector<std::wstring> want = {L"../escape.txt", L"R\x00E9sum\x00E9/na\x00EFve.txt",
                                       L"smile\xD83D\xDE00.txt", L"sub/COM\x00B9.txt",
-                                      L"\x7B80\x4F53.txt", L"\xD55C\xAE00.txt"};
+                                      L"\xAC00\xB098.txt", L"\x7B80\x4F53.txt", L"\xBB38\xC11C.txt",
+                                      L"\xD55C\xAE00.txt"};
     std::vector<std::wstring> items = sfx.WideItems(IDC_LIST_SORTED);
     CHECK(items == want);
     for (const std::wstring &i : items)
@@ -245,6 +252,9 @@ TEST_CASE(NamesBeyondCodePage949AndUnsafeOnes)
     CHECK(drv::ReadFileText(out + L"\x7B80\x4F53.txt") == "data of __.txt");
     CHECK(drv::ReadFileText(out + L"smile\xD83D\xDE00.txt") == "data of smile_.txt");
     CHECK(drv::ReadFileText(dir + "\\out\\한글.txt") == "data of 한글.txt");
+    CHECK(drv::ReadFileText(out + L"\xBB38\xC11C.txt") ==
+          "data of \xE1\x84\x86\xE1\x85\xAE\xE1\x86\xAB\xE1\x84\x89\xE1\x85\xA5.txt");
+    CHECK(drv::ReadFileText(out + L"\xAC00\xB098.txt") == "data of ____.txt");
     CHECK(!drv::FileExists(dir + "\\escape.txt"));
     CHECK(!drv::FileExists(dir + "\\out\\__"));
     CHECK(!drv::FileExists(dir + "\\out\\sub"));
