@@ -80,11 +80,12 @@ target_link_options(sfx_image PRIVATE ${SFX_WIN_FLAGS} ${SFX_SIZE_FLAGS} -nostdl
 set_target_properties(sfx_image PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub.ld)
 # No link time in the header: the same source gives the same stub, so its
 # hash can be checked against a build of the release's commit.
-# The compiler is kept from turning loops into library calls, so the image
-# imports nothing from msvcrt today; it stays on the line as the home of
-# memcpy and memset should a large copy ever need them.  libgcc would supply
-# the 64-bit division helpers.
-target_link_libraries(sfx_image PRIVATE ${SFX_WIN_LIBS} msvcrt gcc)
+# The compiler is kept from turning loops into library calls, and the stub
+# links no C library: a call into one (memcmp, say) fails the link with an
+# undefined reference, where msvcrt's import library on the line made this
+# linker crash with the layout of cmake/stub.ld.  libgcc would supply the
+# 64-bit division helpers.
+target_link_libraries(sfx_image PRIVATE ${SFX_WIN_LIBS} gcc)
 set_target_properties(sfx_image PROPERTIES OUTPUT_NAME sfx_image)
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)

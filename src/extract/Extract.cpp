@@ -293,6 +293,7 @@ created:
     if (!FileClose(OutputFile))
         ShowMessage(path, "파일을 닫을 수 없음...");
     OutputFile = NoFile;
+    WriteZoneMark(path);
     goto done;
 unknown:
     ShowMessage("알수없는 압축파일", "압축해제 에러...");
@@ -393,4 +394,84 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     FreeMem(ItemOfEntry);
     ItemOfEntry = 0;
     RunInProgress = false;
+}
+
+// The download's mark.  A file fetched from the internet carries a
+// Zone.Identifier stream ("[ZoneTransfer]", "ZoneId=3"), which SmartScreen,
+// Office's Protected View and Smart App Control look at.  Windows' own ZIP
+// folder copies it to what it extracts; so does the stub, so that an
+// extracted program or macro document meets every check its download would
+// have met.  A mark that cannot be read means nothing is written, and a
+// file whose mark cannot be written is still extracted.
+static const char StreamName[] = ":Zone.Identifier";
+// "3" (the internet) or "4" (restricted sites), or nothing.
+static char ZoneId;
+static const char *Referrer;
+
+static char *StreamOf(const char *path)
+{
+    uint32_t n = TextLength(path);
+    char *name = (char *)GetMem(n + sizeof StreamName);
+    memcpy(name, path, n);
+    memcpy(name + n, StreamName, sizeof StreamName);
+    return name;
+}
+
+static bool Begins(const char *text, const char *start)
+{
+    while (*start && *text == *start) {
+        text++;
+        start++;
+    }
+    return !*start;
+}
+
+void ReadZoneMark(const char *ownPath)
+{
+    char *name = StreamOf(ownPath);
+    SfxFile f = FileOpenRead(name);
+    FreeMem(name);
+    if (f == NoFile)
+        return;
+    // A few KiB say all a mark says; the rest is not read.
+    enum { MarkLimit = 4096 };
+    char *text = (char *)GetMem(MarkLimit + 1);
+    int32_t got = FileRead(f, text, MarkLimit);
+    FileClose(f);
+    text[got > 0 ? got : 0] = 0;
+    bool section = false;
+    for (char *line = text; *line;) {
+        char *end = line;
+        while (*end && *end != '\r' && *end != '\n')
+            end++;
+        uint32_t n = (uint32_t)(end - line);
+        if (n && line[0] == '[')
+            section = n == 14 && Begins(line, "[ZoneTransfer]");
+        else if (section && n == 8 && Begins(line, "ZoneId=") && (line[7] == '3' || line[7] == '4'))
+            ZoneId = line[7];
+        line = *end ? end + 1 : end;
+    }
+    FreeMem(text);
+    Referrer = ownPath;
+}
+
+void WriteZoneMark(const char *path)
+{
+    if (!ZoneId)
+        return;
+    static const char head[] = "[ZoneTransfer]\r\nZoneId=0\r\nReferrerUrl=";
+    uint32_t n = TextLength(Referrer);
+    char *mark = (char *)GetMem(sizeof head + n + 2);
+    memcpy(mark, head, sizeof head - 1);
+    mark[sizeof "[ZoneTransfer]\r\nZoneId=" - 1] = ZoneId;
+    memcpy(mark + sizeof head - 1, Referrer, n);
+    memcpy(mark + sizeof head - 1 + n, "\r\n", 2);
+    char *name = StreamOf(path);
+    SfxFile f = FileCreate(name);
+    FreeMem(name);
+    if (f != NoFile) {
+        FileWrite(f, mark, sizeof head - 1 + n + 2);
+        FileClose(f);
+    }
+    FreeMem(mark);
 }

@@ -8,6 +8,14 @@
 // control listId of the dialog, and its selection is the run's tally.
 void ExtractEntries(SfxWindow dialog, int listId, bool listing);
 
+// The download's mark: ReadZoneMark takes the Zone.Identifier of the
+// program's own file (at start-up; ownPath stays valid for the run), and
+// WriteZoneMark gives every extracted file the same zone, with the program
+// as its referrer, when the own file came from the internet (zone 3) or a
+// restricted site (zone 4).
+void ReadZoneMark(const char *ownPath);
+void WriteZoneMark(const char *path);
+
 // Opens the configured run file after a successful extraction; checkState
 // is the run check box's state (1 checked).
 void RunAfterExtraction(int checkState);

@@ -9,6 +9,7 @@
 #include "../common/SFXmisc.h"
 #include "../common/WideText.h"
 #include "../decode/CrcCrypt.h"
+#include "../extract/Extract.h"
 #include "../ui/MainDialog.h"
 #include "Switches.h"
 
@@ -57,6 +58,7 @@ static void MainBody()
     own[GetModuleFileNameW(NULL, own, 261) % 261] = 0;
     Utf8FromWide(own, ownPath, 261 * Utf8PerUnit);
     ArchiveFile = FileOpenRead(ownPath);
+    ReadZoneMark(ownPath);
     if (ArchiveFile == NoFile) {
         MessageUtf8(NULL, ownPath, "파일을 열 수 없음...", MB_OK);
         if (Silent)

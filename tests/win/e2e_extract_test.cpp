@@ -340,3 +340,48 @@ TEST_CASE(FileTimesComeFromTheArchiveWhenAskedFor)
         CHECK(Content(out + "\\sub\\deep.txt") == std::string(40000, 'x'));
     }
 }
+
+TEST_CASE(TheDownloadsMarkIsCarriedOver)
+{
+    // Under Wine a stream is a file named "name:stream" beside its file;
+    // on Windows it stays with its file.  Zones 3 (the internet) and 4
+    // (restricted) are carried over, with the program as the referrer;
+    // another zone, or no mark, gives nothing.
+    struct Case {
+        const char *mark;   // the program's own Zone.Identifier, or null
+        char zone;          // the zone its files get, or 0
+    } cases[] = {
+        {"[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.com/setup.exe\r\n", '3'},
+        {"[ZoneTransfer]\nZoneId=4\n", '4'},
+        {"[ZoneTransfer]\r\nZoneId=2\r\n", 0},
+        {"[Other]\r\nZoneId=3\r\n", 0},
+        {nullptr, 0},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        std::string dir = Scratch("zone" + std::to_string(n++)), out = dir + "\\out";
+        if (c.mark)
+            CHECK(drv::WriteFileBytes(dir + "\\setup.exe:Zone.Identifier", c.mark));
+        Sfx sfx;
+        CHECK(sfx.Start(dir, Into(out), ThreeFiles()));
+        if (!sfx.main)
+            return;
+        sfx.Press(IDOK);
+        CHECK(sfx.Box(DoneCaption, DoneText));
+        CHECK(sfx.Exit() == 0);
+        CHECK(HasThreeFiles(out));
+        for (const char *name : {"one.txt", "sub\\two.txt", "three.dat"}) {
+            std::string stream = out + "\\" + name + ":Zone.Identifier";
+            if (!c.zone) {
+                CHECK(!drv::FileExists(stream));
+                continue;
+            }
+            std::string expected = std::string("[ZoneTransfer]\r\nZoneId=") + c.zone + "\r\nReferrerUrl=" + dir +
+                                   "\\setup.exe\r\n";
+            std::string got = drv::ReadFileText(stream);
+            if (got != expected)
+                printf("  %s: \"%s\"\n", stream.c_str(), got.c_str());
+            CHECK(got == expected);
+        }
+    }
+}
