@@ -81,11 +81,12 @@ set_target_properties(sfx_image PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmak
 # No link time in the header: the same source gives the same stub, so its
 # hash can be checked against a build of the release's commit.
 # The compiler is kept from turning loops into library calls, and the stub
-# links no C library: a call into one (memcmp, say) fails the link with an
-# undefined reference, where msvcrt's import library on the line made this
-# linker crash with the layout of cmake/stub.ld.  libgcc would supply the
-# 64-bit division helpers.
-target_link_libraries(sfx_image PRIVATE ${SFX_WIN_LIBS} gcc)
+# links no library beyond the system's: a call into the C library (memcmp)
+# or a helper of libgcc (a 64-bit division) fails the link with an
+# undefined reference.  With those libraries on the line, this linker
+# crashed (signal 11) on a symbol that link-time optimisation first asked
+# for.
+target_link_libraries(sfx_image PRIVATE ${SFX_WIN_LIBS})
 set_target_properties(sfx_image PROPERTIES OUTPUT_NAME sfx_image)
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
