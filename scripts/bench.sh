@@ -60,6 +60,40 @@ with open(os.path.join(out, "small.streams"), "wb") as f:
         f.write(struct.pack("<I", len(stream)) + stream)
         size += n; packed += len(stream)
 print(f"small: 10000 streams, {size} bytes, deflated to {packed} ({100*packed/size:.1f}%)")
+# files as they are shipped already compressed, each its own stream as a ZIP
+# entry would be: jars, wheels, gzip'd documentation and manual pages, PNG
+# and JPEG images from the installed packages, up to 3 MiB of each sort in
+# path order (4 of jars).  Their deflate streams are mostly dynamic blocks
+# of nearly all literals (the gzip files come out as stored blocks).
+shipped = [
+    ("jar", sorted(glob.glob("/usr/share/java/*.jar")), 4 << 20),
+    ("whl", sorted(glob.glob("/usr/share/python-wheels/*.whl")), 3 << 20),
+    ("doc", sorted(glob.glob("/usr/share/doc/**/*.gz", recursive=True)), 3 << 20),
+    ("man", sorted(glob.glob("/usr/share/man/**/*.gz", recursive=True)), 3 << 20),
+    ("png", sorted(glob.glob("/usr/share/icons/**/*.png", recursive=True)), 3 << 20),
+    ("jpg", sorted(glob.glob("/usr/share/**/*.jpg", recursive=True) + glob.glob("/usr/share/**/*.jpeg", recursive=True)), 3 << 20),
+]
+size = packed = count = 0
+summary = []
+with open(os.path.join(out, "shipped.streams"), "wb") as f:
+    for sort, paths, cap in shipped:
+        taken = files = 0
+        for p in paths:
+            if taken >= cap:
+                break
+            if not os.path.isfile(p) or os.path.islink(p):
+                continue
+            with open(p, "rb") as g:
+                d = g.read()
+            if not d:
+                continue
+            c = zlib.compressobj(6, zlib.DEFLATED, -15, 8)
+            stream = c.compress(d) + c.flush()
+            f.write(struct.pack("<I", len(stream)) + stream)
+            taken += len(d); files += 1; packed += len(stream)
+        size += taken; count += files
+        summary.append(f"{files} {sort} ({taken} bytes)")
+print(f"shipped: {count} streams, {size} bytes, deflated to {packed} ({100*packed/size:.1f}%): " + ", ".join(summary))
 PY
 
 "$bench" "$data" "$@"
