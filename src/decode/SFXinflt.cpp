@@ -682,12 +682,26 @@ HOT_LOOP static int DecodeFast(const DecodeEntry *tl, const DecodeEntry *td, uns
         DECODE_SYMBOL(tl, ml);
         if (op == OpLiteral) {
             *out++ = (uint8_t)t->Value;
-            // Literals come in runs: those whose codes the buffer already
-            // holds need no refill and no loop test (at most 63 of them,
-            // well inside the window's margin).
-            for (t = tl + (b & ml); t->Op == OpLiteral && t->Bits <= k; t = tl + (b & ml)) {
+            // Literals come in runs.  The refill left at least 24 bits and
+            // a code takes 15 at most, so the 9 or more left hold any code
+            // of the root table: a literal found there is taken without a
+            // test of the count.  Testing the count for a third one, as
+            // this loop did, cost more than it saved: the number of codes
+            // a refill holds varies, and the test that ends the run was
+            // mispredicted about once per refill.
+            t = tl + (b & ml);
+            if (t->Op == OpLiteral) {
                 CONSUME_BITS(t->Bits);
                 *out++ = (uint8_t)t->Value;
+                // With a 64-bit buffer (56 bits or more after a refill)
+                // runs are longer, and those whose codes the buffer
+                // holds follow without a refill or a loop test (at most
+                // 63 of them, well inside the window's margin).
+                if (sizeof(FastBits) > 4)
+                    for (t = tl + (b & ml); t->Op == OpLiteral && t->Bits <= k; t = tl + (b & ml)) {
+                        CONSUME_BITS(t->Bits);
+                        *out++ = (uint8_t)t->Value;
+                    }
             }
             continue;
         }
