@@ -685,9 +685,9 @@ HOT_LOOP static int DecodeFast(const DecodeEntry *tl, const DecodeEntry *td, uns
             // Literals come in runs.  The refill left at least 24 bits and
             // a code takes 15 at most, so the 9 or more left hold any code
             // of the root table: a literal found there is taken without a
-            // test of the count.  Testing the count for a third one, as
-            // this loop did, cost more than it saved: the number of codes
-            // a refill holds varies, and the test that ends the run was
+            // test of the count.  A run that tested the count for every
+            // further literal cost more than it saved: the number of codes
+            // a refill holds varies, and the test that ended the run was
             // mispredicted about once per refill.
             t = tl + (b & ml);
             if (t->Op == OpLiteral) {
