@@ -60,6 +60,40 @@ with open(os.path.join(out, "small.streams"), "wb") as f:
         f.write(struct.pack("<I", len(stream)) + stream)
         size += n; packed += len(stream)
 print(f"small: 10000 streams, {size} bytes, deflated to {packed} ({100*packed/size:.1f}%)")
+# files as they are shipped already compressed, each its own stream as a ZIP
+# entry would be: jars, wheels, gzip'd documentation and manual pages, PNG
+# and JPEG images from the installed packages, up to 3 MiB of each sort in
+# path order (4 of jars).  Their deflate streams are mostly dynamic blocks
+# of nearly all literals (the gzip files come out as stored blocks).
+shipped = [
+    ("jar", sorted(glob.glob("/usr/share/java/*.jar")), 4 << 20),
+    ("whl", sorted(glob.glob("/usr/share/python-wheels/*.whl")), 3 << 20),
+    ("doc", sorted(glob.glob("/usr/share/doc/**/*.gz", recursive=True)), 3 << 20),
+    ("man", sorted(glob.glob("/usr/share/man/**/*.gz", recursive=True)), 3 << 20),
+    ("png", sorted(glob.glob("/usr/share/icons/**/*.png", recursive=True)), 3 << 20),
+    ("jpg", sorted(glob.glob("/usr/share/**/*.jpg", recursive=True) + glob.glob("/usr/share/**/*.jpeg", recursive=True)), 3 << 20),
+]
+size = packed = count = 0
+summary = []
+with open(os.path.join(out, "shipped.streams"), "wb") as f:
+    for sort, paths, cap in shipped:
+        taken = files = 0
+        for p in paths:
+            if taken >= cap:
+                break
+            if not os.path.isfile(p) or os.path.islink(p):
+                continue
+            with open(p, "rb") as g:
+                d = g.read()
+            if not d:
+                continue
+            c = zlib.compressobj(6, zlib.DEFLATED, -15, 8)
+            stream = c.compress(d) + c.flush()
+            f.write(struct.pack("<I", len(stream)) + stream)
+            taken += len(d); files += 1; packed += len(stream)
+        size += taken; count += files
+        summary.append(f"{files} {sort} ({taken} bytes)")
+print(f"shipped: {count} streams, {size} bytes, deflated to {packed} ({100*packed/size:.1f}%): " + ", ".join(summary))
 PY
 
 "$bench" "$data" "$@"
@@ -149,4 +183,83 @@ if command -v valgrind >/dev/null && [ -f /usr/lib/i386-linux-gnu/libz.a ]; then
     done
     awk -v a="${per[0]}" -v b="${per[1]}" 'BEGIN { printf " %10.2f %10.2f %10.2f\n", a, b, b / a }'
   done
+fi
+
+# One entry of 1 GiB of mixed data (text, machine code, already-compressed
+# files and random bytes in turn, 1 MiB at a time), packed by Info-ZIP zip
+# -6: the real stub under Wine, driven through its dialog from pressing
+# extract to the final box (tests/win/stub_extract_bench.cpp), against
+# native `unzip -qo` and `7z x` in the same rounds.  It takes several
+# minutes (making the archive alone about two), so it runs only with
+# SFX_BENCH_LARGE=1; SFX_BENCH_LARGE_RUNS rounds (default 3).  The archive
+# is kept in BUILD_ROOT/bench-large for later runs.
+if [ "${SFX_BENCH_LARGE:-0}" = 1 ]; then
+  large=$build/bench-large
+  if [ ! -f "$large/large.zip" ]; then
+    rm -rf "$large"
+    mkdir -p "$large/src"
+    python3 - "$large/src/mixed.bin" <<'PY'
+import glob, os, random, sys
+def source(paths, limit=16 << 20):
+    data = bytearray()
+    for p in paths:
+        if len(data) >= limit:
+            break
+        if os.path.isfile(p) and not os.path.islink(p):
+            with open(p, "rb") as f:
+                data += f.read(limit - len(data))
+    return bytes(data)
+text = source(sorted(glob.glob("/usr/include/**/*.h", recursive=True)))
+binary = source(sorted(glob.glob("/usr/lib/x86_64-linux-gnu/*.so*")))
+shipped = source(sorted(glob.glob("/usr/share/java/*.jar")) + sorted(glob.glob("/usr/share/icons/**/*.png", recursive=True)))
+rng, piece = random.Random(25), 1 << 20
+with open(sys.argv[1], "wb") as f:
+    for i in range(1024):
+        kind = i % 4
+        if kind == 3:
+            f.write(rng.randbytes(piece))
+        else:
+            src = (text, binary, shipped)[kind]
+            p = rng.randrange(len(src) - piece)
+            f.write(src[p:p + piece])
+PY
+    (cd "$large/src" && zip -q -6 ../large.zip mixed.bin)
+    rm -rf "$large/src"
+  fi
+  # The stub's drivers, built as the extraction benchmark builds them.
+  SFX_BUILD=$build "$root/scripts/bench_extract.sh" none 1 >/dev/null
+  echo
+  echo "1 GiB entry of mixed data: archive $(du -m "$large/large.zip" | cut -f1) MB, load $(cut -d' ' -f1-3 /proc/loadavg)"
+  source "$root/scripts/wine-env.sh"
+  BUILD_ROOT=$build
+  started=0
+  if [ -z "${WINEPREFIX:-}" ] || [ -z "${DISPLAY:-}" ]; then
+    wine_env_start private
+    started=1
+    trap wine_env_stop EXIT
+  fi
+  # The stub and the archive as one file, as the builder would write them.
+  cat "$build/win/sfx.exe" "$large/large.zip" > "$large/large.exe"
+  exew=$(winepath -w "$large/large.exe")
+  target=$WINEPREFIX/drive_c/bench_large
+  ms() { echo $(( ($2 - $1) / 1000000 )); }
+  echo "| round | load | unzip -qo ms | 7z x ms | stub ms | stub / unzip | stub / 7z | the stub's end |"
+  echo "|---|---|---|---|---|---|---|---|"
+  for i in $(seq "${SFX_BENCH_LARGE_RUNS:-3}"); do
+    rm -rf "$large/unzip-out" "$large/7z-out" "$target"
+    sync
+    a=$(date +%s%N); unzip -qo "$large/large.zip" -d "$large/unzip-out"; b=$(date +%s%N)
+    u=$(ms "$a" "$b")
+    rm -rf "$large/7z-out"; sync
+    a=$(date +%s%N); 7z x -y -bd -o"$large/7z-out" "$large/large.zip" >/dev/null; b=$(date +%s%N)
+    z=$(ms "$a" "$b")
+    rm -rf "$large/7z-out"; sync
+    line=$(cd "$build/win" && wine ./stub_extract_bench.exe --ready "$exew" 'C:\bench_large' | tr -d '\r')
+    s=${line%% ms*}
+    echo "| $i | $(cut -d' ' -f1 /proc/loadavg) | $u | $z | $s | $(awk -v a="$s" -v b="$u" 'BEGIN { printf "%.2f", a / b }') | $(awk -v a="$s" -v b="$z" 'BEGIN { printf "%.2f", a / b }') | ${line#* ms | } |"
+  done
+  if cmp -s "$large/unzip-out/mixed.bin" "$target/mixed.bin"; then echo "file: identical to unzip's"
+  else echo "file: DIFFERENT from unzip's"; fi
+  rm -rf "$large/unzip-out" "$large/7z-out" "$target" "$large/large.exe"
+  if [ "$started" = 1 ]; then wine_env_stop; trap - EXIT; fi
 fi

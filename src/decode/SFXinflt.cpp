@@ -76,12 +76,15 @@ uint16_t WindowPosition;            // 0..32768: where the next output byte goes
 uint8_t *InputBuffer;
 uint16_t InputPosition;             // next byte to take from InputBuffer
 int32_t InputCount;                 // bytes the last refill placed there
-DecodeEntry *FixedLiteralTable;     // built by the first fixed block of an entry
+// The fixed codes' tables, built by the first fixed block of the run and
+// kept for the rest of it at the bottom of the table space (see Inflate).
+DecodeEntry *FixedLiteralTable;
 DecodeEntry *FixedDistanceTable;
 static DecodeEntry *FixedLiteralChain;
 static DecodeEntry *FixedDistanceChain;
 static unsigned FixedLiteralBits;
 static unsigned FixedDistanceBits;
+static DecodeEntry *FixedSpaceTop;  // the table space above them
 // Bytes of end of data (read as 0xFF) shifted into the bit buffer.  Real
 // bits always sit below them, so the stream has read past its data exactly
 // when fewer than 8 * InputOverrun bits remain.  A valid stream holds at
@@ -274,7 +277,7 @@ static bool ReadPastEnd() { return BitCount < 8 * InputOverrun; }
 // heap block each: a small entry spent as much time in the heap as in
 // decoding.  Tables live last in, first out (a block's tables go before the
 // next block's are built; the fixed ones, built by a fixed block, last the
-// entry), so releasing a table gives back the space from it upwards.  A
+// run), so releasing a table gives back the space from it upwards.  A
 // table that does not fit comes from the heap as before; outside Inflate
 // there is no space and every table does.
 static DecodeEntry *TableSpace;
@@ -679,12 +682,26 @@ HOT_LOOP static int DecodeFast(const DecodeEntry *tl, const DecodeEntry *td, uns
         DECODE_SYMBOL(tl, ml);
         if (op == OpLiteral) {
             *out++ = (uint8_t)t->Value;
-            // Literals come in runs: those whose codes the buffer already
-            // holds need no refill and no loop test (at most 63 of them,
-            // well inside the window's margin).
-            for (t = tl + (b & ml); t->Op == OpLiteral && t->Bits <= k; t = tl + (b & ml)) {
+            // Literals come in runs.  The refill left at least 24 bits and
+            // a code takes 15 at most, so the 9 or more left hold any code
+            // of the root table: a literal found there is taken without a
+            // test of the count.  A run that tested the count for every
+            // further literal cost more than it saved: the number of codes
+            // a refill holds varies, and the test that ended the run was
+            // mispredicted about once per refill.
+            t = tl + (b & ml);
+            if (t->Op == OpLiteral) {
                 CONSUME_BITS(t->Bits);
                 *out++ = (uint8_t)t->Value;
+                // With a 64-bit buffer (56 bits or more after a refill)
+                // runs are longer, and those whose codes the buffer
+                // holds follow without a refill or a loop test (at most
+                // 63 of them, well inside the window's margin).
+                if (sizeof(FastBits) > 4)
+                    for (t = tl + (b & ml); t->Op == OpLiteral && t->Bits <= k; t = tl + (b & ml)) {
+                        CONSUME_BITS(t->Bits);
+                        *out++ = (uint8_t)t->Value;
+                    }
             }
             continue;
         }
@@ -821,6 +838,10 @@ static int DecodeFixedBlock()
         FixedDistanceBits = 5;
         BuildDecodeTable(lengths, 30, 0, DistanceBase, DistanceExtra, 30, FixedDistanceTable,
                          FixedDistanceChain, FixedDistanceBits);
+        // No other table is live between blocks, so they sit at the bottom
+        // of the table space, and the space above them is what later
+        // entries start from.
+        FixedSpaceTop = TableSpaceTop;
     }
     return DecodeCodes(FixedLiteralTable, FixedDistanceTable, FixedLiteralBits, FixedDistanceBits);
 }
@@ -916,16 +937,19 @@ void Inflate()
     // Input, window and table space are one block, allocated by the first
     // entry and kept for the run: under Wine a heap block of this size
     // allocated and freed per entry cost a small entry more than its
-    // decoding.  Nothing carries over: the input is refilled, the window's
-    // old bytes are never read (WindowFilled) and the tables are rebuilt.
+    // decoding.  Only the fixed codes' tables carry over: the input is
+    // refilled, the window's old bytes are never read (WindowFilled) and a
+    // dynamic block's tables are built for it.  Building the fixed tables
+    // again for every entry was a tenth of the work on small files that
+    // deflate to fixed blocks (small PNG images, short texts).
     if (!DecodeMemory)
         DecodeMemory = (uint8_t *)GetMem(2 * WindowSize + TableSpaceSlots * sizeof(DecodeEntry));
     InputBuffer = DecodeMemory;
     Window = InputBuffer + WindowSize;
     TableSpace = TableSpaceTop = (DecodeEntry *)(Window + WindowSize);
     TableSpaceEnd = TableSpace + TableSpaceSlots;
-    FixedLiteralTable = FixedDistanceTable = 0;
-    FixedLiteralChain = FixedDistanceChain = 0;
+    if (FixedLiteralTable)
+        TableSpaceTop = FixedSpaceTop;
 
     bool last = false;
     while (DecodeBlock(last) == InflateOk && !last) {
@@ -933,10 +957,6 @@ void Inflate()
     if (WindowPosition > 0)
         FlushWindow();
 
-    ReleaseDecodeTables(FixedLiteralChain);
-    ReleaseDecodeTables(FixedDistanceChain);
-    FixedLiteralTable = FixedDistanceTable = 0;
-    FixedLiteralChain = FixedDistanceChain = 0;
     InputBuffer = Window = 0;
     TableSpace = TableSpaceTop = TableSpaceEnd = 0;
 }

@@ -246,6 +246,25 @@ TEST_F(InflateZlib, StoredAndManyBlocks)
     ExpectRoundTrip(text, Deflate(text, 1, Z_FIXED, 777));
 }
 
+TEST_F(InflateZlib, FixedTablesOutliveTheirEntry)
+{
+    // The fixed tables, built by the first fixed block, are kept for the
+    // run below the tables of every later dynamic block: entries of both
+    // kinds in turn, the dynamic ones with long codes (sub-tables), must
+    // leave them intact.
+    Bytes text = TextLike(70000, 15), noise = Random(50000, 16);
+    Bytes skewed(60000);
+    for (size_t i = 0; i < skewed.size(); i++)
+        skewed[i] = (uint8_t)(noise[i % noise.size()] % (1 + i % 251));
+    for (int round = 0; round < 3; round++) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ExpectRoundTrip(text, Deflate(text, 6, Z_FIXED));
+        ExpectRoundTrip(skewed, Deflate(skewed, 6, Z_HUFFMAN_ONLY));
+        ExpectRoundTrip(noise, Deflate(noise, 1, Z_FIXED));
+        ExpectRoundTrip(text, Deflate(text, 9));
+    }
+}
+
 TEST_F(InflateZlib, BackReferencesAcrossFlushes)
 {
     // A 30000-byte random piece repeated: matches of distance 30000 whose
