@@ -14,6 +14,7 @@
 #include "Inspect.h"
 #include "Platform.h"
 #include "SettingsRules.h"
+#include "Workers.h"
 #include "ZipInput.h"
 
 namespace mksfx {
@@ -23,6 +24,12 @@ extern const unsigned char EmbeddedStub[];
 extern const unsigned int EmbeddedStubSize;
 // The commit the builder was built from (BuildCommit.cpp, generated).
 extern const char BuildCommit[];
+
+#ifdef MKSFX_LIBDEFLATE
+#define LEVEL_HELP "10 to 12:\n                         libdeflate's, slower and smaller"
+#else
+#define LEVEL_HELP "(The Linux\n                         builder also has 10 to 12, from libdeflate)"
+#endif
 
 const char HelpText[] =
     "Usage: mksfx -o OUTPUT [options] FILE|FOLDER...\n"
@@ -48,7 +55,11 @@ const char HelpText[] =
     "  --stub FILE            use this stub image (a Windows program of exactly\n"
     "                         38912 bytes) instead of the built-in one\n"
     "  -0 ... -9, --level N   deflate level; 0 stores (default 9); an entry that\n"
-    "                         deflate does not shrink is stored\n"
+    "                         deflate does not shrink is stored.  " LEVEL_HELP "\n"
+    "                         Without a level, deflated entries of a --zip\n"
+    "                         are copied as they are (their CRC still checked)\n"
+    "  -j, --jobs N           threads deflating entries side by side (default:\n"
+    "                         one per core); the output is the same for any N\n"
     "Settings (texts at most 255 bytes in code page 949):\n"
     "  --caption TEXT         the window caption\n"
     "  --folder TEXT          the folder proposed as target, used as written:\n"
@@ -149,7 +160,8 @@ void Define(CLI::App &app, Options &o, Parsed &p)
     app.add_option("--zip", o.Zips)->allow_extra_args(false);
     app.add_flag("--follow-symlinks", o.FollowSymlinks);
     app.add_option("--stub", o.Stub);
-    app.add_option("--level", o.Level)->check(CLI::Range(0, 9));
+    app.add_option("--level", o.Level)->check(CLI::Range(0, (int)MaxLevel));
+    app.add_option("-j,--jobs", o.Jobs)->check(CLI::Range(1, 256));
     app.add_option("--caption", o.Caption);
     app.add_option("--folder", o.Folder);
     app.add_flag("--temp-folder", o.TempFolder);
@@ -229,6 +241,7 @@ Options ParseCommandLine(const std::vector<std::string> &given)
     o.Overwrite = p.Overwrite == "all" ? OverwriteAll : p.Overwrite == "never" ? OverwriteNever
                                                                                       : OverwriteAsk;
     o.Seeded = Given(app, "--seed");
+    o.HasLevel = Given(app, "--level");
     if (Given(app, "--password")) {
         o.HasPassword = true;
         o.Password = p.Password;
@@ -532,6 +545,8 @@ int Build(const Options &o)
         WriteOptions w;
         w.Comment = comment;
         w.Level = o.Level;
+        w.Recompress = o.HasLevel;
+        w.Jobs = o.Jobs ? o.Jobs : std::min(CoreCount(), 16u);
         w.Password = o.HasPassword ? &password : nullptr;
         w.Seeded = o.Seeded;
         w.Seed = o.Seed;

@@ -153,7 +153,8 @@ TEST_F(BuilderSettings, SettingsTheStubWouldIgnoreAreUsageErrors)
         {"--folder", "C:\\x", "--temp-folder"},           // folder text replaced
         {"--show-run"},                                   // a check box for no run
         {"--overwrite", "sometimes"},
-        {"--level", "10"},
+        {"--level", "13"},                                // beyond libdeflate's 12
+        {"--jobs", "0"},
         {"--frobnicate"},
         {"--caption"},                                    // value missing
         {"--caption", "a", "--caption", "b"},
