@@ -26,9 +26,9 @@ extern const unsigned int EmbeddedStubSize;
 extern const char BuildCommit[];
 
 #ifdef MKSFX_LIBDEFLATE
-#define LEVEL_HELP "10 to 12:\n                         libdeflate's, slower and smaller"
+#define LEVEL_HELP "10 to 12:\n                         libdeflate's, slower and smaller."
 #else
-#define LEVEL_HELP "(The Linux\n                         builder also has 10 to 12, from libdeflate)"
+#define LEVEL_HELP "(The Linux\n                         builder also has 10 to 12, from libdeflate.)"
 #endif
 
 const char HelpText[] =
