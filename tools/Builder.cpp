@@ -15,11 +15,18 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 #include <map>
 #include <set>
 
+#ifdef MKSFX_LIBDEFLATE
+#include <libdeflate.h>
+#endif
+
 #include "Platform.h"
 #include "RecordBytes.h"
+#include "Workers.h"
 #include "archive/EntryNames.h"
 #include "common/Memory.h"
 #include "common/SFXgbls.h"
@@ -477,6 +484,20 @@ void CollectFiles(const std::string &path, std::vector<Entry> &entries, bool use
 
 // ---------------------------------------------------------------------------
 // Writing the archive
+//
+// An entry's data is made (copied, deflated or stored) either by the writer
+// itself as it writes it, or ahead of its turn by a worker thread into
+// memory; either way by the same routine, fed in the same pieces, so the
+// bytes are the same for any number of threads.  Everything that must
+// follow the entry order (the encryption headers' random bytes, the keys,
+// the offsets) is the writer's alone, and the writer takes the entries in
+// order.
+
+Mutex &EncryptionKeysLock()
+{
+    static Mutex lock;
+    return lock;
+}
 
 namespace {
 
@@ -488,9 +509,10 @@ struct Keys {
 };
 
 struct KeysInUse {
+    Locked Held;
     Keys &Mine;
     Keys Saved;
-    explicit KeysInUse(Keys &k) : Mine(k)
+    explicit KeysInUse(Keys &k) : Held(EncryptionKeysLock()), Mine(k)
     {
         memcpy(Saved.K, EncryptionKeys, sizeof Saved.K);
         memcpy(EncryptionKeys, Mine.K, sizeof Mine.K);
@@ -556,71 +578,148 @@ struct SeededRandom {
     }
 };
 
-class Writer {
+// Where the bytes of an entry's data go as they are made: into the output
+// (encrypted on the way) when the writer makes the entry itself, into
+// memory when a worker makes it ahead of its turn.
+class Sink {
 public:
-    Writer(FILE *out, const WriteOptions &o, uint64_t total)
-        : out_(out), o_(o), random_{o.Seed}, total_(total), in_(1 << 18), buf_(1 << 18) {}
-
-    Written WriteEntry(Entry &e);
-
-private:
-    void Put(const uint8_t *bytes, size_t n)
-    {
-        if (n && fwrite(bytes, 1, n, out_) != n)
-            throw BuildError("cannot write the output: " + SystemError());
-    }
-    void PutEncrypted(uint8_t *bytes, size_t n, Keys *keys)
-    {
-        if (keys)
-            Encrypt(*keys, bytes, n);
-        Put(bytes, n);
-    }
-    void Advance(size_t n)
-    {
-        done_ += n;
-        if (o_.Progress)
-            o_.Progress(done_, total_);
-    }
-    // Returns false when deflate stopped making the entry smaller.
-    bool Deflate(Entry &e, Keys *keys, uint32_t &crc, uint64_t &read, uint64_t &written);
-    void Store(Entry &e, Keys *keys, uint32_t &crc, uint64_t &read, uint64_t &written);
-    uint32_t CrcPass(Entry &e);
-
-    FILE *out_;
-    const WriteOptions &o_;
-    SeededRandom random_;
-    uint64_t total_, done_ = 0;
-    std::vector<uint8_t> in_, buf_;
+    virtual ~Sink() {}
+    // May encrypt the bytes in place.
+    virtual void Put(uint8_t *bytes, size_t n) = 0;
+    // Drops what was put, to make the data again another way.
+    virtual void Restart() = 0;
 };
 
-uint32_t Writer::CrcPass(Entry &e)
+class MemorySink : public Sink {
+public:
+    explicit MemorySink(std::vector<uint8_t> &bytes) : bytes_(bytes) {}
+    void Put(uint8_t *bytes, size_t n) override { bytes_.insert(bytes_.end(), bytes, bytes + n); }
+    void Restart() override { bytes_.clear(); }
+
+private:
+    std::vector<uint8_t> &bytes_;
+};
+
+// What making an entry's data gave.
+struct Made {
+    bool Deflated = false;
+    uint32_t Crc = 0;        // of the plain bytes
+    uint64_t Read = 0;       // plain bytes
+    uint64_t Written = 0;    // bytes put, the encryption header aside
+};
+
+// Makes entries' data: one per thread, with its own buffers and, for the
+// levels above zlib's, its own libdeflate compressor.
+class Maker {
+public:
+    // progress, when given, is told how many plain bytes of the entry are
+    // done (starting again from 0 when the data is made again); stop, when
+    // given and set, ends the work between two pieces.
+    Maker(const WriteOptions &o, const std::function<void(uint64_t)> *progress, const std::atomic<bool> *stop)
+        : o_(o), progress_(progress), stop_(stop), in_(1 << 18), buf_(1 << 18) {}
+    ~Maker()
+    {
+#ifdef MKSFX_LIBDEFLATE
+        if (compressor_)
+            libdeflate_free_compressor(compressor_);
+#endif
+    }
+
+    // An entry that deflate does not shrink is stored; one of an input ZIP
+    // that is deflated there already is copied (unless o.Recompress), when
+    // that is smaller than storing it.
+    Made Make(Entry &e, Sink &sink)
+    {
+        Made m;
+        if (o_.Level > 0 && e.Source->Size > 0) {
+            bool made = !o_.Recompress && e.Source->CanCopy() && Copy(e, sink, m);
+            if (!made) {
+                Restart(sink, m);
+                made = o_.Level > MaxZlibLevel ? DeflateWhole(e, sink, m) : Deflate(e, sink, m);
+            }
+            if (made)
+                return m;
+            Restart(sink, m);
+        }
+        Store(e, sink, m);
+        return m;
+    }
+
+private:
+    void Restart(Sink &sink, Made &m)
+    {
+        if (m.Read || m.Written) {
+            sink.Restart();
+            m = Made();
+            Done(0);
+        }
+    }
+    void Done(uint64_t plain)
+    {
+        if (stop_ && stop_->load())
+            throw BuildError("stopped");
+        if (progress_)
+            (*progress_)(plain);
+    }
+    // Reads the next piece of plain bytes, counted into m.
+    size_t ReadPiece(Entry &e, uint8_t *into, size_t n, Made &m)
+    {
+        size_t got = e.Source->Read(into, n);
+        m.Crc = Crc32(into, got, m.Crc);
+        m.Read += got;
+        if (m.Read > e.Source->Size)
+            throw BuildError("\"" + e.Utf8Name + "\" changed size while it was being read");
+        Done(m.Read);
+        return got;
+    }
+
+    bool Copy(Entry &e, Sink &sink, Made &m);
+    bool Deflate(Entry &e, Sink &sink, Made &m);
+    bool DeflateWhole(Entry &e, Sink &sink, Made &m);
+    void Store(Entry &e, Sink &sink, Made &m);
+
+    const WriteOptions &o_;
+    const std::function<void(uint64_t)> *progress_;
+    const std::atomic<bool> *stop_;
+    std::vector<uint8_t> in_, buf_;
+#ifdef MKSFX_LIBDEFLATE
+    libdeflate_compressor *compressor_ = nullptr;
+#endif
+};
+
+// Returns false when the copy would not be smaller than the plain bytes.
+bool Maker::Copy(Entry &e, Sink &sink, Made &m)
 {
-    uint32_t crc = 0;
-    e.Source->Rewind();
-    while (size_t n = e.Source->Read(in_.data(), in_.size()))
-        crc = Crc32(in_.data(), n, crc);
-    return crc;
+    e.Source->RewindCopy();
+    while (size_t n = e.Source->ReadCopy(buf_.data(), buf_.size())) {
+        m.Written += n;
+        if (m.Written >= e.Source->Size)
+            return false;
+        sink.Put(buf_.data(), n);
+        Done(0);
+    }
+    // The source counted and checked the plain bytes as it inflated them.
+    m.Read = e.Source->Size;
+    m.Crc = e.Source->CopiedCrc();
+    m.Deflated = true;
+    Done(m.Read);
+    return true;
 }
 
-bool Writer::Deflate(Entry &e, Keys *keys, uint32_t &crc, uint64_t &read, uint64_t &written)
+// Returns false when deflate stopped making the entry smaller.
+bool Maker::Deflate(Entry &e, Sink &sink, Made &m)
 {
     z_stream z;
     memset(&z, 0, sizeof z);
     if (deflateInit2(&z, o_.Level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw BuildError("zlib: cannot start deflate");
+    std::unique_ptr<z_stream, int (*)(z_stream *)> end(&z, deflateEnd);
     e.Source->Rewind();
-    uint64_t limit = e.Source->Size;
     int flush = Z_NO_FLUSH;
     int r = Z_OK;
-    bool smaller = true;
     while (r != Z_STREAM_END) {
         if (z.avail_in == 0 && flush == Z_NO_FLUSH) {
-            size_t n = e.Source->Read(in_.data(), in_.size());
-            crc = Crc32(in_.data(), n, crc);
-            read += n;
-            if (read > e.Source->Size)
-                throw BuildError("\"" + e.Utf8Name + "\" changed size while it was being read");
-            Advance(n);
+            size_t n = ReadPiece(e, in_.data(), in_.size(), m);
             z.next_in = in_.data();
             z.avail_in = (uInt)n;
             if (n == 0)
@@ -630,36 +729,263 @@ bool Writer::Deflate(Entry &e, Keys *keys, uint32_t &crc, uint64_t &read, uint64
         z.avail_out = (uInt)buf_.size();
         r = deflate(&z, flush);
         if (r == Z_STREAM_ERROR)
-            break;
+            throw BuildError("zlib: deflate failed on \"" + e.Utf8Name + "\"");
         size_t have = buf_.size() - z.avail_out;
-        written += have;
-        if (written >= limit) {   // no gain: give up early, store instead
-            smaller = false;
-            break;
-        }
-        PutEncrypted(buf_.data(), have, keys);
+        m.Written += have;
+        if (m.Written >= e.Source->Size)   // no gain: give up early, store instead
+            return false;
+        sink.Put(buf_.data(), have);
     }
-    deflateEnd(&z);
-    if (r == Z_STREAM_ERROR)
-        throw BuildError("zlib: deflate failed on \"" + e.Utf8Name + "\"");
-    return smaller;
+    m.Deflated = true;
+    return true;
 }
 
-void Writer::Store(Entry &e, Keys *keys, uint32_t &crc, uint64_t &read, uint64_t &written)
+// libdeflate deflates whole buffers only: the entry and its deflated form
+// are held in memory together.
+bool Maker::DeflateWhole(Entry &e, Sink &sink, Made &m)
+{
+#ifdef MKSFX_LIBDEFLATE
+    if (!compressor_ && !(compressor_ = libdeflate_alloc_compressor(o_.Level)))
+        throw BuildError("libdeflate: cannot start deflate at level " + std::to_string(o_.Level));
+    std::vector<uint8_t> plain((size_t)e.Source->Size);
+    e.Source->Rewind();
+    size_t have = 0;
+    while (have < plain.size()) {
+        size_t n = ReadPiece(e, plain.data() + have, std::min<size_t>(in_.size(), plain.size() - have), m);
+        if (n == 0)
+            break;
+        have += n;
+    }
+    // One byte more is refused by ReadPiece; one byte less by the writer.
+    uint8_t more;
+    ReadPiece(e, &more, 1, m);
+    // Room for one byte less than the plain data: what does not fit there
+    // is stored.
+    std::vector<uint8_t> out(plain.size() - 1);
+    size_t n = plain.size() > 1 ? libdeflate_deflate_compress(compressor_, plain.data(), plain.size(), out.data(),
+                                                              out.size())
+                                : 0;
+    m.Written = n;
+    if (n == 0)
+        return false;
+    std::vector<uint8_t>().swap(plain);
+    sink.Put(out.data(), n);
+    m.Deflated = true;
+    return true;
+#else
+    throw BuildError("level " + std::to_string(o_.Level) + " needs libdeflate, which this builder lacks");
+#endif
+}
+
+void Maker::Store(Entry &e, Sink &sink, Made &m)
 {
     e.Source->Rewind();
-    while (size_t n = e.Source->Read(in_.data(), in_.size())) {
-        crc = Crc32(in_.data(), n, crc);
-        read += n;
-        if (read > e.Source->Size)
-            throw BuildError("\"" + e.Utf8Name + "\" changed size while it was being read");
-        written += n;
-        Advance(n);
-        PutEncrypted(in_.data(), n, keys);
+    while (size_t n = ReadPiece(e, in_.data(), in_.size(), m)) {
+        m.Written += n;
+        sink.Put(in_.data(), n);
     }
 }
 
-Written Writer::WriteEntry(Entry &e)
+// An entry's data made ahead of its turn, waiting to be written.
+struct Ahead {
+    Made Result;
+    std::vector<uint8_t> Data;
+    std::exception_ptr Error;
+    bool Done = false;
+};
+
+// Workers that make the entries' data ahead of the writer, in entry order.
+// Memory is bounded: an entry larger than AheadLimit is left to the writer,
+// which makes it as it writes it (the workers go on with the entries behind
+// it), and the entries in flight hold at most AheadBudget bytes of plain
+// data between them, or just one entry when it alone is larger.
+class Workers {
+public:
+    enum : uint64_t { AheadLimit = 32u << 20, AheadBudget = 128u << 20 };
+
+    Workers(std::vector<Entry> &entries, const WriteOptions &o, unsigned count)
+        : entries_(entries), o_(o), stop_(false)
+    {
+        for (unsigned i = 0; i < count; i++) {
+            try {
+                std::unique_ptr<Thread> t(new Thread([this] { Work(); }));
+                if (t->Started())
+                    threads_.push_back(std::move(t));
+            } catch (const std::exception &) {
+                break;   // fewer workers, or none: the writer makes the rest
+            }
+        }
+        window_ = 16 * threads_.size();
+    }
+    ~Workers()
+    {
+        {
+            Locked held(lock_);
+            stop_ = true;
+            changed_.WakeAll();
+        }
+        threads_.clear();   // joins them
+    }
+
+    // The entry's data, waiting for it; null when the writer makes it.
+    Ahead *Take(size_t i)
+    {
+        if (threads_.empty() || !Eligible(i))
+            return nullptr;
+        Locked held(lock_);
+        for (;;) {
+            auto it = slots_.find(i);
+            if (it != slots_.end() && it->second->Done)
+                return it->second.get();
+            changed_.Wait(lock_);
+        }
+    }
+    // The entry is written: its memory goes, and its budget back.
+    void Release(size_t i)
+    {
+        Locked held(lock_);
+        reserved_ -= entries_[i].Source->Size;
+        slots_.erase(i);
+        changed_.WakeAll();
+    }
+
+private:
+    bool Eligible(size_t i) const { return entries_[i].Source->Size <= AheadLimit; }
+
+    void Work()
+    {
+        Maker maker(o_, nullptr, &stop_);
+        Locked held(lock_);
+        for (;;) {
+            while (next_ < entries_.size() && !Eligible(next_))
+                next_++;
+            if (stop_ || next_ >= entries_.size())
+                return;
+            uint64_t size = entries_[next_].Source->Size;
+            if (!slots_.empty() && (reserved_ + size > AheadBudget || slots_.size() >= window_)) {
+                changed_.Wait(lock_);
+                continue;
+            }
+            size_t i = next_++;
+            reserved_ += size;
+            Ahead *a = (slots_[i] = std::unique_ptr<Ahead>(new Ahead)).get();
+            lock_.Unlock();
+            try {
+                MemorySink sink(a->Data);
+                a->Result = maker.Make(entries_[i], sink);
+            } catch (...) {
+                a->Error = std::current_exception();
+            }
+            lock_.Lock();
+            a->Done = true;
+            changed_.WakeAll();
+        }
+    }
+
+    std::vector<Entry> &entries_;
+    const WriteOptions &o_;
+    std::atomic<bool> stop_;
+    std::vector<std::unique_ptr<Thread>> threads_;
+    Mutex lock_;
+    Condition changed_;
+    std::map<size_t, std::unique_ptr<Ahead>> slots_;   // taken, not yet written
+    size_t next_ = 0, window_ = 0;
+    uint64_t reserved_ = 0;
+};
+
+class Writer {
+public:
+    Writer(FILE *out, const WriteOptions &o, uint64_t total) : out_(out), o_(o), random_{o.Seed}, total_(total) {}
+
+    // Writes the entry, made here or ahead (by a worker).
+    Written WriteEntry(Entry &e, Ahead *ahead);
+
+private:
+    void Put(const uint8_t *bytes, size_t n)
+    {
+        if (n && fwrite(bytes, 1, n, out_) != n)
+            throw BuildError("cannot write the output: " + SystemError());
+    }
+    void Seek(uint64_t to)
+    {
+        if (!SeekFile(out_, to))
+            throw BuildError("cannot seek in the output: " + SystemError());
+    }
+    void Advance(uint64_t n)
+    {
+        if (o_.Progress)
+            o_.Progress(done_ + n, total_);
+    }
+    uint32_t CrcPass(Entry &e);
+    void PutEncryptionHeader(uint32_t crc, Keys &keys);
+
+    // The output as a sink, encrypting with the entry's keys on the way.
+    class FileSink : public Sink {
+    public:
+        FileSink(Writer &w, Keys *keys) : w_(w), keys_(keys), start_(TellFile(w.out_))
+        {
+            if (keys)
+                startKeys_ = *keys;
+        }
+        void Put(uint8_t *bytes, size_t n) override
+        {
+            if (keys_)
+                Encrypt(*keys_, bytes, n);
+            w_.Put(bytes, n);
+        }
+        void Restart() override
+        {
+            w_.Seek(start_);
+            if (keys_)
+                *keys_ = startKeys_;
+            restarted_ = true;
+        }
+        bool Restarted() const { return restarted_; }
+
+    private:
+        Writer &w_;
+        Keys *keys_;
+        Keys startKeys_;
+        uint64_t start_;
+        bool restarted_ = false;
+    };
+
+    FILE *out_;
+    const WriteOptions &o_;
+    SeededRandom random_;
+    uint64_t total_, done_ = 0;
+};
+
+uint32_t Writer::CrcPass(Entry &e)
+{
+    std::vector<uint8_t> buffer(1 << 18);
+    uint32_t crc = 0;
+    e.Source->Rewind();
+    while (size_t n = e.Source->Read(buffer.data(), buffer.size()))
+        crc = Crc32(buffer.data(), n, crc);
+    return crc;
+}
+
+// Random bytes in entry order (seeded or the system's), the check byte from
+// the CRC's high byte; leaves the keys where the entry's data starts.
+void Writer::PutEncryptionHeader(uint32_t crc, Keys &keys)
+{
+    uint8_t eh[EncryptionHeaderSize];
+    if (o_.Seeded)
+        for (int i = 0; i < EncryptionHeaderSize - 1; i++)
+            eh[i] = random_.Next();
+    else
+        RandomBytes(eh, EncryptionHeaderSize - 1);
+    eh[EncryptionHeaderSize - 1] = (uint8_t)(crc >> 24);
+    {
+        KeysInUse use(keys);
+        InitKeys(o_.Password->data(), (uint32_t)o_.Password->size());
+    }
+    Encrypt(keys, eh, EncryptionHeaderSize);
+    Put(eh, EncryptionHeaderSize);
+}
+
+Written Writer::WriteEntry(Entry &e, Ahead *ahead)
 {
     Written w;
     w.Offset = TellFile(out_);
@@ -672,78 +998,63 @@ Written Writer::WriteEntry(Entry &e)
     r.Version = VersionStored;
     if (e.Source->Size > 0xFFFFFFFEULL)
         throw BuildError("\"" + e.Utf8Name + "\" is 4 GiB or larger; ZIP64 is not supported");
+    if (ahead && ahead->Error)
+        std::rethrow_exception(ahead->Error);
 
     // The check byte of the encryption header is the CRC's high byte, so
-    // an encrypted entry needs its CRC before its first byte is written.
+    // an encrypted entry needs its CRC before its first byte is written:
+    // from the input ZIP, from the data made ahead, or from a pass of its own.
     uint32_t expected = e.Source->Crc;
     bool known = e.Source->CrcKnown;
-    if (o_.Password && !known) {
+    if (ahead && !known)
+        expected = ahead->Result.Crc;
+    else if (o_.Password && !known) {
         expected = CrcPass(e);
         known = true;
     }
     std::vector<uint8_t> header = LocalHeaderBytes(r);
     Put(header.data(), header.size());
 
-    Keys keys, start;
-    Keys *k = nullptr;
+    Keys keys;
     uint64_t encryption = 0;
     if (o_.Password) {
-        uint8_t eh[EncryptionHeaderSize];
-        if (o_.Seeded)
-            for (int i = 0; i < EncryptionHeaderSize - 1; i++)
-                eh[i] = random_.Next();
-        else
-            RandomBytes(eh, EncryptionHeaderSize - 1);
-        eh[EncryptionHeaderSize - 1] = (uint8_t)(expected >> 24);
-        {
-            KeysInUse use(keys);
-            InitKeys(o_.Password->data(), (uint32_t)o_.Password->size());
-        }
-        Encrypt(keys, eh, EncryptionHeaderSize);
-        Put(eh, EncryptionHeaderSize);
-        start = keys;
-        k = &keys;
+        PutEncryptionHeader(expected, keys);
         encryption = EncryptionHeaderSize;
     }
-    uint64_t dataStart = TellFile(out_);
-
-    uint32_t crc = 0;
-    uint64_t read = 0, written = 0;
-    uint64_t doneBefore = done_;
-    bool deflated = false;
-    if (o_.Level > 0 && e.Source->Size > 0)
-        deflated = Deflate(e, k, crc, read, written);
-    if (!deflated) {
-        // Back to the start of the data, with the keys as they stood there.
-        done_ = doneBefore;
-        if (!SeekFile(out_, dataStart))
-            throw BuildError("cannot seek in the output: " + SystemError());
-        keys = start;
-        crc = 0;
-        read = written = 0;
-        Store(e, k, crc, read, written);
-        if (!TruncateFile(out_, TellFile(out_)))
+    Made m;
+    if (ahead) {
+        m = ahead->Result;
+        if (o_.Password)
+            Encrypt(keys, ahead->Data.data(), ahead->Data.size());
+        Put(ahead->Data.data(), ahead->Data.size());
+        Advance(m.Read);
+    } else {
+        std::function<void(uint64_t)> progress = [this](uint64_t n) { Advance(n); };
+        Maker maker(o_, o_.Progress ? &progress : nullptr, nullptr);
+        FileSink sink(*this, o_.Password ? &keys : nullptr);
+        m = maker.Make(e, sink);
+        // Stored after all: what deflate had written past the end goes.
+        if (sink.Restarted() && !TruncateFile(out_, TellFile(out_)))
             throw BuildError("cannot truncate the output: " + SystemError());
     }
-    if (read != e.Source->Size)
+    done_ += e.Source->Size;
+    if (m.Read != e.Source->Size)
         throw BuildError("\"" + e.Utf8Name + "\" changed size while it was being read");
-    if (known && crc != expected)
+    if (known && m.Crc != expected)
         throw BuildError(e.Source->CrcKnown ? "\"" + e.Utf8Name + "\" is damaged: its CRC-32 does not match"
                                             : "\"" + e.Utf8Name + "\" changed while it was being read");
     uint64_t end = TellFile(out_);
     if (end >= FileSizeLimit)
         throw BuildError("the self-extracting file would be 2 GiB or larger");
-    r.Method = deflated ? MethodDeflated : MethodStored;
-    r.Version = (deflated || o_.Password) ? VersionDeflated : VersionStored;
-    r.Crc = crc;
-    r.Compressed = (uint32_t)(written + encryption);
-    r.Size = (uint32_t)read;
+    r.Method = m.Deflated ? MethodDeflated : MethodStored;
+    r.Version = (m.Deflated || o_.Password) ? VersionDeflated : VersionStored;
+    r.Crc = m.Crc;
+    r.Compressed = (uint32_t)(m.Written + encryption);
+    r.Size = (uint32_t)m.Read;
     header = LocalHeaderBytes(r);
-    if (!SeekFile(out_, w.Offset))
-        throw BuildError("cannot seek in the output: " + SystemError());
+    Seek(w.Offset);
     Put(header.data(), LocalHeaderSize);
-    if (!SeekFile(out_, end))
-        throw BuildError("cannot seek in the output: " + SystemError());
+    Seek(end);
     return w;
 }
 
@@ -762,8 +1073,17 @@ void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &op
         total += e.Source->Size;
     Writer writer(out, options, total);
     std::vector<Written> done;
-    for (Entry &e : entries)
-        done.push_back(writer.WriteEntry(e));
+    {
+        std::unique_ptr<Workers> workers;
+        if (options.Jobs > 1 && entries.size() > 1)
+            workers.reset(new Workers(entries, options, options.Jobs));
+        for (size_t i = 0; i < entries.size(); i++) {
+            Ahead *ahead = workers ? workers->Take(i) : nullptr;
+            done.push_back(writer.WriteEntry(entries[i], ahead));
+            if (ahead)
+                workers->Release(i);
+        }
+    }
 
     std::vector<uint8_t> cd;
     for (const Written &w : done) {

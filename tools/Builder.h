@@ -66,6 +66,16 @@ public:
     virtual void Rewind() = 0;
     // Up to n plain bytes; 0 at the end.  Throws BuildError on failure.
     virtual size_t Read(uint8_t *buffer, size_t n) = 0;
+    // A source that holds the entry deflated already (an entry of an
+    // existing ZIP) can hand out that deflate stream as it is, decrypted,
+    // for copying instead of deflating again.  It inflates what it hands
+    // out on the way, so a damaged stream, or one that makes more or fewer
+    // than Size bytes, throws as Read does; CopiedCrc is then the CRC-32 of
+    // the plain bytes the stream holds.
+    virtual bool CanCopy() const { return false; }
+    virtual void RewindCopy() {}
+    virtual size_t ReadCopy(uint8_t *, size_t) { return 0; }
+    virtual uint32_t CopiedCrc() const { return 0; }
     uint64_t Size = 0;
     bool CrcKnown = false;
     uint32_t Crc = 0;
@@ -122,8 +132,25 @@ std::string Printable(const std::string &text);
 enum : uint16_t { VersionStored = 10, VersionDeflated = 20, MadeByDos20 = 20 };
 enum : uint32_t { ArchiveAttribute = 0x20 };
 
+// Levels 0 to 9 are zlib's, on both systems, so the Linux and the Windows
+// builder write the same bytes; 10 to 12 are libdeflate's, which only the
+// Linux build has (Debian offers no MinGW build of it).
+#ifdef MKSFX_LIBDEFLATE
+enum { MaxLevel = 12 };
+#else
+enum { MaxLevel = 9 };
+#endif
+enum { MaxZlibLevel = 9 };
+
 struct WriteOptions {
     int Level = 9;                       // 0 stores everything
+    // An entry of a --zip input that is deflated already is copied as it is
+    // unless this asks for deflating it again at Level (a level given on the
+    // command line).
+    bool Recompress = false;
+    // Threads making entries' data side by side; 1 makes every entry in
+    // turn, as it is written.  The output is the same for any number.
+    unsigned Jobs = 1;
     const std::string *Password = nullptr;  // code page 949, null: no encryption
     bool Seeded = false;
     uint64_t Seed = 0;
@@ -139,6 +166,12 @@ void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &op
 
 // The CRC table of the shared format code, built once.
 void EnsureCrcTable();
+
+// The shared traditional encryption works on one set of keys in globals:
+// whoever swaps their own keys in (a worker decrypting an input entry, the
+// writer encrypting the output) holds this lock meanwhile.
+class Mutex;
+Mutex &EncryptionKeysLock();
 
 }  // namespace mksfx
 

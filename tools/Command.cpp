@@ -14,6 +14,7 @@
 #include "Inspect.h"
 #include "Platform.h"
 #include "SettingsRules.h"
+#include "Workers.h"
 #include "ZipInput.h"
 
 namespace mksfx {
@@ -23,6 +24,12 @@ extern const unsigned char EmbeddedStub[];
 extern const unsigned int EmbeddedStubSize;
 // The commit the builder was built from (BuildCommit.cpp, generated).
 extern const char BuildCommit[];
+
+#ifdef MKSFX_LIBDEFLATE
+#define LEVEL_HELP "10 to 12:\n                         libdeflate's, slower and smaller."
+#else
+#define LEVEL_HELP "(The Linux\n                         builder also has 10 to 12, from libdeflate.)"
+#endif
 
 const char HelpText[] =
     "Usage: mksfx -o OUTPUT [options] FILE|FOLDER...\n"
@@ -52,7 +59,11 @@ const char HelpText[] =
     "  --stub FILE            use this stub image (a Windows program of exactly\n"
     "                         38912 bytes) instead of the built-in one\n"
     "  -0 ... -9, --level N   deflate level; 0 stores (default 9); an entry that\n"
-    "                         deflate does not shrink is stored\n"
+    "                         deflate does not shrink is stored.  " LEVEL_HELP "\n"
+    "                         Without a level, deflated entries of a --zip\n"
+    "                         are copied as they are (their CRC still checked)\n"
+    "  -j, --jobs N           threads deflating entries side by side (default:\n"
+    "                         one per core); the output is the same for any N\n"
     "Settings (texts at most 255 bytes in code page 949):\n"
     "  --caption TEXT         the window caption\n"
     "  --folder TEXT          the folder proposed as target, used as written:\n"
@@ -156,7 +167,7 @@ std::string ReadPasswordFile(const std::string &path)
 // What the parser fills besides Options.
 struct Parsed {
     bool Help = false, Version = false, Info = false, Verify = false;
-    std::string Overwrite, Password, PasswordFile, Level, Seed;
+    std::string Overwrite, Password, PasswordFile, Level, Seed, Jobs;
     std::vector<std::string> Positional;
 };
 
@@ -175,6 +186,7 @@ void Define(CLI::App &app, Options &o, Parsed &p)
     // Values are checked here, not by the parser, so that a wrong one is
     // named in words of ours (WholeNumber, ParseCommandLine).
     app.add_option("--level", p.Level);
+    app.add_option("-j,--jobs", p.Jobs);
     app.add_option("--caption", o.Caption);
     app.add_option("--folder", o.Folder);
     app.add_flag("--temp-folder", o.TempFolder);
@@ -315,7 +327,12 @@ Options ParseCommandLine(const std::vector<std::string> &given)
         ParseFailure(e, given);
     }
     if (Given(app, "--level"))
-        o.Level = (int)WholeNumber("--level", p.Level, 9);
+        o.Level = (int)WholeNumber("--level", p.Level, MaxLevel);
+    if (Given(app, "--jobs")) {
+        o.Jobs = (unsigned)WholeNumber("--jobs", p.Jobs, 256);
+        if (o.Jobs == 0)
+            Usage("--jobs takes a whole number from 1 to 256, not \"0\"");
+    }
     if (Given(app, "--overwrite") && p.Overwrite != "ask" && p.Overwrite != "all" && p.Overwrite != "never")
         Usage("--overwrite takes ask, all or never, not \"" + p.Overwrite + "\"");
     if (Given(app, "--seed"))
@@ -336,6 +353,7 @@ Options ParseCommandLine(const std::vector<std::string> &given)
     o.Overwrite = p.Overwrite == "all" ? OverwriteAll : p.Overwrite == "never" ? OverwriteNever
                                                                                       : OverwriteAsk;
     o.Seeded = Given(app, "--seed");
+    o.HasLevel = Given(app, "--level");
     if (Given(app, "--password")) {
         o.HasPassword = true;
         o.Password = p.Password;
@@ -663,6 +681,8 @@ int Build(const Options &o)
         WriteOptions w;
         w.Comment = comment;
         w.Level = o.Level;
+        w.Recompress = o.HasLevel;
+        w.Jobs = o.Jobs ? o.Jobs : std::min(CoreCount(), 16u);
         w.Password = o.HasPassword ? &password : nullptr;
         w.Seeded = o.Seeded;
         w.Seed = o.Seed;

@@ -26,6 +26,8 @@ struct Options {
     bool HasOverwrite = false;         // --overwrite or --fixed-overwrite given
     int Overwrite = OverwriteAsk;
     int Level = 9;
+    bool HasLevel = false;             // given: --zip entries are deflated again
+    unsigned Jobs = 0;                 // 0: one per core
     bool HasPassword = false;
     std::string Password;              // UTF-8
     bool Seeded = false;

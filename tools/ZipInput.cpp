@@ -2,9 +2,11 @@
 // record, 4.3.14-15 ZIP64 records, 4.6.9 Info-ZIP Unicode Path field).
 //
 // Entries are decoded to their plain bytes and then written again by the
-// builder's writer, rather than copied: a peer may have put the CRC and
-// sizes only in a data descriptor, set the UTF-8 flag, or used a name the
-// stub cannot create, and decoding also proves the input sound.
+// builder's writer: a peer may have put the CRC and sizes only in a data
+// descriptor, set the UTF-8 flag, or used a name the stub cannot create,
+// and decoding also proves the input sound.  A deflated entry's stream
+// itself may be copied (ZipSource::ReadCopy): still inflated on the way,
+// which costs a fraction of deflating it again.
 #include "ZipInput.h"
 
 #include <string.h>
@@ -16,6 +18,7 @@
 
 #include "Builder.h"
 #include "Platform.h"
+#include "Workers.h"
 #include "common/SFXgbls.h"
 #include "decode/CrcCrypt.h"
 
@@ -231,6 +234,7 @@ public:
                 throw BuildError(Where() + " is damaged: its encryption header is cut short");
             remaining_ -= EncryptionHeaderSize;
             Text pw = {const_cast<char *>(password_->data()), (uint32_t)password_->size()};
+            Locked held(EncryptionKeysLock());
             uint32_t saved[3];
             memcpy(saved, EncryptionKeys, sizeof saved);
             bool ok = CheckEncryptionHeader(buffer, EncryptionHeaderSize, info_.Flags, pw,
@@ -251,7 +255,54 @@ public:
             inflating_ = true;
         }
         ended_ = false;
+        copying_ = false;
     }
+
+    bool CanCopy() const override { return info_.Method == MethodDeflated; }
+
+    void RewindCopy() override
+    {
+        Rewind();
+        copying_ = true;
+        crc_ = crc32(0, nullptr, 0);
+    }
+
+    // The deflate stream as stored (decrypted), up to its end; each piece
+    // is inflated before it is handed out, into a buffer that is thrown
+    // away, for the checks Read makes and the CRC.
+    size_t ReadCopy(uint8_t *buffer, size_t n) override
+    {
+        if (!file_ || !copying_)
+            return 0;
+        size_t got = Fill(buffer, (size_t)std::min<uint64_t>(n, remaining_));
+        if (got == 0)
+            Finish(false);
+        z_.next_in = buffer;
+        z_.avail_in = (uInt)got;
+        for (;;) {
+            z_.next_out = in_.data();
+            z_.avail_out = (uInt)in_.size();
+            int r = inflate(&z_, Z_NO_FLUSH);
+            size_t out = in_.size() - z_.avail_out;
+            crc_ = crc32(crc_, in_.data(), (uInt)out);
+            Produced(out);
+            if (r == Z_STREAM_END) {
+                // What follows the stream is not part of the entry.
+                got -= z_.avail_in;
+                z_.avail_in = 0;
+                Finish(true);
+                break;
+            }
+            if (r != Z_OK && !(r == Z_BUF_ERROR && z_.avail_in == 0))
+                throw BuildError(Where() + " is damaged: its deflate data is invalid");
+            if (z_.avail_in == 0 && z_.avail_out > 0)
+                break;
+        }
+        if (file_ && remaining_ == 0)
+            throw BuildError(Where() + " is damaged: its deflate data is cut short");
+        return got;
+    }
+    uint32_t CopiedCrc() const override { return (uint32_t)crc_; }
 
     size_t Read(uint8_t *buffer, size_t n) override
     {
@@ -320,6 +371,7 @@ private:
             throw BuildError(Where() + " is damaged: its data is cut short");
         remaining_ -= got;
         if (encrypted_) {
+            Locked held(EncryptionKeysLock());
             memcpy(saved_, EncryptionKeys, sizeof saved_);
             memcpy(EncryptionKeys, keys_, sizeof keys_);
             for (size_t i = 0; i < got; i += 1 << 30)
@@ -358,7 +410,8 @@ private:
     std::vector<uint8_t> in_;
     FILE *file_ = nullptr;
     uint64_t remaining_ = 0, produced_ = 0;
-    bool encrypted_ = false, inflating_ = false, ended_ = false;
+    bool encrypted_ = false, inflating_ = false, ended_ = false, copying_ = false;
+    uLong crc_ = 0;
     z_stream z_;
     uint32_t keys_[3] = {0, 0, 0}, saved_[3] = {0, 0, 0};
 };

@@ -162,6 +162,50 @@ TEST_F(BuilderRoundTrip, FromPeerZips)
     }
 }
 
+// The deflated data of each entry of two ZIPs: "same" when every entry
+// the first deflates smaller than its size carries the same bytes in the
+// second (decrypted with the password when it is encrypted), else the names
+// of those that differ.
+const char SameDataScript[] = R"PY(
+import struct, sys, zipfile
+def data(path):
+    raw = open(path, 'rb').read()
+    out = {}
+    for i in zipfile.ZipFile(path).infolist():
+        n, x = struct.unpack_from('<HH', raw, i.header_offset + 26)
+        start = i.header_offset + 30 + n + x
+        data = raw[start:start + i.compress_size]
+        if i.flag_bits & 1:
+            data = zipfile._ZipDecrypter(sys.argv[3].encode())(data)[12:]
+        out[i.filename] = (i.compress_type, i.compress_size < i.file_size, data)
+    return out
+a, b = data(sys.argv[1]), data(sys.argv[2])
+differ = [k for k, v in a.items() if v[0] == 8 and v[1] and b[k][2] != v[2]]
+print('same' if not differ else ' '.join(sorted(differ)))
+)PY";
+
+TEST_F(BuilderRoundTrip, DeflatedEntriesAreCopiedUnlessALevelIsGiven)
+{
+    // zip -1 deflates otherwise than zlib -9: a copy keeps its bytes.
+    std::string zip = scratch.Path() + "/fast.zip", same = scratch.Write("same.py", std::string(SameDataScript));
+    ASSERT_EQ(Shell("cd " + Quote(source) + " && zip -q -1 -r ../fast.zip .").Code, 0);
+    auto compare = [&](const std::string &file) {
+        return Shell("python3 " + Quote(same) + " " + Quote(zip) + " " + Quote(file)).Output;
+    };
+    std::string copied = Build({}, "copied.exe", {"--zip", zip});
+    ExpectReadersAgree(copied);
+    EXPECT_EQ(compare(copied), "same\n");
+    // Encrypted afresh: the same deflated bytes behind a new header.
+    std::string encrypted = Build({}, "encrypted.exe", {"--zip", zip, "--password", "pw"});
+    ExpectReadersAgree(encrypted, "pw");
+    EXPECT_EQ(Shell("python3 " + Quote(same) + " " + Quote(zip) + " " + Quote(encrypted) + " pw").Output, "same\n");
+    // A level asks for deflating again, at that level.
+    std::string again = Build({}, "again.exe", {"--zip", zip, "-9"});
+    ExpectReadersAgree(again);
+    EXPECT_EQ(compare(again), "docs/deep/long.txt\n");
+    EXPECT_LT(FileBytes(again).size(), FileBytes(copied).size());
+}
+
 TEST_F(BuilderRoundTrip, EncryptedPeerZipNeedsItsPassword)
 {
     ASSERT_EQ(Shell("cd " + Quote(source) + " && zip -qr -P secret ../enc.zip .").Code, 0);
@@ -230,6 +274,19 @@ tail = bytearray(raw[end:])
 tail[8:10] = tail[10:12] = (3).to_bytes(2, 'little')
 tail[12:16] = len(entries).to_bytes(4, 'little')
 open(d + '/overlap.zip', 'wb').write(raw[:cd] + entries + bytes(tail))
+# The same, deflated: a copied stream is inflated on the way all the same.
+with zipfile.ZipFile(d + '/liar8.zip', 'w', zipfile.ZIP_DEFLATED) as z:
+    z.writestr('liar.bin', noise + bytes(2000000))
+raw = bytearray(open(d + '/liar8.zip', 'rb').read())
+cd = raw.rfind(b'PK\x01\x02')
+raw[cd + 24:cd + 28] = (100).to_bytes(4, 'little')
+open(d + '/liar8.zip', 'wb').write(raw)
+with zipfile.ZipFile(d + '/badcrc.zip', 'w', zipfile.ZIP_DEFLATED) as z:
+    z.writestr('text.txt', 'deflates well ' * 1000)
+raw = bytearray(open(d + '/badcrc.zip', 'rb').read())
+crc = raw[14:18]
+raw = raw.replace(crc, bytes([crc[0] ^ 1]) + crc[1:])
+open(d + '/badcrc.zip', 'wb').write(raw)
 )PY"));
     ASSERT_EQ(Shell("python3 " + Quote(maker) + " " + Quote(scratch.Path())).Code, 0);
     struct Case {
@@ -253,6 +310,8 @@ open(d + '/overlap.zip', 'wb').write(raw[:cd] + entries + bytes(tail))
         {"short.zip", "shorter than its declared 3000000 bytes"},
         {"overlap.zip", "entries \"bom0.txt\" and \"bom1.txt\" of"},
         {"overlap.zip", "share their bytes"},
+        {"liar8.zip", "longer than its declared 100 bytes", "ulimit -f 1024;"},
+        {"badcrc.zip", "\"text.txt\" is damaged: its CRC-32 does not match"},
     };
     std::string out = scratch.Path() + "/refused.exe";
     for (const Case &c : cases) {
