@@ -1,6 +1,7 @@
 // Win32 side of the file layer: each routine is one system call with the
 // arguments the program has always used, through the wide entry points.
 #include "FileIO.h"
+#include "SFXmisc.h"
 
 #include "Memory.h"
 #include "WideText.h"
@@ -31,6 +32,10 @@ int32_t FileWrite(SfxFile f, const void *buffer, uint32_t n)
 {
     DWORD put = 0;
     WriteFile(f, buffer, n, &put, NULL);
+#ifdef SFX_STUB
+    // Every byte the stub writes is an extracted byte: the run's progress.
+    ProgressTick(put);
+#endif
     return (int32_t)put;
 }
 

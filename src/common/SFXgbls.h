@@ -90,6 +90,14 @@ extern char *BrowseFolder;          // TextBufferSize bytes
 // main dialog through the pumped message or an unowned prompt cannot start
 // a second run (or close the dialog) over the same state.
 extern bool RunInProgress;
+// The progress of an extraction run (ProgressTick): the status line while
+// a run shows it (null otherwise), the bytes the entries unpack to (from the
+// listing), the bytes written so far, and when the bar was last drawn.
+extern SfxWindow ProgressBar;
+extern uint64_t ProgressTotal, ProgressDone;
+extern uint32_t ProgressShown;
+// The user asked, during a run, to stop it after the current entry.
+extern bool StopRequested;
 
 // ---------------------------------------------------------------------------
 // What the command line asked for (program/Switches.cpp).  Started without

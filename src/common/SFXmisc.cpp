@@ -421,6 +421,38 @@ void CentreWindow(SfxWindow window)
     SetWindowPos(window, NULL, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
+void PumpMessages()
+{
+    MSG msg;
+    for (int n = 0; n < 16 && PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE); n++) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+void ProgressTick(uint32_t n)
+{
+    if (!ProgressBar)
+        return;
+    ProgressDone += n;
+    DWORD now = GetTickCount();
+    if (now - ProgressShown < 200)
+        return;
+    ProgressShown = now;
+    // The status line's own rectangle, so the bar follows its size (and the
+    // screen's resolution); repainting the line takes the bar away.
+    RECT r;
+    GetClientRect(ProgressBar, &r);
+    // In 512-byte units, which 32 bits hold for any run: the stub does no
+    // 64-bit division (it links no helper for one).
+    uint64_t done = ProgressDone < ProgressTotal ? ProgressDone : ProgressTotal;
+    r.right = MulDiv(r.right, (int)(done >> 9), (int)(ProgressTotal >> 9) + 1);
+    HDC dc = GetDC(ProgressBar);
+    FillRect(dc, &r, (HBRUSH)(INT_PTR)(COLOR_HIGHLIGHT + 1));
+    ReleaseDC(ProgressBar, dc);
+    PumpMessages();
+}
+
 bool EntryIsSelected(SfxWindow list, const char *name)
 {
     LRESULT i = SendMessageW(list, LB_FINDSTRINGEXACT, (WPARAM)ListSearchIndex, Wide(name).Param());

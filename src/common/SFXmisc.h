@@ -64,6 +64,14 @@ void CentreWindow(SfxWindow window);
 // name without regard to case; ListSearchIndex := its index or -1.  True
 // when it is selected.
 bool EntryIsSelected(SfxWindow list, const char *name);
+// Handles the pending messages of the thread (at most 16), so the dialog
+// repaints and answers its buttons during a run.
+void PumpMessages();
+// Progress of an extraction run: n more bytes written.  While ProgressBar
+// names a window, at most five times a second, the part of it that stands
+// for ProgressDone of ProgressTotal is filled and the messages pumped; a
+// single large entry moves it too.
+void ProgressTick(uint32_t n);
 #endif
 
 #endif

@@ -46,15 +46,8 @@ static void ShowExtracting(SfxWindow dialog, const char *path)
 }
 
 // The main dialog stays live during a run: pending messages are handled
-// between files, so the window repaints and the status line shows.
-static void PumpMessages()
-{
-    MSG msg;
-    for (int n = 0; n < 16 && PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE); n++) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
+// between files (PumpMessages), so the window repaints and the status line
+// shows, and while a large file is written (ProgressTick).
 
 // Painting the status line and a turn of the message loop each cost about a
 // millisecond under Wine, more than writing a small file, so a run of many
@@ -355,9 +348,17 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
         // is not Korean, so Korean systems keep exactly the list they had.
         if (PRIMARYLANGID(LANGIDFROMLCID(GetUserDefaultLCID())) != LANG_KOREAN)
             SendMessageW(list, LB_SETLOCALE, MAKELCID(0x0412, SORT_DEFAULT), 0);
+        ProgressTotal = 0;
     } else {
         MapItems(list);
+        // The bar stands in the status line's place; a silent run shows none.
+        if (!Silent) {
+            ProgressBar = GetDlgItem(dialog, IDC_STATUS);
+            ProgressDone = 0;
+            ProgressShown = GetTickCount();
+        }
     }
+    StopRequested = false;
     int32_t entry = 0;
 
     bool report = true;
@@ -371,6 +372,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
             break;
         }
         if (listing) {
+            ProgressTotal += LocalHeader.UncompressedSize;
             LRESULT at = SendMessageW(list, LB_ADDSTRING, 0, Wide(name.Data).Param());
             if (at >= 0)
                 SendMessageW(list, LB_SETITEMDATA, at, entry + 1);
@@ -378,11 +380,18 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
             EntryResult r = ExtractEntry(list, name, entry, proceed);
             if (r == EntryEndRun)
                 report = false;
-            if (r != EntryNext)
+            // Asked to stop: what is extracted stays, and the entries not
+            // reached stay selected, so the run reports itself incomplete.
+            if (r != EntryNext || StopRequested)
                 break;
         }
         more = AdvanceToNextHeader(headerPosition);
         entry++;
+    }
+    // Without the bar the status line looks as it always did at the end.
+    if (ProgressBar) {
+        ProgressBar = 0;
+        InvalidateRect(GetDlgItem(dialog, IDC_STATUS), NULL, TRUE);
     }
     ShowPendingStatus();
     if (report)

@@ -181,8 +181,13 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
                 Extract(dialog);
             break;
         case IDCANCEL:
-            if (RunInProgress)
+            // Closing during a run (its button, Alt+F4) asks first; a stop
+            // ends the run after the entry being written.
+            if (RunInProgress) {
+                if (!StopRequested && MessageUtf8(NULL, "압축해제를 멈출까요?", "압축해제", MB_YESNO | MB_ICONQUESTION) == IDYES)
+                    StopRequested = true;
                 break;
+            }
             EndDialog(dialog, 2);
             return 1;
         }

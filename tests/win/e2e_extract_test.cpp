@@ -385,3 +385,47 @@ TEST_CASE(TheDownloadsMarkIsCarriedOver)
         }
     }
 }
+
+TEST_CASE(CloseDuringARunAsksToStop)
+{
+    // Closed while it writes (Alt+F4 and the close button arrive as
+    // IDCANCEL), a run of many files asks: "no" goes on, "yes" stops after
+    // the file being written, keeps what was extracted, and reports the run
+    // as not complete with the entries not reached still selected.  The
+    // status line is the status line again at the end.  (Wine keeps each
+    // process's drawing to itself, so the bar is seen in the screenshots of
+    // ./run screenshots, not here.)
+    std::vector<zm::Entry> entries;
+    for (int i = 0; i < 3000; i++)
+        entries.push_back(File("f" + std::to_string(10000 + i) + ".txt", "file " + std::to_string(i), MethodStored));
+    for (bool stop : {false, true}) {
+        std::string dir = Scratch(stop ? "stop_yes" : "stop_no"), out = dir + "\\out";
+        Sfx sfx;
+        CHECK(sfx.Start(dir, Into(out), entries));
+        if (!sfx.main)
+            return;
+        sfx.Press(IDOK);
+        CHECK(Eventually([&] { return drv::FileExists(out + "\\f10000.txt"); }, 20000));
+        PostMessageW(sfx.main, WM_COMMAND, IDCANCEL, 0);
+        HWND ask = sfx.WaitOther("압축해제", 20000);
+        CHECK(ask != NULL);
+        if (!ask)
+            return;
+        CHECK(TextOf(GetDlgItem(ask, 0xFFFF)) == "압축해제를 멈출까요?");
+        drv::Press(ask, stop ? IDYES : IDNO);
+        if (stop) {
+            CHECK(sfx.Box(FailCaption, FailText, 60000));
+            CHECK(sfx.MainAlive());
+            LRESULT left = sfx.Send(IDC_LIST_UNSORTED, LB_GETSELCOUNT);
+            CHECK(left > 0 && left < 3000);
+            CHECK(!drv::FileExists(out + "\\f12999.txt"));
+            CHECK(Eventually([&] { return sfx.Text(IDC_STATUS) == FailStatus; }));
+            sfx.Press(IDCANCEL);
+            CHECK(sfx.Exit() == 0);
+        } else {
+            CHECK(sfx.Box(DoneCaption, DoneText, 60000));
+            CHECK(sfx.Exit() == 0);
+            CHECK(drv::FileExists(out + "\\f12999.txt"));
+        }
+    }
+}
