@@ -125,6 +125,21 @@ bool WalkEntries(Work work, int32_t *end = nullptr)
     return true;
 }
 
+// Empty when the walk ended where a whole archive's does.
+std::string WalkEndProblem(uint8_t ended, int32_t at)
+{
+    char where[16];
+    snprintf(where, sizeof where, "0x%X", (unsigned)at);
+    if (ended == WalkZip64)
+        return std::string("a ZIP64 data descriptor (8-byte sizes) at ") + where +
+               ", which the self-extracting file does not read; it stops there with \"압축파일 읽기에러.\"";
+    if (ended != WalkAtDirectory)
+        return std::string("the local headers end at ") + where +
+               " without the central directory, so entries may be missing; the self-extracting file stops "
+               "there with \"압축파일 읽기에러.\"";
+    return "";
+}
+
 }  // namespace
 
 int ShowInfo(const std::string &path, FILE *out)
@@ -161,6 +176,7 @@ int ShowInfo(const std::string &path, FILE *out)
     fprintf(out, "switches: /S /D=FOLDER /O=all|never|ask /P=PASSWORD /R=0|1 /W /? (mksfx --help)\n");
     fprintf(out, "%-8s %10s %10s %-8s %s\n", "method", "size", "packed", "crc-32", "name");
     int count = 0;
+    int32_t walkEnd = -1;
     bool readable = WalkEntries([&](const WalkedEntry &e) {
         const LocalFileHeader &h = e.Header;
         const char *method = h.Method == MethodStored ? "stored" : h.Method == MethodDeflated ? "deflated" : "other";
@@ -168,12 +184,34 @@ int ShowInfo(const std::string &path, FILE *out)
                 (unsigned)h.CompressedSize, (unsigned)h.Crc32, Printable(e.Used).c_str(),
                 (h.Flags & EncryptedFlag) ? "  (encrypted)" : "");
         count++;
-    });
+    }, &walkEnd);
     fprintf(out, "%d entr%s\n", count, count == 1 ? "y" : "ies");
+    uint8_t ended = WalkEnded;
+    int32_t archiveStart = ArchiveStart;
     Close();
     if (!readable || count == 0) {
         fprintf(stderr, "mksfx: \"%s\" is not a self-extracting file: no ZIP entry at 0x%X\n",
-                Printable(path).c_str(), (unsigned)ArchiveStart);
+                Printable(path).c_str(), (unsigned)archiveStart);
+        return ExitError;
+    }
+    // What the listing shows is all there is only when the walk ended at
+    // the central directory and the end record is there: the stub reports
+    // any other end as an archive it could not read.
+    std::string unread = WalkEndProblem(ended, walkEnd);
+    if (unread.empty()) {
+        FILE *f = OpenFile(path, "rb");
+        try {
+            if (!f)
+                throw BuildError("it cannot be opened again");
+            ReadCentralDirectory(f, path);
+        } catch (const BuildError &e) {
+            unread = e.what();
+        }
+        if (f)
+            fclose(f);
+    }
+    if (!unread.empty()) {
+        fprintf(stderr, "mksfx: \"%s\" is not whole: %s\n", Printable(path).c_str(), Printable(unread).c_str());
         return ExitError;
     }
     return ExitOk;
@@ -553,6 +591,9 @@ int Verify(const std::string &path, const std::string *password, const std::vect
     FileClose(OutputFile);
     OutputFile = NoFile;
     TextFree(pw);
+    std::string unreadWalk = WalkEndProblem(WalkEnded, walkEnd);
+    if (!unreadWalk.empty())
+        found.Fail("archive", unreadWalk);
     int32_t archiveStart = ArchiveStart;
     Close();
     if (!readable || walked.empty()) {

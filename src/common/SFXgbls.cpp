@@ -33,6 +33,7 @@ uint8_t ExtractSucceeded;
 SfxWindow MainDialogWindow;
 char *BrowseFolder;
 bool RunInProgress;
+bool ArchiveUnread;
 bool Silent;
 bool WaitForRun;
 bool NoRun;

@@ -90,6 +90,10 @@ extern char *BrowseFolder;          // TextBufferSize bytes
 // main dialog through the pumped message or an unowned prompt cannot start
 // a second run (or close the dialog) over the same state.
 extern bool RunInProgress;
+// Set by a run whose walk ended short of the central directory (or at an
+// empty name): entries may lie beyond what it read, so it succeeded at
+// nothing, and a silent run ends with 3.
+extern bool ArchiveUnread;
 
 // ---------------------------------------------------------------------------
 // What the command line asked for (program/Switches.cpp).  Started without

@@ -351,13 +351,17 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     int32_t entry = 0;
 
     bool report = true;
+    // A walk that ended before the central directory may have left entries
+    // unread, and an empty name stops it the same way: no run over such an
+    // archive counts as complete, whatever it extracted.
+    ArchiveUnread = false;
     bool more = ReadNextHeader();
     while (more) {
         int32_t headerPosition = LastSeekPosition;
         ReadEntry(headerPosition, nameBuffer, name, 0);
         if (name.Length == 0) {
             ShowMessage("잘못된 파일이름.", "압축파일내의 에러...");
-            report = false;
+            ArchiveUnread = true;
             break;
         }
         if (listing) {
@@ -373,9 +377,15 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
         }
         more = AdvanceToNextHeader(headerPosition);
         entry++;
+        if (!more && WalkEnded != WalkAtDirectory) {
+            ShowMessage("압축파일 읽기에러.", "압축파일내의 에러...");
+            ArchiveUnread = true;
+        }
     }
     ShowPendingStatus();
-    if (report)
+    if (ArchiveUnread)
+        SetStatus(dialog, "The archive couldn't be read to its end");
+    else if (report)
         ReportRun(dialog, list, listing, proceed);
     TextFree(name);
     FreeMem(nameBuffer);

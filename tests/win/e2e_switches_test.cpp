@@ -21,6 +21,22 @@ static zm::Entry Damaged(const std::string &name, const std::string &data)
     return e;
 }
 
+static zm::Entry Described(bool bare, bool wide)
+{
+    zm::Entry e = File("two.txt", "two");
+    e.descriptor = true;
+    e.bareDescriptor = bare;
+    e.wideDescriptor = wide;
+    return e;
+}
+
+static zm::Entry Gap(const std::string &name, const std::string &data)
+{
+    zm::Entry e = File(name, data);
+    e.after = "garbage";
+    return e;
+}
+
 static std::vector<zm::Entry> WithMarker(const std::vector<zm::Entry> &entries)
 {
     static std::string marker = drv::ReadFileText("runmarker.exe");
@@ -96,6 +112,12 @@ static const SilentCase Cases[] = {
     {"a damaged entry", " /S /D=OUT", {Damaged("two.txt", "two"), File("one.txt", "new")},
      0, false, 1, "new", 0, 0},
     {"an archive without entries", " /S /D=OUT", {}, 0, false, 3, 0, 0, 0},
+    // Read to its end or not extracted at all.
+    {"a descriptor without signature", " /S /D=OUT", {Described(true, false), File("one.txt", "new")},
+     0, false, 0, "new", "two.txt", "two"},
+    {"a ZIP64 descriptor", " /S /D=OUT", {Described(false, true), File("one.txt", "new")}, 0, false, 3, 0, 0, 0},
+    {"bytes between entries", " /S /D=OUT", {Gap("two.txt", "two"), File("one.txt", "new")}, 0, false, 3, 0, 0, 0},
+    {"an empty name", " /S /D=OUT", {File("one.txt", "new"), File(std::string("\0", 1), "x")}, 0, false, 3, 0, 0, 0},
     {"an unknown switch", " /S /X /D=OUT", Plain, 0, false, 2, 0, 0, 0},
     {"a bad overwrite choice", " /S /O=maybe /D=OUT", Plain, 0, false, 2, 0, 0, 0},
     {"a switch without its value", " /S /D", Plain, 0, false, 2, 0, 0, 0},

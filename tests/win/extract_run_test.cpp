@@ -330,6 +330,73 @@ TEST_CASE(StreamedEntriesEndTheRunBeforeAnythingIsCreated)
     CHECK_TEXT(drv::ReadFileText(dir + "\\z.txt"), "z");
 }
 
+// The walk reads the archive to its central directory, or the run says it
+// could not: an entry behind bytes it could not step over must not be taken
+// for the end of the archive, and no run over it reports success.
+TEST_CASE(WalksThatEndShortOfTheDirectoryReportTheReadError)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    const std::string readError = Box("압축파일내의 에러...", "압축파일 읽기에러.");
+    const char *const unread = "The archive couldn't be read to its end";
+    auto described = [](bool bare, bool wide, uint16_t method) {
+        zm::Entry e = Stored("a.txt", "described");
+        e.method = method;
+        e.descriptor = true;
+        e.bareDescriptor = bare;
+        e.wideDescriptor = wide;
+        return e;
+    };
+    zm::Entry gap = Stored("a.txt", "a");
+    gap.after = "between";
+    zm::Entry empty = Stored(std::string("\0", 1), "x");
+    std::string both = zm::SelfExtractor(Stub(), zm::Settings(), {Stored("a.txt", "a"), Stored("b.txt", "b")});
+    size_t second = both.find("b.txt") - LocalHeaderSize;
+    std::string pastTheEnd = both;
+    uint32_t size = 100000;
+    memcpy(&pastTheEnd[second + 18], &size, 4);
+    struct {
+        const char *what;
+        std::string file;
+        bool whole;
+    } cases[] = {
+        {"a descriptor with its signature", zm::SelfExtractor(Stub(), zm::Settings(), {described(false, false, 8), Stored("b.txt", "b")}), true},
+        {"a descriptor without it", zm::SelfExtractor(Stub(), zm::Settings(), {described(true, false, 8), Stored("b.txt", "b")}), true},
+        {"a stored entry's descriptor without it", zm::SelfExtractor(Stub(), zm::Settings(), {described(true, false, 0), Stored("b.txt", "b")}), true},
+        {"a ZIP64 descriptor", zm::SelfExtractor(Stub(), zm::Settings(), {described(false, true, 8), Stored("b.txt", "b")}), false},
+        {"a ZIP64 descriptor without signature", zm::SelfExtractor(Stub(), zm::Settings(), {described(true, true, 8), Stored("b.txt", "b")}), false},
+        {"bytes between entries", zm::SelfExtractor(Stub(), zm::Settings(), {gap, Stored("b.txt", "b")}), false},
+        {"an empty name", zm::SelfExtractor(Stub(), zm::Settings(), {Stored("a.txt", "a"), empty, Stored("b.txt", "b")}), false},
+        {"a header cut by the end of the file", both.substr(0, second + 20), false},
+        {"a seek past the end", pastTheEnd, false},
+    };
+    for (const auto &c : cases) {
+        printf("  %s\n", c.what);
+        std::string dir = Target("walk_end");
+        UseFile(c.file);
+        SetDlgItemTextA(S.main, IDC_STATUS, "");
+        if (c.whole) {
+            CHECK_EVENTS(ListRun(IDC_LIST_UNSORTED));
+            CHECK(ItemCount(IDC_LIST_UNSORTED) == 2);
+            CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), AllDone);
+            CHECK(ExtractSucceeded == 1);
+            CHECK_TEXT(drv::ReadFileText(dir + "\\a.txt"), "described");
+            CHECK_TEXT(drv::ReadFileText(dir + "\\b.txt"), "b");
+            continue;
+        }
+        bool empty = std::string(c.what) == "an empty name";
+        std::string error = empty ? Box("압축파일내의 에러...", "잘못된 파일이름.") : readError;
+        CHECK_EVENTS(ListRun(IDC_LIST_UNSORTED), error);
+        CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS), unread);
+        ExtractSucceeded = 1;
+        CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), error);
+        CHECK(ExtractSucceeded == 0);
+        CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS), unread);
+        CHECK(drv::FileExists(dir + "\\a.txt"));
+        CHECK(!drv::FileExists(dir + "\\b.txt") || std::string(c.what) == "a seek past the end");
+    }
+}
+
 // A compressed size of 2 GiB or more is negative as a signed count: the entry
 // has no data, nothing huge is allocated, and the walk ends there.
 TEST_CASE(HugeCompressedSizeMeansNoData)
@@ -343,8 +410,9 @@ TEST_CASE(HugeCompressedSizeMeansNoData)
     uint32_t size = 0xFFFFFFF0u;
     memcpy(&file[second + 18], &size, 4);
     UseFile(file);
-    ListRun(IDC_LIST_UNSORTED);
-    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), ItemsLeft);
+    // The advance from it would leave the file: the archive is not read whole.
+    CHECK_EVENTS(ListRun(IDC_LIST_UNSORTED), Box("압축파일내의 에러...", "압축파일 읽기에러."));
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box("압축파일내의 에러...", "압축파일 읽기에러."));
     CHECK_TEXT(drv::ReadFileText(dir + "\\a.txt"), "a");
     CHECK(drv::FileExists(dir + "\\huge.bin"));
     CHECK(drv::ReadFileText(dir + "\\huge.bin").empty());
@@ -385,4 +453,5 @@ TEST_CASE(EmptyNameEndsTheRunWithoutReport)
     CHECK(ExtractSucceeded == 0);
     CHECK(drv::FileExists(dir + "\\a.txt"));
     CHECK(!drv::FileExists(dir + "\\b.txt"));
+    CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS), "The archive couldn't be read to its end");
 }
