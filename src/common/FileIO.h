@@ -45,6 +45,17 @@ uint32_t TempFolder(char *buffer, uint32_t size);
 // when the name exists or its folder does not.
 SfxFile FileCreateNew(const char *path);
 
+// The extraction run's own (Win32 only).  A file that replaces another is
+// written beside it under a new name and moved over it once it checks out.
+//
+// Creates an empty file of a name that did not exist in the folder
+// (GetTempFileName) and opens it for writing; its path, as UTF-8, into name
+// (MaxTargetPath * 3 bytes).
+SfxFile FileCreateBeside(const char *folder, char *name);
+bool FileDelete(const char *path);
+// Moves the file over another of the same folder, which it replaces.
+bool FileReplace(const char *from, const char *to);
+
 // A zero-terminated code page 949 text, in a buffer of size bytes,
 // rewritten in place as UTF-8 (as the system's own table reads it: a byte
 // it cannot read becomes U+FFFD or the system's default character); a text

@@ -224,6 +224,7 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
         return EntryStopWalk;
     }
     EntryResult result = EntryNext;
+    char *temp = 0;
     char *path = BuildTargetPath(name);
     // The system would cut or reinterpret a longer path; it fails as a file
     // that cannot be created fails.
@@ -256,6 +257,15 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
         }
         if (undecodable)
             goto unknown;
+        // Written beside the old file and moved over it only once its
+        // CRC-32 matches: a damaged entry must not cost the old file, nor
+        // stand in its place to be kept by the next run.
+        Text folder = {0, 0};
+        FolderPart(path, folder);
+        temp = (char *)GetMem(UnshownPathSize);
+        temp[0] = 0;
+        OutputFile = FileCreateBeside(folder.Data, temp);
+        TextFree(folder);
     } else {
         if (undecodable)
             goto unknown;
@@ -270,25 +280,39 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
             result = EntryStopWalk;
             goto done;
         }
-    }
 
-    OutputFile = FileCreate(path);
+        OutputFile = FileCreate(path);
+    }
     if (OutputFile == NoFile) {
         ShowMessage(path, "파일을 열 수 없음...");
+        if (temp && temp[0])
+            FileDelete(temp);
         goto done;
     }
-created:
+created : {
     ShowFileStarted(path);
-    if (DecodeEntryData())
-        Deselect(list);
+    bool good = DecodeEntryData();
     if (!FileClose(OutputFile))
         ShowMessage(path, "파일을 닫을 수 없음...");
     OutputFile = NoFile;
+    // What replaces an old file could still fail to take its place (a
+    // read-only file, a folder of that name): as if it could not be made.
+    if (good && temp && !FileReplace(temp, path)) {
+        ShowMessage(path, "파일을 열 수 없음...");
+        good = false;
+    }
+    // A file that failed its check is not the entry: nothing of it stays.
+    if (good)
+        Deselect(list);
+    else
+        FileDelete(temp ? temp : path);
     goto done;
+}
 unknown:
     ShowMessage("알수없는 압축파일", "압축해제 에러...");
     result = EntryEndRun;
 done:
+    FreeMem(temp);
     FreeMem(path);
     return result;
 }

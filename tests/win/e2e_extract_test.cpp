@@ -142,8 +142,8 @@ TEST_CASE(FailedRunStaysOpenWithTheFailuresSelectedAndRetries)
     CHECK(sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{1});
     CHECK_TEXT(sfx.Text(IDC_STATUS), FailStatus);
     CHECK(Content(out + "\\one.txt") == "first file");
-    // The mismatching file stays on disk as written.
-    CHECK(drv::FileExists(out + "\\sub\\two.txt"));
+    // The mismatching file does not stay on disk.
+    CHECK(!drv::FileExists(out + "\\sub\\two.txt"));
 
     // Another press runs every entry again, not only the failed one.
     DeleteFileA((out + "\\one.txt").c_str());

@@ -110,7 +110,11 @@ static const SilentCase Cases[] = {
     {"a device name", " /S /D=OUT", {File("aux.txt", "dev"), File("one.txt", "new")},
      0, false, 1, "new", 0, 0},
     {"a damaged entry", " /S /D=OUT", {Damaged("two.txt", "two"), File("one.txt", "new")},
-     0, false, 1, "new", 0, 0},
+     0, false, 1, "new", "two.txt", 0},
+    // What a deployment script meets: the damaged entry leaves the old
+    // file, and a retry with the good archive over what is left then holds.
+    {"a damaged entry over an old file", " /S /O=all /D=OUT", {Damaged("one.txt", "new")}, 0, true, 1, "old", 0, 0},
+    {"a damaged new file is not kept by a retry", " /S /D=OUT", {Damaged("one.txt", "new")}, 0, false, 1, 0, 0, 0},
     {"an archive without entries", " /S /D=OUT", {}, 0, false, 3, 0, 0, 0},
     // Read to its end or not extracted at all.
     {"a descriptor without signature", " /S /D=OUT", {Described(true, false), File("one.txt", "new")},
@@ -148,8 +152,10 @@ TEST_CASE(SilentRunsAndTheirExitCodes)
             CHECK_TEXT(Content(out + "\\one.txt"), c.one);
         else
             CHECK(!drv::FileExists(out + "\\one.txt"));
-        if (c.other)
+        if (c.other && c.otherText)
             CHECK_TEXT(Content(out + "\\" + c.other), c.otherText);
+        else if (c.other)
+            CHECK(!drv::FileExists(out + "\\" + c.other));
         // Neither the settings' folder nor the working folder got anything.
         CHECK(!drv::FileExists(dir + "\\elsewhere"));
         CHECK(!drv::FileExists(dir + "\\one.txt"));
