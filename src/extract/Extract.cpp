@@ -190,6 +190,60 @@ static bool FindSelectedItem(SfxWindow list, const char *name, int32_t entry)
     return false;
 }
 
+bool RunEntryFound;
+uint32_t RunEntryCrc, RunEntrySize;
+
+// Whether the entry is the configured run file: the same path to Windows,
+// whatever the separators and the case of ASCII letters (a case that differs
+// beyond ASCII only keeps the file from being run).
+static bool IsRunFile(const char *name)
+{
+    for (const char *r = RunFile;; name++, r++) {
+        uint8_t a = (uint8_t)*name, b = (uint8_t)*r;
+        a = a == '/' ? '\\' : a - 'A' < 26u ? a + 32 : a;
+        b = b == '/' ? '\\' : b - 'A' < 26u ? b + 32 : b;
+        if (a != b)
+            return false;
+        if (!a)
+            return true;
+    }
+}
+
+// The folder of the last file a run made.  Every folder on the way to it
+// below the target folder was seen to be no junction or symbolic link, or
+// was made by the run: the next file there needs no look.
+// (In .bss by name: -fdata-sections would give it zeros in the image.)
+__attribute__((section(".bss"))) static char SafeFolder[UnshownPathSize];
+static uint32_t SafeLength;
+
+// True when a folder on the way to path[0, end) below the target folder, or
+// that path itself when end is its length, is a reparse point: written
+// through, it would put the file wherever the link leads, outside the target
+// folder.  Folders that do not exist yet are the run's own to make.
+static bool LeadsElsewhere(char *path, uint32_t end)
+{
+    if (end == SafeLength && memcmp(path, SafeFolder, end) == 0)
+        return false;
+    // The target path is the folder without one trailing backslash, a
+    // backslash, the name.
+    uint32_t i = TextLength(TargetFolder);
+    if (i && TargetFolder[i - 1] == '\\')
+        i--;
+    for (i++; i <= end; i++) {
+        char c = path[i];
+        if (i < end && c != '\\')
+            continue;
+        path[i] = 0;
+        DWORD a = GetFileAttributesW(Wide(path));
+        path[i] = c;
+        if (a == INVALID_FILE_ATTRIBUTES)
+            return false;
+        if (a & FILE_ATTRIBUTE_REPARSE_POINT)
+            return true;
+    }
+    return false;
+}
+
 static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry, bool &proceed)
 {
     if (!FindSelectedItem(list, name.Data, entry))
@@ -224,6 +278,7 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
         return EntryStopWalk;
     }
     EntryResult result = EntryNext;
+    uint32_t folderEnd;
     char *temp = 0;
     char *path = BuildTargetPath(name);
     // The system would cut or reinterpret a longer path; it fails as a file
@@ -232,12 +287,24 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
         ShowMessage(path, "파일을 열 수 없음...");
         goto done;
     }
+    if (IsRunFile(name.Data)) {
+        RunEntryFound = true;
+        RunEntryCrc = LocalHeader.Crc32;
+        RunEntrySize = LocalHeader.UncompressedSize;
+    }
+    SlashesToBackslashes(path);
+    folderEnd = 0;
+    for (uint32_t i = 0; path[i]; i++)
+        if (path[i] == '\\')
+            folderEnd = i;
+    if (LeadsElsewhere(path, folderEnd))
+        goto refused;
     // Nearly every file of a run is new, in a folder that exists: one call
     // creates it, where the tests below would take three more file-system
     // calls to come to the same.  Any other case fails the call, changing
     // nothing, and goes through the tests.
     if (!undecodable) {
-        OutputFile = FileCreateNew(SlashesToBackslashes(path));
+        OutputFile = FileCreateNew(path);
         if (OutputFile != NoFile)
             goto created;
     }
@@ -257,6 +324,8 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
         }
         if (undecodable)
             goto unknown;
+        if (LeadsElsewhere(path, TextLength(path)))
+            goto refused;
         // Written beside the old file and moved over it only once its
         // CRC-32 matches: a damaged entry must not cost the old file, nor
         // stand in its place to be kept by the next run.
@@ -284,12 +353,15 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
         OutputFile = FileCreate(path);
     }
     if (OutputFile == NoFile) {
-        ShowMessage(path, "파일을 열 수 없음...");
         if (temp && temp[0])
             FileDelete(temp);
+    refused:
+        ShowMessage(path, "파일을 열 수 없음...");
         goto done;
     }
 created : {
+    memcpy(SafeFolder, path, folderEnd);
+    SafeLength = folderEnd;
     ShowFileStarted(path);
     bool good = DecodeEntryData();
     if (!FileClose(OutputFile))
@@ -347,6 +419,8 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     RunDialog = dialog;
     LastShown = GetTickCount() - StatusInterval;
     ExtractSucceeded = 0;
+    RunEntryFound = false;
+    SafeLength = 0;
     bool proceed = false;
     SfxWindow list = GetDlgItem(dialog, listId);
 
@@ -418,4 +492,37 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     FreeMem(ItemOfEntry);
     ItemOfEntry = 0;
     RunInProgress = false;
+}
+
+bool MakeOwnTempFolder(SfxWindow dialog)
+{
+    // Anyone may create files and links in a temporary folder (all of
+    // C:\Windows\Temp for a deployment tool running as SYSTEM): the run
+    // goes into a folder that did not exist and that this call made, so
+    // nothing of anybody else's stands in its way.  A folder the user
+    // chose instead is taken as it is.
+    char temp[TargetFolderSize];
+    temp[0] = 0;
+    TempFolder(temp, MaxTargetPath);
+    uint32_t n = TextLength(TargetFolder);
+    if (memcmp(temp, TargetFolder, n) == 0 && temp[n] == '\\' && temp[n + 1] == 0) {
+        if (n > TargetFolderSize - 16)
+            goto failed;
+        memcpy(TargetFolder + n, "\\sfx", 4);
+        for (uint32_t unique = GetTickCount() ^ GetCurrentProcessId() << 16, tries = 0;; unique++) {
+            for (int i = 0; i < 8; i++)
+                TargetFolder[n + 4 + i] = "0123456789abcdef"[unique >> (28 - 4 * i) & 15];
+            TargetFolder[n + 12] = 0;
+            if (FolderCreate(TargetFolder))
+                break;
+            if (GetLastError() != ERROR_ALREADY_EXISTS || ++tries == 1000)
+                goto failed;
+        }
+        // The field shows where the files went, and a second try goes there.
+        SetDlgItemTextW(dialog, IDC_FOLDER, Wide(TargetFolder));
+    }
+    return true;
+failed:
+    ShowMessage(TargetFolder, "디렉토리의 에러...");
+    return false;
 }

@@ -144,6 +144,8 @@ static void Extract(HWND dialog)
         TakeCurrentFolder();
         SetWindowUtf8(Item(dialog, IDC_FOLDER), TargetFolder);
     }
+    if (DefaultToTemp && !MakeOwnTempFolder(dialog))
+        return;
     ExtractEntries(dialog, EntryListId(), false);
     if (ExtractSucceeded) {
         // BM_GETCHECK answers for a hidden box too.

@@ -173,17 +173,31 @@ TEST_CASE(SilentRunOfTheConfiguredProgram)
         int exitCode;
         bool ran;
         const char *runFile;
+        int planted;    // OUT\runmarker.exe beforehand: 1 another program, 2 the archive's
     } cases[] = {
-        {"run, not waited for", " /S /D=OUT", false, 0, true, "runmarker.exe"},
-        {"waited for, its code", " /S /W /D=OUT", false, 7, true, "runmarker.exe"},
-        {"/R=0", " /S /R=0 /W /D=OUT", false, 0, false, "runmarker.exe"},
-        {"/R=1", " /S /R=1 /W /D=OUT", false, 7, true, "runmarker.exe"},
-        {"after a failure", " /S /W /D=OUT", true, 1, false, "runmarker.exe"},
-        {"an unsafe run file", " /S /W /D=OUT", false, 1, false, "sub\\..\\runmarker.exe"},
+        {"run, not waited for", " /S /D=OUT", false, 0, true, "runmarker.exe", 0},
+        {"waited for, its code", " /S /W /D=OUT", false, 7, true, "runmarker.exe", 0},
+        {"/R=0", " /S /R=0 /W /D=OUT", false, 0, false, "runmarker.exe", 0},
+        {"/R=1", " /S /R=1 /W /D=OUT", false, 7, true, "runmarker.exe", 0},
+        {"after a failure", " /S /W /D=OUT", true, 1, false, "runmarker.exe", 0},
+        {"an unsafe run file", " /S /W /D=OUT", false, 1, false, "sub\\..\\runmarker.exe", 0},
+        // Only what the archive holds is run, whoever put a file there.
+        {"another program kept in place", " /S /W /D=OUT", false, 1, false, "runmarker.exe", 1},
+        {"another program kept, not waited for", " /S /O=never /D=OUT", false, 1, false, "runmarker.exe", 1},
+        {"another program overwritten", " /S /W /O=all /D=OUT", false, 7, true, "runmarker.exe", 1},
+        {"the archive's program kept in place", " /S /W /D=OUT", false, 7, true, "Runmarker.EXE", 2},
+        {"a run file the archive does not hold", " /S /W /D=OUT", false, 1, false, "planted.exe", 3},
     };
+    static std::string marker = drv::ReadFileText("runmarker.exe");
     for (auto &c : cases) {
         printf("  %s\n", c.what);
         std::string dir = Scratch("switches_run"), out = dir + "\\out";
+        if (c.planted) {
+            // A program that runs just as well, with other bytes.
+            CreateDirectoryA(out.c_str(), NULL);
+            drv::WriteFileBytes(out + "\\" + (c.planted == 3 ? "planted.exe" : "runmarker.exe"),
+                                c.planted == 2 ? marker : marker + "planted");
+        }
         std::string args = c.args;
         Replace(args, "OUT", out);
         zm::Settings s;
