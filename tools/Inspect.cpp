@@ -154,6 +154,45 @@ bool WalkEntries(Work work, int32_t *end = nullptr)
     return true;
 }
 
+// Empty when the walk ended where a whole archive's does.
+std::string WalkEndProblem(uint8_t ended, int32_t at)
+{
+    char where[16];
+    snprintf(where, sizeof where, "0x%X", (unsigned)at);
+    if (ended == WalkZip64)
+        return std::string("a ZIP64 data descriptor (8-byte sizes) at ") + where +
+               ", which the self-extracting file does not read; it stops there with \"압축파일 읽기에러.\"";
+    if (ended != WalkAtDirectory)
+        return std::string("the local headers end at ") + where +
+               " without the central directory, so entries may be missing; the self-extracting file stops "
+               "there with \"압축파일 읽기에러.\"";
+    return "";
+}
+
+// What a listing shows is all there is only when the walk ended at the
+// central directory and the end record is there: the stub reports any
+// other end as an archive it could not read.  The exit code of --info.
+int Whole(const std::string &path, uint8_t ended, int32_t walkEnd)
+{
+    std::string unread = WalkEndProblem(ended, walkEnd);
+    if (unread.empty()) {
+        FILE *f = OpenFile(path, "rb");
+        try {
+            if (!f)
+                throw BuildError("it cannot be opened again");
+            ReadCentralDirectory(f, path);
+        } catch (const BuildError &e) {
+            unread = e.what();
+        }
+        if (f)
+            fclose(f);
+    }
+    if (unread.empty())
+        return ExitOk;
+    PrintText(stderr, "mksfx: \"%s\" is not whole: %s\n", Printable(path).c_str(), Printable(unread).c_str());
+    return ExitError;
+}
+
 }  // namespace
 
 int ShowInfo(const std::string &path, FILE *out, ReportFormat format)
@@ -164,7 +203,9 @@ int ShowInfo(const std::string &path, FILE *out, ReportFormat format)
     // The walk first: a file with no entry where ours keep them (another
     // installer, say) is named as such before anything report-like.
     std::vector<WalkedEntry> entries;
-    bool readable = WalkEntries([&](const WalkedEntry &e) { entries.push_back(e); });
+    int32_t walkEnd = -1;
+    bool readable = WalkEntries([&](const WalkedEntry &e) { entries.push_back(e); }, &walkEnd);
+    uint8_t ended = WalkEnded;
     if (!readable || entries.empty()) {
         PrintText(stderr, "mksfx: \"%s\" is not a self-extracting file: no ZIP entry at 0x%X\n",
                 Printable(path).c_str(), (unsigned)ArchiveStart);
@@ -216,7 +257,7 @@ int ShowInfo(const std::string &path, FILE *out, ReportFormat format)
         PrintText(out, "\n], \"totals\": {\"entries\": %zu, \"size\": %llu, \"packed\": %llu}}\n", entries.size(),
                 (unsigned long long)size, (unsigned long long)packed);
         Close();
-        return ExitOk;
+        return Whole(path, ended, walkEnd);
     }
     if (!hasBlock) {
         PrintText(out, "settings block: none (archive at 0x%X, every setting at its default)\n",
@@ -255,7 +296,7 @@ int ShowInfo(const std::string &path, FILE *out, ReportFormat format)
     PrintText(out, "%zu entr%s, %llu bytes unpacked\n", entries.size(), entries.size() == 1 ? "y" : "ies",
             (unsigned long long)size);
     Close();
-    return ExitOk;
+    return Whole(path, ended, walkEnd);
 }
 
 namespace {
@@ -663,6 +704,9 @@ int Verify(const std::string &path, const std::string *password, const std::vect
     FileClose(OutputFile);
     OutputFile = NoFile;
     TextFree(pw);
+    std::string unreadWalk = WalkEndProblem(WalkEnded, walkEnd);
+    if (!unreadWalk.empty())
+        found.Fail("archive", unreadWalk);
     int32_t archiveStart = ArchiveStart;
     Close();
     if (!readable || walked.empty()) {

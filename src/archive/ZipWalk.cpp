@@ -1,6 +1,10 @@
 // The walk over the local headers (APPNOTE 4.3.7).  The central directory is
 // never read: the walk ends at the first record that is no entry and no data
-// descriptor.
+// descriptor.  Where it ends tells whether the archive was read whole: a
+// sound archive's local headers are followed by its central directory, or
+// by the end record when it has no entries.  Anything else there (other
+// bytes, a header cut short, the end of the file) means entries may follow
+// that the walk could not reach, and no run may then count as complete.
 #include "ZipWalk.h"
 
 #include "../common/FileIO.h"
@@ -8,22 +12,42 @@
 #include "../common/SFXmisc.h"
 #include "EntryNames.h"
 
+#include <string.h>
+
 // Formed at run time so that the stub's image never holds the signature's
 // bytes: the only occurrences in a self-extracting file are the archive's own
 // local headers.  The empty asm hides the value from the compiler, which
 // would otherwise fold the subtraction into the signature's constant.
+static uint32_t LocalSignature()
+{
+    uint32_t s = 0x04034B51;
+    __asm__("" : "+r"(s));
+    return s - 1;
+}
+
+uint8_t WalkEnded;
+
+static bool IsRecordSignature(uint32_t s)
+{
+    return s == LocalSignature() || s == OddLocalSignature || s == CentralHeaderSignature ||
+           s == EndRecordSignature;
+}
+
 bool ReadNextHeader()
 {
-    uint32_t localSignature = 0x04034B51;
-    __asm__("" : "+r"(localSignature));
-    localSignature -= 1;
+    const uint32_t localSignature = LocalSignature();
     for (;;) {
         LocalHeader.Signature = 0;
         // A header cut short by the end of the file is no header, even when
         // its signature made it in: the fields after it would be the last
         // entry's, and the walk would list that entry a second time.
-        if (FileRead(ArchiveFile, &LocalHeader, sizeof LocalHeader) != (int32_t)sizeof LocalHeader)
+        // The end record (22 bytes) is shorter than a local header: at the
+        // end of a file without a comment only its signature tells it.
+        int32_t got = FileRead(ArchiveFile, &LocalHeader, sizeof LocalHeader);
+        uint32_t ending = got >= 4 ? LocalHeader.Signature : 0;
+        if (got != (int32_t)sizeof LocalHeader)
             LocalHeader.Signature = 0;
+        WalkEnded = ending == CentralHeaderSignature || ending == EndRecordSignature ? WalkAtDirectory : WalkCut;
         uint32_t s = LocalHeader.Signature;
         if (s == localSignature || s == OddLocalSignature) {
             RemainingInput = (int32_t)LocalHeader.CompressedSize;
@@ -41,6 +65,39 @@ bool ReadNextHeader()
         if (LastSeekPosition == -1)
             return false;
     }
+}
+
+static uint32_t Get32(const uint8_t *p)
+{
+    uint32_t v;
+    memcpy(&v, p, 4);
+    return v;
+}
+
+// At the record after an entry with flag bit 3 (APPNOTE 4.3.9): its data
+// descriptor, with the optional signature or without it.  A descriptor with
+// its signature is stepped over by ReadNextHeader whatever it holds; one
+// without it is known only by its values, so it is taken when its CRC-32 and
+// sizes are the local header's (which they must be for the entry to have been
+// read at all).  ZIP64 descriptors carry 8-byte sizes; taking one for the
+// 4-byte form would land the walk inside it, so one found is refused instead.
+// The position after the descriptor, or -1 when it is a ZIP64 one.
+static int32_t StepOverDescriptor(int32_t at)
+{
+    uint8_t d[24];
+    memset(d, 0, sizeof d);
+    FileRead(ArchiveFile, d, sizeof d);
+    bool withSignature = Get32(d) == DescriptorSignature;
+    if (!withSignature && IsRecordSignature(Get32(d)))
+        return at;
+    const uint8_t *v = d + (withSignature ? 4 : 0);
+    int narrowSize = withSignature ? DescriptorSize : DescriptorSize - 4;
+    bool sameCrc = Get32(v) == LocalHeader.Crc32 && Get32(v + 4) == LocalHeader.CompressedSize;
+    bool narrow = sameCrc && Get32(v + 8) == LocalHeader.UncompressedSize;
+    bool wide = sameCrc && Get32(v + 8) == 0 && Get32(v + 12) == LocalHeader.UncompressedSize && Get32(v + 16) == 0;
+    if (wide && !(narrow && IsRecordSignature(Get32(d + narrowSize))))
+        return -1;
+    return withSignature || !narrow ? at : at + narrowSize;
 }
 
 void ReadEntryName(char *nameBuffer, Text &name)
@@ -122,11 +179,21 @@ bool AdvanceToNextHeader(int32_t headerPosition)
     // offset backwards and make the walk loop.  The walk only moves forward.
     int64_t next = (int64_t)headerPosition + LocalHeaderSize + LocalHeader.NameLength +
                    LocalHeader.ExtraLength + LocalHeader.CompressedSize;
+    WalkEnded = WalkCut;
     if (headerPosition < 0 || next > 0x7FFFFFFF) {
         RemainingInput = 0;
         return false;
     }
     SeekArchive((int32_t)next);
+    if (LastSeekPosition != -1 && (LocalHeader.Flags & DescriptorFlag)) {
+        int32_t after = StepOverDescriptor((int32_t)next);
+        if (after < 0) {
+            WalkEnded = WalkZip64;
+            RemainingInput = 0;
+            return false;
+        }
+        SeekArchive(after);
+    }
     if (LastSeekPosition == -1) {
         RemainingInput = 0;
         return false;

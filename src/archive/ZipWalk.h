@@ -5,6 +5,14 @@
 #include "../common/SFXgbls.h"
 #include "../common/SFXmisc.h"
 
+// How the last walk ended, set whenever ReadNextHeader or
+// AdvanceToNextHeader returns false: at the central directory or the end
+// record (the archive was read whole), anywhere else (other bytes, a record
+// cut short, a failed seek), or at a ZIP64 data descriptor, which the walk
+// does not read.
+enum : uint8_t { WalkAtDirectory, WalkCut, WalkZip64 };
+extern uint8_t WalkEnded;
+
 // Reads the record at the current position of ArchiveFile into LocalHeader.
 // True for an entry (RemainingInput := compressed size); false when the walk
 // is over (RemainingInput := 0).  Steps over data descriptors itself.
@@ -48,8 +56,8 @@ static inline bool ReadEntry(int32_t headerPosition, char *nameBuffer, Text &nam
 }
 
 // Seeks to the record after the current entry (header position + 30 + name
-// + extra field + compressed size, whatever the entry's work read) and reads
-// it.  False, like the end of the archive, when that position would not lie
+// + extra field + compressed size, whatever the entry's work read), steps
+// over the data descriptor of an entry with flag bit 3, and reads it.  False, like the end of the archive, when that position would not lie
 // after the header within the first 2 GiB.
 bool AdvanceToNextHeader(int32_t headerPosition);
 

@@ -51,6 +51,16 @@ bool FileSetTime(SfxFile f, uint64_t fileTime);
 // An MS-DOS date (high half) and time (low half), read as local time, as a
 // FILETIME; 0 when it is no date.
 uint64_t DosTimeToFileTime(uint32_t dateTime);
+// The extraction run's own (Win32 only).  A file that replaces another is
+// written beside it under a new name and moved over it once it checks out.
+//
+// Creates an empty file of a name that did not exist in the folder
+// (GetTempFileName) and opens it for writing; its path, as UTF-8, into name
+// (MaxTargetPath * 3 bytes).
+SfxFile FileCreateBeside(const char *folder, char *name);
+bool FileDelete(const char *path);
+// Moves the file over another of the same folder, which it replaces.
+bool FileReplace(const char *from, const char *to);
 
 // A zero-terminated code page 949 text, in a buffer of size bytes,
 // rewritten in place as UTF-8 (as the system's own table reads it: a byte

@@ -3,6 +3,8 @@
 #include "FileIO.h"
 #include "SFXmisc.h"
 
+#include "../archive/SfxFormat.h"
+
 #include "Memory.h"
 #include "WideText.h"
 
@@ -110,4 +112,23 @@ SfxFile FileCreateNew(const char *path)
 {
     return CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+SfxFile FileCreateBeside(const char *folder, char *name)
+{
+    wchar_t path[MAX_PATH];
+    if (!GetTempFileNameW(Wide(folder), L"sfx", 0, path))
+        return NoFile;
+    Utf8FromWide(path, name, MaxTargetPath * 3);
+    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+bool FileDelete(const char *path)
+{
+    return DeleteFileW(Wide(path)) != 0;
+}
+
+bool FileReplace(const char *from, const char *to)
+{
+    return MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING) != 0;
 }

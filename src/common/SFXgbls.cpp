@@ -37,6 +37,7 @@ SfxWindow ProgressBar;
 uint64_t ProgressTotal, ProgressDone;
 uint32_t ProgressShown;
 bool StopRequested;
+bool ArchiveUnread;
 bool Silent;
 bool WaitForRun;
 bool NoRun;

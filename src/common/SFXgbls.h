@@ -98,6 +98,10 @@ extern uint64_t ProgressTotal, ProgressDone;
 extern uint32_t ProgressShown;
 // The user asked, during a run, to stop it after the current entry.
 extern bool StopRequested;
+// Set by a run whose walk ended short of the central directory (or at an
+// empty name): entries may lie beyond what it read, so it succeeded at
+// nothing, and a silent run ends with 3.
+extern bool ArchiveUnread;
 
 // ---------------------------------------------------------------------------
 // What the command line asked for (program/Switches.cpp).  Started without

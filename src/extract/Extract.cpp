@@ -183,6 +183,71 @@ static bool FindSelectedItem(SfxWindow list, const char *name, int32_t entry)
     return false;
 }
 
+bool RunEntryFound;
+uint32_t RunEntryCrc, RunEntrySize;
+
+// Whether the entry is the configured run file: the same path to Windows,
+// whatever the separators and the case of ASCII letters (a case that differs
+// beyond ASCII only keeps the file from being run).
+static bool IsRunFile(const char *name)
+{
+    for (const char *r = RunFile;; name++, r++) {
+        uint8_t a = (uint8_t)*name, b = (uint8_t)*r;
+        a = a == '/' ? '\\' : a - 'A' < 26u ? a + 32 : a;
+        b = b == '/' ? '\\' : b - 'A' < 26u ? b + 32 : b;
+        if (a != b)
+            return false;
+        if (!a)
+            return true;
+    }
+}
+
+// The folder of the last file a run made.  Every folder on the way to it
+// below the target folder was seen to be no junction or symbolic link, or
+// was made by the run: the next file there needs no look.
+// (In .bss by name: -fdata-sections would give it zeros in the image.)
+__attribute__((section(".bss"))) static char SafeFolder[UnshownPathSize];
+static uint32_t SafeLength;
+
+// The stub links no C library: its one comparison of bytes.
+static bool SameBytes(const char *a, const char *b, uint32_t n)
+{
+    while (n && *a == *b) {
+        a++;
+        b++;
+        n--;
+    }
+    return n == 0;
+}
+
+// True when a folder on the way to path[0, end) below the target folder, or
+// that path itself when end is its length, is a reparse point: written
+// through, it would put the file wherever the link leads, outside the target
+// folder.  Folders that do not exist yet are the run's own to make.
+static bool LeadsElsewhere(char *path, uint32_t end)
+{
+    if (end == SafeLength && SameBytes(path, SafeFolder, end))
+        return false;
+    // The target path is the folder without one trailing backslash, a
+    // backslash, the name.
+    uint32_t i = TextLength(TargetFolder);
+    if (i && TargetFolder[i - 1] == '\\')
+        i--;
+    for (i++; i <= end; i++) {
+        char c = path[i];
+        if (i < end && c != '\\')
+            continue;
+        path[i] = 0;
+        DWORD a = GetFileAttributesW(Wide(path));
+        path[i] = c;
+        if (a == INVALID_FILE_ATTRIBUTES)
+            return false;
+        if (a & FILE_ATTRIBUTE_REPARSE_POINT)
+            return true;
+    }
+    return false;
+}
+
 static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry, bool &proceed)
 {
     if (!FindSelectedItem(list, name.Data, entry))
@@ -217,6 +282,8 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
         return EntryStopWalk;
     }
     EntryResult result = EntryNext;
+    uint32_t folderEnd;
+    char *temp = 0;
     char *path = BuildTargetPath(name);
     // The system would cut or reinterpret a longer path; it fails as a file
     // that cannot be created fails.
@@ -224,12 +291,24 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
         ShowMessage(path, "파일을 열 수 없음...");
         goto done;
     }
+    if (IsRunFile(name.Data)) {
+        RunEntryFound = true;
+        RunEntryCrc = LocalHeader.Crc32;
+        RunEntrySize = LocalHeader.UncompressedSize;
+    }
+    SlashesToBackslashes(path);
+    folderEnd = 0;
+    for (uint32_t i = 0; path[i]; i++)
+        if (path[i] == '\\')
+            folderEnd = i;
+    if (LeadsElsewhere(path, folderEnd))
+        goto refused;
     // Nearly every file of a run is new, in a folder that exists: one call
     // creates it, where the tests below would take three more file-system
     // calls to come to the same.  Any other case fails the call, changing
     // nothing, and goes through the tests.
     if (!undecodable) {
-        OutputFile = FileCreateNew(SlashesToBackslashes(path));
+        OutputFile = FileCreateNew(path);
         if (OutputFile != NoFile)
             goto created;
     }
@@ -249,6 +328,17 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
         }
         if (undecodable)
             goto unknown;
+        if (LeadsElsewhere(path, TextLength(path)))
+            goto refused;
+        // Written beside the old file and moved over it only once its
+        // CRC-32 matches: a damaged entry must not cost the old file, nor
+        // stand in its place to be kept by the next run.
+        Text folder = {0, 0};
+        FolderPart(path, folder);
+        temp = (char *)GetMem(UnshownPathSize);
+        temp[0] = 0;
+        OutputFile = FileCreateBeside(folder.Data, temp);
+        TextFree(folder);
     } else {
         if (undecodable)
             goto unknown;
@@ -263,17 +353,21 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
             result = EntryStopWalk;
             goto done;
         }
-    }
 
-    OutputFile = FileCreate(path);
+        OutputFile = FileCreate(path);
+    }
     if (OutputFile == NoFile) {
+        if (temp && temp[0])
+            FileDelete(temp);
+    refused:
         ShowMessage(path, "파일을 열 수 없음...");
         goto done;
     }
-created:
+created : {
+    memcpy(SafeFolder, path, folderEnd);
+    SafeLength = folderEnd;
     ShowFileStarted(path);
-    if (DecodeEntryData())
-        Deselect(list);
+    bool good = DecodeEntryData();
     // The archive's time when the settings ask for it: after the last write,
     // which would set it again, and before the close.  No time, or one the
     // system refuses, leaves the file as it is.
@@ -286,12 +380,26 @@ created:
     if (!FileClose(OutputFile))
         ShowMessage(path, "파일을 닫을 수 없음...");
     OutputFile = NoFile;
-    WriteZoneMark(path);
+    // What replaces an old file could still fail to take its place (a
+    // read-only file, a folder of that name): as if it could not be made.
+    if (good && temp && !FileReplace(temp, path)) {
+        ShowMessage(path, "파일을 열 수 없음...");
+        good = false;
+    }
+    // A file that failed its check is not the entry: nothing of it stays.
+    if (good) {
+        Deselect(list);
+        WriteZoneMark(path);
+    } else {
+        FileDelete(temp ? temp : path);
+    }
     goto done;
+}
 unknown:
     ShowMessage("알수없는 압축파일", "압축해제 에러...");
     result = EntryEndRun;
 done:
+    FreeMem(temp);
     FreeMem(path);
     return result;
 }
@@ -326,6 +434,8 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     RunDialog = dialog;
     LastShown = GetTickCount() - StatusInterval;
     ExtractSucceeded = 0;
+    RunEntryFound = false;
+    SafeLength = 0;
     bool proceed = false;
     SfxWindow list = GetDlgItem(dialog, listId);
 
@@ -362,13 +472,17 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     int32_t entry = 0;
 
     bool report = true;
+    // A walk that ended before the central directory may have left entries
+    // unread, and an empty name stops it the same way: no run over such an
+    // archive counts as complete, whatever it extracted.
+    ArchiveUnread = false;
     bool more = ReadNextHeader();
     while (more) {
         int32_t headerPosition = LastSeekPosition;
         ReadEntry(headerPosition, nameBuffer, name, 0);
         if (name.Length == 0) {
             ShowMessage("잘못된 파일이름.", "압축파일내의 에러...");
-            report = false;
+            ArchiveUnread = true;
             break;
         }
         if (listing) {
@@ -387,6 +501,10 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
         }
         more = AdvanceToNextHeader(headerPosition);
         entry++;
+        if (!more && WalkEnded != WalkAtDirectory) {
+            ShowMessage("압축파일 읽기에러.", "압축파일내의 에러...");
+            ArchiveUnread = true;
+        }
     }
     // Without the bar the status line looks as it always did at the end.
     if (ProgressBar) {
@@ -394,7 +512,9 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
         InvalidateRect(GetDlgItem(dialog, IDC_STATUS), NULL, TRUE);
     }
     ShowPendingStatus();
-    if (report)
+    if (ArchiveUnread)
+        SetStatus(dialog, "The archive couldn't be read to its end");
+    else if (report)
         ReportRun(dialog, list, listing, proceed);
     TextFree(name);
     FreeMem(nameBuffer);
@@ -403,6 +523,39 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     FreeMem(ItemOfEntry);
     ItemOfEntry = 0;
     RunInProgress = false;
+}
+
+bool MakeOwnTempFolder(SfxWindow dialog)
+{
+    // Anyone may create files and links in a temporary folder (all of
+    // C:\Windows\Temp for a deployment tool running as SYSTEM): the run
+    // goes into a folder that did not exist and that this call made, so
+    // nothing of anybody else's stands in its way.  A folder the user
+    // chose instead is taken as it is.
+    char temp[TargetFolderSize];
+    temp[0] = 0;
+    TempFolder(temp, MaxTargetPath);
+    uint32_t n = TextLength(TargetFolder);
+    if (SameBytes(temp, TargetFolder, n) && temp[n] == '\\' && temp[n + 1] == 0) {
+        if (n > TargetFolderSize - 16)
+            goto failed;
+        memcpy(TargetFolder + n, "\\sfx", 4);
+        for (uint32_t unique = GetTickCount() ^ GetCurrentProcessId() << 16, tries = 0;; unique++) {
+            for (int i = 0; i < 8; i++)
+                TargetFolder[n + 4 + i] = "0123456789abcdef"[unique >> (28 - 4 * i) & 15];
+            TargetFolder[n + 12] = 0;
+            if (FolderCreate(TargetFolder))
+                break;
+            if (GetLastError() != ERROR_ALREADY_EXISTS || ++tries == 1000)
+                goto failed;
+        }
+        // The field shows where the files went, and a second try goes there.
+        SetDlgItemTextW(dialog, IDC_FOLDER, Wide(TargetFolder));
+    }
+    return true;
+failed:
+    ShowMessage(TargetFolder, "디렉토리의 에러...");
+    return false;
 }
 
 // The download's mark.  A file fetched from the internet carries a

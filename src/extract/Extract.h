@@ -17,7 +17,16 @@ void ReadZoneMark(const char *ownPath);
 void WriteZoneMark(const char *path);
 
 // Opens the configured run file after a successful extraction; checkState
-// is the run check box's state (1 checked).
+// is the run check box's state (1 checked).  The file is opened only when
+// it holds what the archive's entry of that name holds: RunEntryFound is set
+// by an extraction run that met the entry, with its CRC-32 and size.
 void RunAfterExtraction(int checkState);
+extern bool RunEntryFound;
+extern uint32_t RunEntryCrc, RunEntrySize;
+
+// With the temporary folder as the target: a new folder of the run's own
+// under it becomes TargetFolder and the dialog's folder field.  False, with
+// the folder error shown, when none could be made.
+bool MakeOwnTempFolder(SfxWindow dialog);
 
 #endif

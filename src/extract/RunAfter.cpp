@@ -5,6 +5,8 @@
 #include "Extract.h"
 
 #include "../archive/EntryNames.h"
+#include "../common/FileIO.h"
+#include "../common/Memory.h"
 #include "../common/SFXmisc.h"
 #include "../common/WideText.h"
 
@@ -52,7 +54,36 @@ void RunAfterExtraction(int checkState)
     // of it (a '..' component, a ':', a leading separator, a device) is
     // never launched, whatever made the settings block.  Whoever waits for
     // the program learns that it never started.
-    if (IsUnsafeName(RunFile) || !execute || !execute(&run)) {
+    if (IsUnsafeName(RunFile)) {
+        if (WaitForRun)
+            ExitCode = 1;
+        return;
+    }
+    // Only what the archive holds is run: a file of that name left in place
+    // (never overwritten, or planted in a folder anyone may write to) must
+    // hold the entry's bytes.  It is read back and kept open, shared for
+    // reading alone, until the launch is done, so that it cannot be changed
+    // in between.
+    SfxFile held = NoFile;
+    if (HasRunFile) {
+        held = FileOpenRead(path);
+        uint32_t crc = 0xFFFFFFFF, size = 0;
+        uint8_t *buffer = (uint8_t *)GetMem(32768);
+        for (int32_t got; held != NoFile && (got = FileRead(held, buffer, 32768)) > 0; size += (uint32_t)got)
+            UpdateCrcOverBlock(buffer, got, crc);
+        FreeMem(buffer);
+        if (held == NoFile || !RunEntryFound || (crc ^ 0xFFFFFFFF) != RunEntryCrc || size != RunEntrySize) {
+            if (held != NoFile)
+                FileClose(held);
+            MessageUtf8(NULL, "압축을 해제한 파일이 아니므로 실행하지 않음.", "에러...", MB_OK);
+            ExitCode = 1;
+            return;
+        }
+    }
+    bool launched = execute && execute(&run);
+    if (held != NoFile)
+        FileClose(held);
+    if (!launched) {
         if (WaitForRun)
             ExitCode = 1;
         return;

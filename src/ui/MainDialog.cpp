@@ -144,6 +144,8 @@ static void Extract(HWND dialog)
         TakeCurrentFolder();
         SetWindowUtf8(Item(dialog, IDC_FOLDER), TargetFolder);
     }
+    if (DefaultToTemp && !MakeOwnTempFolder(dialog))
+        return;
     ExtractEntries(dialog, EntryListId(), false);
     if (ExtractSucceeded) {
         // BM_GETCHECK answers for a hidden box too.
@@ -208,12 +210,15 @@ void RunMainDialog()
     // tally.  What is left selected is what failed.
     HWND dialog = CreateDialogParamW(self, L"MainDialog", NULL, MainDialogProc, 0);
     HWND list = Item(dialog, EntryListId());
+    // An archive that could not be read to its end is not extracted at all.
     ExitCode = 3;
-    if (SendMessageW(list, LB_GETCOUNT, 0, 0) > 0) {
+    if (SendMessageW(list, LB_GETCOUNT, 0, 0) > 0 && !ArchiveUnread) {
         ExitCode = 0;
         Extract(dialog);
         if (SendMessageW(list, LB_GETSELCOUNT, 0, 0) != 0)
             ExitCode = 1;
+        if (ArchiveUnread)
+            ExitCode = 3;
     }
     DestroyWindow(dialog);
 }

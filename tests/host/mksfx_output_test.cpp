@@ -207,6 +207,26 @@ TEST_F(BuilderOutput, VerifyCatchesWhatTheStubWouldFailOn)
     EXPECT_NE(Mksfx({"--info", broken}).Output.find("settings block: none"), std::string::npos);
 }
 
+// --info lists what the walk finds; a file cut short anywhere, in an entry
+// or only in its central directory, is not a whole archive and fails.
+TEST_F(BuilderOutput, InfoOfACutFileSaysSo)
+{
+    ASSERT_EQ(Mksfx({"-q", "-o", out, in}).Code, 0);
+    std::vector<unsigned char> bytes = FileBytes(out);
+    EXPECT_EQ(Mksfx({"--info", out}).Code, 0);
+    size_t second = std::string(bytes.begin(), bytes.end()).find("text.txt") - LocalHeaderSize;
+    std::string cut = scratch.Path() + "/cut.exe";
+    for (size_t keep : {bytes.size() - 1, bytes.size() - EndRecordSize, bytes.size() - EndRecordSize - 10, second + 20}) {
+        SCOPED_TRACE(keep);
+        scratch.Write("cut.exe", std::vector<unsigned char>(bytes.begin(), bytes.begin() + (long)keep));
+        Outcome info = Mksfx({"--info", cut});
+        EXPECT_EQ(info.Code, 1) << info.Output;
+        EXPECT_NE(info.Output.find("is not whole"), std::string::npos) << info.Output;
+        Outcome verify = Mksfx({"--verify", cut});
+        EXPECT_EQ(verify.Code, 1) << verify.Output;
+    }
+}
+
 TEST_F(BuilderOutput, LimitsAreCheckedBeforeWriting)
 {
     // A sparse 2 GiB file costs nothing to make and is refused unread.

@@ -79,6 +79,50 @@ TEST_F(ZipWalkRecords, OneDataDescriptorIsSteppedOver)
     EXPECT_EQ(Names(Walk(a)), (Strings{"one", "two"}));
 }
 
+// APPNOTE 4.3.9.3: the descriptor's signature is optional.  Without it the
+// descriptor is known by its values, which must be the local header's; a
+// ZIP64 descriptor (8-byte sizes), with or without the signature, is
+// refused, not read as the narrow form.
+TEST_F(ZipWalkRecords, DescriptorsAfterBit3EntriesWithAndWithoutSignature)
+{
+    struct {
+        const char *what;
+        bool signature, wide, sameValues;
+        Strings names;
+        uint8_t end;
+    } cases[] = {
+        {"signed", true, false, true, {"one", "two"}, WalkAtDirectory},
+        {"signed, other values", true, false, false, {"one", "two"}, WalkAtDirectory},
+        {"unsigned", false, false, true, {"one", "two"}, WalkAtDirectory},
+        {"unsigned, other values", false, false, false, {"one"}, WalkCut},
+        {"signed ZIP64", true, true, true, {"one"}, WalkZip64},
+        {"unsigned ZIP64", false, true, true, {"one"}, WalkZip64},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        for (size_t n : {0u, 5u}) {
+            SCOPED_TRACE(n);
+            Bytes a;
+            Record r = Stored("one", std::string(n, '1'));
+            r.flags = 8;
+            PutRecord(a, r);
+            uint32_t crc = c.sameValues ? r.crc : r.crc ^ 1;
+            if (c.signature)
+                Put32(a, DescriptorSignature);
+            Put32(a, crc);
+            for (int i = 0; i < 2; i++) {
+                Put32(a, (uint32_t)n);
+                if (c.wide)
+                    Put32(a, 0);
+            }
+            PutRecord(a, Stored("two", "2"));
+            PutCentralDirectory(a, "one");
+            EXPECT_EQ(Names(Walk(a)), c.names);
+            EXPECT_EQ(WalkEnded, c.end);
+        }
+    }
+}
+
 TEST_F(ZipWalkRecords, TwoDescriptorsInARowAreBothSteppedOver)
 {
     Bytes a;
@@ -215,6 +259,56 @@ TEST_F(ZipWalkEnds, CentralDirectoryFirstListsNothing)
     Bytes a;
     PutCentralDirectory(a, "a.txt");
     EXPECT_TRUE(Walk(a).empty());
+    EXPECT_EQ(WalkEnded, WalkAtDirectory);
+}
+
+// A sound archive's walk ends at its central directory, or at the end record
+// when it has no entries; bytes after the end record are not the walk's.
+TEST_F(ZipWalkEnds, SoundArchivesEndAtTheDirectory)
+{
+    Bytes a;
+    PutRecord(a, Stored("one", "1"));
+    PutCentralDirectory(a, "one");
+    a.insert(a.end(), 100, 0x41);
+    EXPECT_EQ(Names(Walk(a)), (Strings{"one"}));
+    EXPECT_EQ(WalkEnded, WalkAtDirectory);
+    Bytes b;
+    PutRecord(b, Stored("one", "1"));
+    size_t end = b.size();
+    PutCentralDirectory(b, "one");
+    b.erase(b.begin() + (long)end, b.begin() + (long)end + 46 + 3);
+    EXPECT_EQ(Names(Walk(b)), (Strings{"one"}));
+    EXPECT_EQ(WalkEnded, WalkAtDirectory);
+}
+
+// Every other end leaves the archive unread past it.
+TEST_F(ZipWalkEnds, EveryOtherEndIsACut)
+{
+    struct {
+        const char *what;
+        std::function<void(Bytes &)> after;
+    } cases[] = {
+        {"end of the file", [](Bytes &) {}},
+        {"bytes between entries", [](Bytes &a) {
+             a.insert(a.end(), 3, 0x41);
+             PutRecord(a, Stored("two", "2"));
+             PutCentralDirectory(a, "one");
+         }},
+        {"a header cut short", [](Bytes &a) {
+             PutRecord(a, Stored("two", "2"));
+             a.resize(a.size() - 10);
+         }},
+        {"an unknown record", [](Bytes &a) { Put32(a, 0x08064B50); a.resize(a.size() + 40); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes a;
+        PutRecord(a, Stored("one", "1"));
+        c.after(a);
+        WalkEnded = WalkAtDirectory;
+        EXPECT_EQ(Names(Walk(a)), (Strings{"one"}));
+        EXPECT_EQ(WalkEnded, WalkCut);
+    }
 }
 
 TEST_F(ZipWalkEnds, NothingAfterTheImageListsNothing)
@@ -310,6 +404,7 @@ TEST_F(ZipWalkEnds, CompressedSizeOf2GiBOrMoreEndsTheWalk)
         std::vector<WalkedEntry> w = Walk(a);
         EXPECT_EQ(Names(w), (Strings{"one", "b"}));
         EXPECT_EQ(RemainingInput, 0);
+        EXPECT_EQ(WalkEnded, WalkCut);
     }
 }
 
@@ -318,9 +413,13 @@ TEST_F(ZipWalkEnds, AdvanceFromAHeaderNearTheTopOfTheRangeFails)
     LocalHeader.NameLength = 10;
     LocalHeader.ExtraLength = 0;
     LocalHeader.CompressedSize = 0;
+    WalkEnded = WalkAtDirectory;
     EXPECT_FALSE(AdvanceToNextHeader(0x7FFFFFF0));
+    EXPECT_EQ(WalkEnded, WalkCut);
+    WalkEnded = WalkAtDirectory;
     EXPECT_FALSE(AdvanceToNextHeader(-1));
     EXPECT_EQ(RemainingInput, 0);
+    EXPECT_EQ(WalkEnded, WalkCut);
 }
 
 // --- The stored copy ---------------------------------------------------------

@@ -239,4 +239,19 @@ double NowMs()
     return t.QuadPart * 1000.0 / f.QuadPart;
 }
 
+bool RunHost(const std::string &program, const std::string &arguments)
+{
+    STARTUPINFOA si;
+    PROCESS_INFORMATION pi;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    std::string exe = "Z:\\bin\\" + program, line = program + " " + arguments;
+    if (!CreateProcessA(exe.c_str(), &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+        return false;
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
 } // namespace drv

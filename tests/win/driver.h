@@ -56,6 +56,12 @@ bool MakeFolder(const std::string &path);
 // Removes a folder tree (test scratch space only).
 void RemoveTree(const std::string &path);
 
+// Runs a program of the host's /bin (Wine starts Unix programs too) with the
+// arguments and waits for it: what a Windows program cannot do under Wine,
+// such as making a symbolic link (CreateSymbolicLink is a stub there).  True
+// when it ran.
+bool RunHost(const std::string &program, const std::string &arguments);
+
 // Milliseconds from the performance counter, for the benchmarks' timings.
 double NowMs();
 

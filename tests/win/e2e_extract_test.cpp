@@ -142,8 +142,8 @@ TEST_CASE(FailedRunStaysOpenWithTheFailuresSelectedAndRetries)
     CHECK(sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{1});
     CHECK_TEXT(sfx.Text(IDC_STATUS), FailStatus);
     CHECK(Content(out + "\\one.txt") == "first file");
-    // The mismatching file stays on disk as written.
-    CHECK(drv::FileExists(out + "\\sub\\two.txt"));
+    // The mismatching file does not stay on disk.
+    CHECK(!drv::FileExists(out + "\\sub\\two.txt"));
 
     // Another press runs every entry again, not only the failed one.
     DeleteFileA((out + "\\one.txt").c_str());
@@ -223,6 +223,34 @@ TEST_CASE(ArchiveWithoutEntriesOpensAnEmptyDialog)
     sfx.Press(IDCANCEL);
     CHECK(sfx.Exit() == 0);
     CHECK(!drv::FileExists(dir + "\\out"));
+}
+
+// An archive the walk cannot read to its central directory: the listing
+// says so, the dialog opens with what was read and the state in its status
+// line, and an extraction extracts that much without ever reporting success.
+TEST_CASE(AnArchiveReadShortIsNeverReportedDone)
+{
+    std::string dir = Scratch("unread"), out = dir + "\\out";
+    std::vector<zm::Entry> entries = ThreeFiles();
+    entries[1].after = "not a record";
+    Sfx sfx;
+    CHECK(sfx.Start(dir, Into(out), entries, false));
+    CHECK(sfx.Box("압축파일내의 에러...", "압축파일 읽기에러."));
+    CHECK(sfx.WaitMain());
+    if (!sfx.main)
+        return;
+    CHECK(sfx.Items(IDC_LIST_UNSORTED).size() == 2u);
+    const char *unread = "The archive couldn't be read to its end";
+    CHECK_TEXT(sfx.Text(IDC_STATUS), unread);
+    sfx.Press(IDOK);
+    CHECK(sfx.Box("압축파일내의 에러...", "압축파일 읽기에러."));
+    CHECK(Eventually([&] { return sfx.Text(IDC_STATUS) == unread; }));
+    CHECK(sfx.WaitOther(DoneCaption, 1000) == NULL);
+    CHECK(sfx.MainAlive());
+    CHECK(Content(out + "\\one.txt") == "first file");
+    CHECK(!drv::FileExists(out + "\\three.dat"));
+    sfx.Press(IDCANCEL);
+    CHECK(sfx.Exit() == 0);
 }
 
 TEST_CASE(CommandsWaitWhileARunIsInProgress)

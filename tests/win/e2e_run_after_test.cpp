@@ -6,7 +6,11 @@
 #include "e2e_support.h"
 
 #include "common/SFXgbls.h"
+#include "common/Memory.h"
+#include "decode/CrcCrypt.h"
 #include "extract/Extract.h"
+
+#include <algorithm>
 
 using namespace e2e;
 
@@ -173,6 +177,19 @@ TEST_CASE(RunRoutineAppendsOneBackslashWhateverTheCheckState)
     DoneGlobals();
 }
 
+// What an extraction run that met the run file's entry leaves for the launch.
+static void EntryMet(const std::string &data)
+{
+    // The launch reads the file back through the stub's CRC-32.
+    if (!CrcTable) {
+        CrcTable = (uint32_t *)GetMem(1028);
+        BuildCrcTable();
+    }
+    RunEntryFound = true;
+    RunEntryCrc = zm::Crc32(data);
+    RunEntrySize = (uint32_t)data.size();
+}
+
 TEST_CASE(RunRoutineLaunchesFromAFolderEndingInABackslash)
 {
     std::string dir = Scratch("run_inproc");
@@ -180,6 +197,7 @@ TEST_CASE(RunRoutineLaunchesFromAFolderEndingInABackslash)
     InitGlobals();
     Configure(false, "runmarker.exe", "/from-here");
     strcpy(TargetFolder, (dir + "\\").c_str());
+    EntryMet(Content("runmarker.exe"));
     RunAfterExtraction(1);
     CHECK_TEXT(TargetFolder, dir + "\\");
     Launch l;
@@ -188,6 +206,111 @@ TEST_CASE(RunRoutineLaunchesFromAFolderEndingInABackslash)
     // The whole command path, with one backslash between its parts.
     CHECK(l.commandLine.find(dir + "\\runmarker.exe") != std::string::npos);
     DoneGlobals();
+}
+
+// The file in place is launched only when it holds the entry's bytes: no
+// entry met, another size or another CRC-32 launch nothing, and say so.
+TEST_CASE(RunRoutineLaunchesOnlyTheEntrysBytes)
+{
+    std::string dir = Scratch("run_checked");
+    CopyFileA("runmarker.exe", (dir + "\\runmarker.exe").c_str(), FALSE);
+    std::string bytes = Content("runmarker.exe");
+    InitGlobals();
+    Configure(true, "runmarker.exe", "");
+    Silent = true;
+    for (int c = 0; c < 3; c++) {
+        EntryMet(c == 1 ? bytes + "x" : bytes);
+        RunEntryFound = c != 0;
+        if (c == 2)
+            RunEntryCrc ^= 1;
+        ExitCode = 0;
+        strcpy(TargetFolder, dir.c_str());
+        RunAfterExtraction(1);
+        CHECK(ExitCode == 1);
+    }
+    Silent = false;
+    DoneGlobals();
+    Launch l;
+    CHECK(!WaitMarker(dir, l, 2000));
+}
+
+// Interactive, a file of the run file's name that the run kept (never
+// overwrite) but that is not the archive's is not launched, and a box says
+// why once the extraction has been reported.
+TEST_CASE(AKeptFileThatIsNotTheEntryIsNotLaunched)
+{
+    std::string dir = Scratch("run_planted"), out = dir + "\\out";
+    CreateDirectoryA(out.c_str(), NULL);
+    drv::WriteFileBytes(out + "\\runmarker.exe", Content("runmarker.exe") + "planted");
+    zm::Settings s = RunAfter(out, ShowRunOptionFlag | OverwriteFlags(OverwriteNever), RunOpensFileFlag);
+    Sfx sfx;
+    CHECK(sfx.Start(dir, s, WithMarker()));
+    if (!sfx.main)
+        return;
+    sfx.Press(IDOK);
+    CHECK(sfx.Box(DoneCaption, DoneText));
+    CHECK(sfx.Box("에러...", "압축을 해제한 파일이 아니므로 실행하지 않음."));
+    CHECK(sfx.Exit() == 1);
+    Launch l;
+    CHECK(!WaitMarker(out, l, 2000));
+}
+
+// With the temporary folder as target the run goes into a new folder of its
+// own there, and the run file is launched from it: nothing planted in the
+// temporary folder is used or touched.
+TEST_CASE(TheTemporaryFolderGetsAFolderOfTheRunsOwn)
+{
+    std::string dir = Scratch("run_temp"), temp = dir + "\\temp";
+    CreateDirectoryA(temp.c_str(), NULL);
+    drv::WriteFileBytes(temp + "\\runmarker.exe", Content("runmarker.exe") + "planted");
+    drv::WriteFileBytes(temp + "\\readme.txt", "planted");
+    zm::Settings s = RunAfter("", 0, RunOpensFileFlag | DefaultToTempFlag);
+    char saved[MAX_PATH] = "";
+    GetEnvironmentVariableA("TMP", saved, MAX_PATH);
+    SetEnvironmentVariableA("TMP", temp.c_str());
+    auto folders = [&] {
+        std::vector<std::string> made;
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA((temp + "\\sfx*").c_str(), &found);
+        for (BOOL more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &found))
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                made.push_back(temp + "\\" + found.cFileName);
+        if (h != INVALID_HANDLE_VALUE)
+            FindClose(h);
+        return made;
+    };
+    for (bool silent : {true, false}) {
+        std::vector<std::string> before = folders();
+        Sfx sfx;
+        if (silent) {
+            sfx.args = " /S";
+            CHECK(sfx.Start(dir, s, WithMarker(), false));
+            CHECK(sfx.Exit() == 0);
+        } else {
+            CHECK(sfx.Start(dir, s, WithMarker()));
+            if (!sfx.main)
+                break;
+            CHECK_TEXT(sfx.Text(IDC_FOLDER), temp + "\\");
+            sfx.Press(IDOK);
+            CHECK(sfx.Box(DoneCaption, DoneText));
+            CHECK(sfx.Exit() == 0);
+        }
+        // One new folder each time, named sfx and eight hex digits.
+        std::vector<std::string> made;
+        for (const std::string &f : folders())
+            if (std::find(before.begin(), before.end(), f) == before.end())
+                made.push_back(f);
+        CHECK(made.size() == 1u);
+        if (made.empty())
+            break;
+        Launch l;
+        CHECK(WaitMarker(made.back(), l));
+        CHECK_TEXT(Content(made.back() + "\\readme.txt"), "read me");
+        CHECK(made.back().size() == temp.size() + 12);
+        CHECK_TEXT(Content(temp + "\\readme.txt"), "planted");
+        CHECK(!drv::FileExists(temp + "\\marker.txt"));
+    }
+    SetEnvironmentVariableA("TMP", saved[0] ? saved : NULL);
 }
 
 // The run file is joined to the target folder and must stay inside it,

@@ -22,6 +22,22 @@ static zm::Entry Damaged(const std::string &name, const std::string &data)
     return e;
 }
 
+static zm::Entry Described(bool bare, bool wide)
+{
+    zm::Entry e = File("two.txt", "two");
+    e.descriptor = true;
+    e.bareDescriptor = bare;
+    e.wideDescriptor = wide;
+    return e;
+}
+
+static zm::Entry Gap(const std::string &name, const std::string &data)
+{
+    zm::Entry e = File(name, data);
+    e.after = "garbage";
+    return e;
+}
+
 static std::vector<zm::Entry> WithMarker(const std::vector<zm::Entry> &entries)
 {
     static std::string marker = drv::ReadFileText("runmarker.exe");
@@ -102,8 +118,18 @@ static const SilentCase Cases[] = {
     {"a device name", " /S /D=OUT", {File("aux.txt", "dev"), File("one.txt", "new")},
      0, false, 1, "new", 0, 0},
     {"a damaged entry", " /S /D=OUT", {Damaged("two.txt", "two"), File("one.txt", "new")},
-     0, false, 1, "new", 0, 0},
+     0, false, 1, "new", "two.txt", 0},
+    // What a deployment script meets: the damaged entry leaves the old
+    // file, and a retry with the good archive over what is left then holds.
+    {"a damaged entry over an old file", " /S /O=all /D=OUT", {Damaged("one.txt", "new")}, 0, true, 1, "old", 0, 0},
+    {"a damaged new file is not kept by a retry", " /S /D=OUT", {Damaged("one.txt", "new")}, 0, false, 1, 0, 0, 0},
     {"an archive without entries", " /S /D=OUT", {}, 0, false, 3, 0, 0, 0},
+    // Read to its end or not extracted at all.
+    {"a descriptor without signature", " /S /D=OUT", {Described(true, false), File("one.txt", "new")},
+     0, false, 0, "new", "two.txt", "two"},
+    {"a ZIP64 descriptor", " /S /D=OUT", {Described(false, true), File("one.txt", "new")}, 0, false, 3, 0, 0, 0},
+    {"bytes between entries", " /S /D=OUT", {Gap("two.txt", "two"), File("one.txt", "new")}, 0, false, 3, 0, 0, 0},
+    {"an empty name", " /S /D=OUT", {File("one.txt", "new"), File(std::string("\0", 1), "x")}, 0, false, 3, 0, 0, 0},
     {"an unknown switch", " /S /X /D=OUT", Plain, 0, false, 2, 0, 0, 0},
     {"a bad overwrite choice", " /S /O=maybe /D=OUT", Plain, 0, false, 2, 0, 0, 0},
     {"a switch without its value", " /S /D", Plain, 0, false, 2, 0, 0, 0},
@@ -134,8 +160,10 @@ TEST_CASE(SilentRunsAndTheirExitCodes)
             CHECK_TEXT(Content(out + "\\one.txt"), c.one);
         else
             CHECK(!drv::FileExists(out + "\\one.txt"));
-        if (c.other)
+        if (c.other && c.otherText)
             CHECK_TEXT(Content(out + "\\" + c.other), c.otherText);
+        else if (c.other)
+            CHECK(!drv::FileExists(out + "\\" + c.other));
         // Neither the settings' folder nor the working folder got anything.
         CHECK(!drv::FileExists(dir + "\\elsewhere"));
         CHECK(!drv::FileExists(dir + "\\one.txt"));
@@ -153,17 +181,31 @@ TEST_CASE(SilentRunOfTheConfiguredProgram)
         int exitCode;
         bool ran;
         const char *runFile;
+        int planted;    // OUT\runmarker.exe beforehand: 1 another program, 2 the archive's
     } cases[] = {
-        {"run, not waited for", " /S /D=OUT", false, 0, true, "runmarker.exe"},
-        {"waited for, its code", " /S /W /D=OUT", false, 7, true, "runmarker.exe"},
-        {"/R=0", " /S /R=0 /W /D=OUT", false, 0, false, "runmarker.exe"},
-        {"/R=1", " /S /R=1 /W /D=OUT", false, 7, true, "runmarker.exe"},
-        {"after a failure", " /S /W /D=OUT", true, 1, false, "runmarker.exe"},
-        {"an unsafe run file", " /S /W /D=OUT", false, 1, false, "sub\\..\\runmarker.exe"},
+        {"run, not waited for", " /S /D=OUT", false, 0, true, "runmarker.exe", 0},
+        {"waited for, its code", " /S /W /D=OUT", false, 7, true, "runmarker.exe", 0},
+        {"/R=0", " /S /R=0 /W /D=OUT", false, 0, false, "runmarker.exe", 0},
+        {"/R=1", " /S /R=1 /W /D=OUT", false, 7, true, "runmarker.exe", 0},
+        {"after a failure", " /S /W /D=OUT", true, 1, false, "runmarker.exe", 0},
+        {"an unsafe run file", " /S /W /D=OUT", false, 1, false, "sub\\..\\runmarker.exe", 0},
+        // Only what the archive holds is run, whoever put a file there.
+        {"another program kept in place", " /S /W /D=OUT", false, 1, false, "runmarker.exe", 1},
+        {"another program kept, not waited for", " /S /O=never /D=OUT", false, 1, false, "runmarker.exe", 1},
+        {"another program overwritten", " /S /W /O=all /D=OUT", false, 7, true, "runmarker.exe", 1},
+        {"the archive's program kept in place", " /S /W /D=OUT", false, 7, true, "Runmarker.EXE", 2},
+        {"a run file the archive does not hold", " /S /W /D=OUT", false, 1, false, "planted.exe", 3},
     };
+    static std::string marker = drv::ReadFileText("runmarker.exe");
     for (auto &c : cases) {
         printf("  %s\n", c.what);
         std::string dir = Scratch("switches_run"), out = dir + "\\out";
+        if (c.planted) {
+            // A program that runs just as well, with other bytes.
+            CreateDirectoryA(out.c_str(), NULL);
+            drv::WriteFileBytes(out + "\\" + (c.planted == 3 ? "planted.exe" : "runmarker.exe"),
+                                c.planted == 2 ? marker : marker + "planted");
+        }
         std::string args = c.args;
         Replace(args, "OUT", out);
         zm::Settings s;

@@ -97,7 +97,8 @@ TEST_CASE(CrcMismatchKeepsTheFileAndItsItemSelected)
         CHECK_TEXT(Selection(id, "bad.txt"), "1");
         CHECK_TEXT(Selection(id, "a.txt"), "0");
         CHECK_TEXT(Selection(id, "z.txt"), "0");
-        CHECK_TEXT(drv::ReadFileText(dir + "\\bad.txt"), "payload");
+        // Nothing that failed its check stands where the entry would.
+        CHECK(!drv::FileExists(dir + "\\bad.txt"));
         CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS),
                   "The selected file(s) couldn't get extracted");
         // Until the report is answered it names the last file.
@@ -107,6 +108,40 @@ TEST_CASE(CrcMismatchKeepsTheFileAndItsItemSelected)
         // The next run tries everything again and fails the same way.
         CHECK_EVENTS(ExtractRun(id), ItemsLeft);
         CHECK(SelectedCount(id) == 1);
+    }
+}
+
+// An entry that fails its check over an existing file leaves the old file
+// as it was, and no file of its own anywhere in the folder; one that passes
+// replaces it.
+TEST_CASE(CrcMismatchOverAnExistingFileKeepsTheOldOne)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    zm::Entry bad = Stored("sub/old.txt", std::string(70000, 'n'));
+    bad.badCrc = true;
+    for (uint16_t method : {MethodStored, MethodDeflated}) {
+        std::string dir = Target("crc_old");
+        CreateDirectoryA((dir + "\\sub").c_str(), NULL);
+        drv::WriteFileBytes(dir + "\\sub\\old.txt", "old contents");
+        drv::WriteFileBytes(dir + "\\sub\\good.txt", "old good");
+        bad.method = method;
+        zm::Entry good = Stored("sub/good.txt", "new good");
+        good.method = method;
+        UseArchive({bad, good});
+        ListRun(IDC_LIST_UNSORTED);
+        CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), ItemsLeft);
+        CHECK_TEXT(drv::ReadFileText(dir + "\\sub\\old.txt"), "old contents");
+        CHECK_TEXT(drv::ReadFileText(dir + "\\sub\\good.txt"), "new good");
+        CHECK_TEXT(Selection(IDC_LIST_UNSORTED, "sub/old.txt"), "1");
+        WIN32_FIND_DATAA found;
+        int files = 0;
+        HANDLE h = FindFirstFileA((dir + "\\sub\\*").c_str(), &found);
+        for (BOOL more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &found))
+            files += !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (h != INVALID_HANDLE_VALUE)
+            FindClose(h);
+        CHECK(files == 2);
     }
 }
 
@@ -330,6 +365,122 @@ TEST_CASE(StreamedEntriesEndTheRunBeforeAnythingIsCreated)
     CHECK_TEXT(drv::ReadFileText(dir + "\\z.txt"), "z");
 }
 
+// The walk reads the archive to its central directory, or the run says it
+// could not: an entry behind bytes it could not step over must not be taken
+// for the end of the archive, and no run over it reports success.
+TEST_CASE(WalksThatEndShortOfTheDirectoryReportTheReadError)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    const std::string readError = Box("압축파일내의 에러...", "압축파일 읽기에러.");
+    const char *const unread = "The archive couldn't be read to its end";
+    auto described = [](bool bare, bool wide, uint16_t method) {
+        zm::Entry e = Stored("a.txt", "described");
+        e.method = method;
+        e.descriptor = true;
+        e.bareDescriptor = bare;
+        e.wideDescriptor = wide;
+        return e;
+    };
+    zm::Entry gap = Stored("a.txt", "a");
+    gap.after = "between";
+    zm::Entry empty = Stored(std::string("\0", 1), "x");
+    std::string both = zm::SelfExtractor(Stub(), zm::Settings(), {Stored("a.txt", "a"), Stored("b.txt", "b")});
+    size_t second = both.find("b.txt") - LocalHeaderSize;
+    std::string pastTheEnd = both;
+    uint32_t size = 100000;
+    memcpy(&pastTheEnd[second + 18], &size, 4);
+    struct {
+        const char *what;
+        std::string file;
+        bool whole;
+    } cases[] = {
+        {"a descriptor with its signature", zm::SelfExtractor(Stub(), zm::Settings(), {described(false, false, 8), Stored("b.txt", "b")}), true},
+        {"a descriptor without it", zm::SelfExtractor(Stub(), zm::Settings(), {described(true, false, 8), Stored("b.txt", "b")}), true},
+        {"a stored entry's descriptor without it", zm::SelfExtractor(Stub(), zm::Settings(), {described(true, false, 0), Stored("b.txt", "b")}), true},
+        {"a ZIP64 descriptor", zm::SelfExtractor(Stub(), zm::Settings(), {described(false, true, 8), Stored("b.txt", "b")}), false},
+        {"a ZIP64 descriptor without signature", zm::SelfExtractor(Stub(), zm::Settings(), {described(true, true, 8), Stored("b.txt", "b")}), false},
+        {"bytes between entries", zm::SelfExtractor(Stub(), zm::Settings(), {gap, Stored("b.txt", "b")}), false},
+        {"an empty name", zm::SelfExtractor(Stub(), zm::Settings(), {Stored("a.txt", "a"), empty, Stored("b.txt", "b")}), false},
+        {"a header cut by the end of the file", both.substr(0, second + 20), false},
+        {"a seek past the end", pastTheEnd, false},
+    };
+    for (const auto &c : cases) {
+        printf("  %s\n", c.what);
+        std::string dir = Target("walk_end");
+        UseFile(c.file);
+        SetDlgItemTextA(S.main, IDC_STATUS, "");
+        if (c.whole) {
+            CHECK_EVENTS(ListRun(IDC_LIST_UNSORTED));
+            CHECK(ItemCount(IDC_LIST_UNSORTED) == 2);
+            CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), AllDone);
+            CHECK(ExtractSucceeded == 1);
+            CHECK_TEXT(drv::ReadFileText(dir + "\\a.txt"), "described");
+            CHECK_TEXT(drv::ReadFileText(dir + "\\b.txt"), "b");
+            continue;
+        }
+        bool empty = std::string(c.what) == "an empty name";
+        std::string error = empty ? Box("압축파일내의 에러...", "잘못된 파일이름.") : readError;
+        CHECK_EVENTS(ListRun(IDC_LIST_UNSORTED), error);
+        CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS), unread);
+        ExtractSucceeded = 1;
+        CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), error);
+        CHECK(ExtractSucceeded == 0);
+        CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS), unread);
+        CHECK(drv::FileExists(dir + "\\a.txt"));
+        CHECK(!drv::FileExists(dir + "\\b.txt"));
+    }
+}
+
+// A symbolic link (a reparse point to Windows) inside the target folder is
+// never written through, to a folder or to a file: the entries that would
+// go through it fail as files that cannot be made, and what it leads to
+// stays as it was.  Under Wine a host link is one; the links are made on the
+// host side, in a folder of the host's /tmp (Z:).
+TEST_CASE(LinksInsideTheTargetFolderAreNotWrittenThrough)
+{
+    Init();
+    OverwritePolicy = OverwriteAll;
+    std::string base = "/tmp/sfx-links-" + std::to_string(GetCurrentProcessId());
+    CHECK(drv::RunHost("rm", "-rf " + base));
+    drv::RunHost("mkdir", "-p " + base + "/out/real " + base + "/outside");
+    drv::RunHost("ln", "-s ../outside " + base + "/out/link");
+    drv::RunHost("ln", "-s ../../outside " + base + "/out/real/deeper");
+    std::string win = "Z:" + base;
+    for (char &c : win)
+        c = c == '/' ? '\\' : c;
+    std::string out = win + "\\out", outside = win + "\\outside";
+    drv::WriteFileBytes(outside + "\\victim.txt", "victim");
+    drv::RunHost("ln", "-s ../outside/victim.txt " + base + "/out/victim.txt");
+    DWORD a = GetFileAttributesA((out + "\\link").c_str());
+    CHECK(a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT));
+    // Wine 8 does not always report a link to a file as a reparse point:
+    // then the file that replaces it is moved over the link itself, which
+    // never writes through it either.
+    strcpy(TargetFolder, out.c_str());
+    UseArchive({Stored("link/evil.txt", "evil"), Stored("link/new/deep.txt", "deep"),
+                Stored("real/deeper/evil.txt", "evil"), Stored("victim.txt", "changed"),
+                Stored("real/ok.txt", "ok"), Stored("new/ok.txt", "ok")});
+    ListRun(IDC_LIST_UNSORTED);
+    std::vector<std::string> got = ExtractRun(IDC_LIST_UNSORTED);
+    std::string victimBox = Box("파일을 열 수 없음...", out + "\\victim.txt");
+    bool fileLinkShown = got.size() > 3 && got[3] == victimBox;
+    if (fileLinkShown)
+        got.erase(got.begin() + 3);
+    else
+        CHECK_TEXT(drv::ReadFileText(out + "\\victim.txt"), "changed");
+    CHECK_EVENTS(got, Box("파일을 열 수 없음...", out + "\\link\\evil.txt"),
+                 Box("파일을 열 수 없음...", out + "\\link\\new\\deep.txt"),
+                 Box("파일을 열 수 없음...", out + "\\real\\deeper\\evil.txt"), ItemsLeft);
+    CHECK(SelectedCount(IDC_LIST_UNSORTED) == 3 + fileLinkShown);
+    CHECK_TEXT(drv::ReadFileText(outside + "\\victim.txt"), "victim");
+    CHECK(!drv::FileExists(outside + "\\evil.txt"));
+    CHECK(!drv::FileExists(outside + "\\new"));
+    CHECK_TEXT(drv::ReadFileText(out + "\\real\\ok.txt"), "ok");
+    CHECK_TEXT(drv::ReadFileText(out + "\\new\\ok.txt"), "ok");
+    drv::RunHost("rm", "-rf " + base);
+}
+
 // A compressed size of 2 GiB or more is negative as a signed count: the entry
 // has no data, nothing huge is allocated, and the walk ends there.
 TEST_CASE(HugeCompressedSizeMeansNoData)
@@ -343,11 +494,11 @@ TEST_CASE(HugeCompressedSizeMeansNoData)
     uint32_t size = 0xFFFFFFF0u;
     memcpy(&file[second + 18], &size, 4);
     UseFile(file);
-    ListRun(IDC_LIST_UNSORTED);
-    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), ItemsLeft);
+    // The advance from it would leave the file: the archive is not read whole.
+    CHECK_EVENTS(ListRun(IDC_LIST_UNSORTED), Box("압축파일내의 에러...", "압축파일 읽기에러."));
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box("압축파일내의 에러...", "압축파일 읽기에러."));
     CHECK_TEXT(drv::ReadFileText(dir + "\\a.txt"), "a");
-    CHECK(drv::FileExists(dir + "\\huge.bin"));
-    CHECK(drv::ReadFileText(dir + "\\huge.bin").empty());
+    CHECK(!drv::FileExists(dir + "\\huge.bin"));
     CHECK_TEXT(Selection(IDC_LIST_UNSORTED, "huge.bin"), "1");
 }
 
@@ -385,4 +536,5 @@ TEST_CASE(EmptyNameEndsTheRunWithoutReport)
     CHECK(ExtractSucceeded == 0);
     CHECK(drv::FileExists(dir + "\\a.txt"));
     CHECK(!drv::FileExists(dir + "\\b.txt"));
+    CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS), "The archive couldn't be read to its end");
 }

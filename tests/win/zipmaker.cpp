@@ -85,10 +85,17 @@ std::string Archive(const std::vector<Entry> &entries, uint32_t base)
         if (e.descriptor) {
             static_assert(DescriptorSize == 4 * 4, "signature, CRC and both sizes");
             std::vector<uint8_t> d;
-            for (uint32_t v : {(uint32_t)DescriptorSignature, crc, (uint32_t)body.size(), (uint32_t)e.data.size()})
-                mksfx::PutLE(d, v, 4);
+            if (!e.bareDescriptor)
+                mksfx::PutLE(d, DescriptorSignature, 4);
+            mksfx::PutLE(d, crc, 4);
+            for (size_t size : {body.size(), e.data.size()}) {
+                mksfx::PutLE(d, (uint32_t)size, 4);
+                if (e.wideDescriptor)
+                    mksfx::PutLE(d, 0, 4);
+            }
             out += Text(d);
         }
+        out += e.after;
         // Made by MS-DOS, version 2.0; no attributes.
         central += Text(mksfx::CentralHeaderBytes(r, 20, 0, offset));
     }

@@ -20,6 +20,9 @@ struct Entry {
     std::string password;       // non-empty: traditional encryption
     bool descriptor = false;    // set flag bit 3 and write a data descriptor
     bool streamed = false;      // with descriptor: CRC and sizes 0 in the local header
+    bool bareDescriptor = false;    // with descriptor: no signature in front of it
+    bool wideDescriptor = false;    // with descriptor: 8-byte sizes (ZIP64)
+    std::string after;          // bytes written between this entry and the next record
     bool badCrc = false;        // store a wrong CRC-32
     uint16_t time = 0x6000, date = 0x5A21;
     uint16_t flags = 0;         // more general-purpose flags (Utf8NameFlag: the name is UTF-8)
