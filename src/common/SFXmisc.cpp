@@ -439,10 +439,20 @@ void ProgressTick(uint32_t n)
     if (now - ProgressShown < 200)
         return;
     ProgressShown = now;
-    // The status line's own rectangle, so the bar follows its size (and the
-    // screen's resolution); repainting the line takes the bar away.
+    ProgressPaint();
+    PumpMessages();
+}
+
+void ProgressPaint()
+{
+    if (!ProgressBar)
+        return;
+    // A strip along the bottom of the status line's own rectangle, so the
+    // bar follows its size (and the screen's resolution) and the text above
+    // it stays readable; repainting the line takes the bar away.
     RECT r;
     GetClientRect(ProgressBar, &r);
+    r.top = r.bottom - r.bottom / 4 - 1;
     // In 512-byte units, which 32 bits hold for any run: the stub does no
     // 64-bit division (it links no helper for one).
     uint64_t done = ProgressDone < ProgressTotal ? ProgressDone : ProgressTotal;
@@ -450,7 +460,6 @@ void ProgressTick(uint32_t n)
     HDC dc = GetDC(ProgressBar);
     FillRect(dc, &r, (HBRUSH)(INT_PTR)(COLOR_HIGHLIGHT + 1));
     ReleaseDC(ProgressBar, dc);
-    PumpMessages();
 }
 
 bool EntryIsSelected(SfxWindow list, const char *name)

@@ -72,6 +72,8 @@ void PumpMessages();
 // for ProgressDone of ProgressTotal is filled and the messages pumped; a
 // single large entry moves it too.
 void ProgressTick(uint32_t n);
+// Draws the bar as it stands, after the status line's text has changed.
+void ProgressPaint();
 #endif
 
 #endif

@@ -43,6 +43,11 @@ static void ShowExtracting(SfxWindow dialog, const char *path)
     memcpy(text + sizeof prefix - 1, path, n + 1);
     SetStatus(dialog, text);
     FreeMem(text);
+    // The new text is painted at once, and the bar over it again.
+    if (ProgressBar) {
+        UpdateWindow(ProgressBar);
+        ProgressPaint();
+    }
 }
 
 // The main dialog stays live during a run: pending messages are handled

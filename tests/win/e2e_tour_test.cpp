@@ -259,3 +259,32 @@ TEST_CASE(NamesBeyondCodePage949AndUnsafeOnes)
     CHECK(!drv::FileExists(dir + "\\out\\__"));
     CHECK(!drv::FileExists(dir + "\\out\\sub"));
 }
+
+TEST_CASE(ProgressDuringARun)
+{
+    // For the pictures only: the status line during a run (the part of the
+    // run written so far filled from the left) and at its end (the status
+    // line again, under the report).
+    if (!ShotsWanted())
+        return;
+    std::vector<zm::Entry> entries;
+    for (int i = 0; i < 6000; i++)
+        entries.push_back(File("자료/f" + std::to_string(10000 + i) + ".txt", std::string(2000, 'a' + i % 26),
+                               MethodStored));
+    std::string dir = Scratch("tour_progress");
+    zm::Settings s;
+    s.folder = dir + "\\out";
+    Sfx sfx;
+    CHECK(sfx.Start(dir, s, entries));
+    if (!sfx.main)
+        return;
+    sfx.Press(IDOK);
+    CHECK(Eventually([&] { return drv::FileExists(dir + "\\out\\자료\\f11200.txt"); }, 30000));
+    Shot("progress-during-run", sfx.main);
+    HWND done = sfx.WaitOther(DoneCaption, 60000);
+    CHECK(done != NULL);
+    Shot("progress-at-the-end", done, sfx.main);
+    if (done)
+        drv::DismissBox(done);
+    CHECK(sfx.Exit() == 0);
+}
