@@ -314,7 +314,10 @@ static uint32_t CrcFoldBlock(const uint8_t *, uint32_t, uint32_t c) { return c; 
 void UpdateCrcOverBlock(const uint8_t *bytes, int32_t count, uint32_t &crc)
 {
     uint32_t c = crc;
-    if (count >= 1024) {
+    // Files shipped already compressed come out of the decoder in small
+    // portions (most of them under 1 KiB): a fold pays from 32 bytes on;
+    // the parts side by side only from 1 KiB.
+    if (count >= 32) {
         if (CrcSlices[1][1] == 0) {
             for (int i = 0; i < 256; i++) {
                 uint32_t v = CrcTable[i];
@@ -332,7 +335,7 @@ void UpdateCrcOverBlock(const uint8_t *bytes, int32_t count, uint32_t &crc)
             c = CrcFoldBlock(bytes, q, c);
             bytes += q;
             count -= (int32_t)q;
-        } else {
+        } else if (count >= 1024) {
             uint32_t q = (uint32_t)count / (8 * CrcParts) * 8;
             uint32_t r[CrcParts];
             r[0] = c;

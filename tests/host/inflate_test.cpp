@@ -769,12 +769,14 @@ TEST_F(CrcOverBlock, EqualsZlibForEveryLengthAndStart)
     uint32_t probe = 0;
     UpdateCrcOverBlock(data.data(), 1024, probe);   // asks the processor
     const bool folds = CrcFolds;
-    // The tables, then the fold where the processor has one; lengths leave
+    // The tables, then the fold where the processor has one (from 32 bytes
+    // on, the side-by-side parts from 1 KiB); lengths leave
     // 0 to 15 bytes after the 16-byte folds, and the block starts on and off
     // the loads' alignment.
     for (bool fold : {false, true}) {
         CrcFolds = fold && folds;
-        for (size_t n : {0, 1, 7, 1023, 1024, 1025, 1031, 1039, 4096, 8191, 32767, 32768, 65536, 69999}) {
+        for (size_t n : {0, 1, 7, 31, 32, 33, 47, 48, 100, 1000, 1023, 1024, 1025, 1031, 1039, 4096, 8191, 32767,
+                         32768, 65536, 69999}) {
             for (uint32_t start : {0xFFFFFFFFu, 0u, 0x12345678u}) {
                 for (size_t at : {0, 1}) {
                     uint32_t ours = start;
