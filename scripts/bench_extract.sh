@@ -5,7 +5,8 @@
 # natively; and the real stub, driven through its main dialog, against
 # native unzip on 10,000 entries of about 5 KB.  Needs a built Windows tree
 # (./run build) and starts its own Wine environment.
-#   SFX_BUILD=build-x scripts/bench_extract.sh [many|big|stub|all] [RUNS]
+#   SFX_BUILD=build-x scripts/bench_extract.sh [many|big|stub|tree|all] [RUNS]
+# tree: 10,000 files of /usr/share in their folders, four levels deep or more.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_ROOT=$(realpath -m "${SFX_BUILD:-$ROOT/build}")
@@ -32,6 +33,46 @@ if [ -z "${WINEPREFIX:-}" ] || [ -z "${DISPLAY:-}" ]; then
   trap wine_env_stop EXIT
 fi
 cd "$W"
+
+# The real stub against native unzip -qo on one ZIP, RUNS rounds side by
+# side; the stub's files must be unzip's.  $1 = the ZIP.
+compare() {
+  local zip=$1 out=$BUILD_ROOT/bench-unzip-out
+  zipw=$(winepath -w "$zip")
+  target=$WINEPREFIX/drive_c/bench_out
+  stubrun() {   # $1 = stub file; prints "ms | end of the run"
+    rm -rf "$target"
+    sync
+    local line
+    line=$(wine ./stub_extract_bench.exe "$zipw" 'C:\bench_out' "$(winepath -w "$1")" | tr -d '\r')
+    echo "${line%% ms*}|${line#* ms | }"
+  }
+  before=${SFX_BENCH_BEFORE:-}
+  echo "| round | unzip -qo (native) ms | 10,000 bare file writes under Wine ms | stub ms | stub / unzip |${before:+ earlier stub ms | earlier / unzip |} the stub's end |"
+  echo "|---|---|---|---|---|${before:+---|---|}---|"
+  for i in $(seq "$runs"); do
+    rm -rf "$out"
+    sync
+    start=$(date +%s%N)
+    unzip -q -o "$zip" -d "$out"
+    end=$(date +%s%N)
+    u=$(( (end - start) / 1000000 ))
+    rm -rf "$target"
+    sync
+    f=$(wine ./stub_extract_bench.exe --files 'C:\bench_out' | tr -d '\r')
+    extra=""
+    if [ -n "$before" ]; then
+      b=$(stubrun "$before")
+      extra=" ${b%%|*} | $(echo "scale=2; ${b%%|*} / $u" | bc) |"
+    fi
+    r=$(stubrun "$W/sfx.exe")
+    echo "| $i | $u | ${f% ms} | ${r%%|*} | $(echo "scale=2; ${r%%|*} / $u" | bc) |$extra ${r#*|} |"
+  done
+  # The stub's files must be unzip's files.
+  if diff -r -q "$out" "$target" >/dev/null; then echo "files: identical to unzip's"
+  else echo "files: DIFFERENT from unzip's"; fi
+  rm -rf "$out" "$target"
+}
 
 if [ "$what" = many ] || [ "$what" = all ]; then
   echo "== 10,000 entries of 100 bytes"
@@ -95,38 +136,26 @@ EOF
     rm -rf "$small/src"
   fi
   echo "== 10,000 entries of about 5 KB: archive $(du -m "$small/small.zip" | cut -f1) MB"
-  zipw=$(winepath -w "$small/small.zip")
-  target=$WINEPREFIX/drive_c/bench_out
-  stubrun() {   # $1 = stub file; prints "ms | end of the run"
-    rm -rf "$target"
-    sync
-    local line
-    line=$(wine ./stub_extract_bench.exe "$zipw" 'C:\bench_out' "$(winepath -w "$1")" | tr -d '\r')
-    echo "${line%% ms*}|${line#* ms | }"
-  }
-  before=${SFX_BENCH_BEFORE:-}
-  echo "| round | unzip -qo (native) ms | 10,000 bare file writes under Wine ms | stub ms | stub / unzip |${before:+ earlier stub ms | earlier / unzip |} the stub's end |"
-  echo "|---|---|---|---|---|${before:+---|---|}---|"
-  for i in $(seq "$runs"); do
-    rm -rf "$small/unzip-out"
-    sync
-    start=$(date +%s%N)
-    unzip -q -o "$small/small.zip" -d "$small/unzip-out"
-    end=$(date +%s%N)
-    u=$(( (end - start) / 1000000 ))
-    rm -rf "$target"
-    sync
-    f=$(wine ./stub_extract_bench.exe --files 'C:\bench_out' | tr -d '\r')
-    extra=""
-    if [ -n "$before" ]; then
-      b=$(stubrun "$before")
-      extra=" ${b%%|*} | $(echo "scale=2; ${b%%|*} / $u" | bc) |"
-    fi
-    r=$(stubrun "$W/sfx.exe")
-    echo "| $i | $u | ${f% ms} | ${r%%|*} | $(echo "scale=2; ${r%%|*} / $u" | bc) |$extra ${r#*|} |"
-  done
-  # The stub's files must be unzip's files.
-  if diff -r -q "$small/unzip-out" "$target" >/dev/null; then echo "files: identical to unzip's"
-  else echo "files: DIFFERENT from unzip's"; fi
-  rm -rf "$small/unzip-out" "$target"
+  compare "$small/small.zip"
+fi
+
+if [ "$what" = tree ] || [ "$what" = all ]; then
+  # 10,000 files of an installed tree, as packages ship them: of the files
+  # under /usr/share of at most 256 KiB that lie four or more folders deep,
+  # sorted by path, every n-th, so that the whole tree is sampled (on this
+  # machine: 1,751 folders, 5.0 levels deep on average); packed by zip -6
+  # with their folders.  Kept for the next run.
+  tree=$BUILD_ROOT/bench-tree
+  if [ ! -f "$tree/tree.zip" ]; then
+    rm -rf "$tree"
+    mkdir -p "$tree"
+    (cd /usr && find share -type f -size -256k -path 'share/*/*/*/*' 2>/dev/null | LC_ALL=C sort > "$tree/all")
+    awk -v n="$(wc -l < "$tree/all")" 'BEGIN { step = n / 10000 } NR - 1 >= pick { print; pick += step }' \
+      "$tree/all" | head -n 10000 > "$tree/list"
+    (cd /usr && zip -q -6 "$tree/tree.zip" -@ < "$tree/list")
+  fi
+  echo "== 10,000 files of /usr/share: archive $(du -m "$tree/tree.zip" | cut -f1) MB," \
+       "$(sed 's|/[^/]*$||' "$tree/list" | sort -u | wc -l) folders," \
+       "$(awk -F/ '{ n += NF - 1 } END { printf "%.1f", n / NR }' "$tree/list") levels deep on average"
+  compare "$tree/tree.zip"
 fi
