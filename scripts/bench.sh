@@ -117,12 +117,9 @@ if command -v valgrind >/dev/null; then
   done
 fi
 
-# The stub's own build: its decoder objects (libsfxwin.a, i686, -Os) against
-# zlib for Windows, under Wine, on the same streams plus the small ones.
-win_bench="$build/win/tests/win/stub_inflate_bench.exe"
-if [ -x "$win_bench" ] && command -v wine >/dev/null; then
-  echo
-  echo "the stub's build under Wine: inflate + CRC-32 against zlib + crc32"
+# A Wine environment for the stub's programs: the caller's when it has one,
+# else a private one that wine_down stops again.
+wine_up() {
   source "$root/scripts/wine-env.sh"
   BUILD_ROOT=$build
   started=0
@@ -131,8 +128,18 @@ if [ -x "$win_bench" ] && command -v wine >/dev/null; then
     started=1
     trap wine_env_stop EXIT
   fi
+}
+wine_down() { if [ "$started" = 1 ]; then wine_env_stop; trap - EXIT; fi; }
+
+# The stub's own build: its decoder objects (libsfxwin.a, i686, -Os) against
+# zlib for Windows, under Wine, on the same streams plus the small ones.
+win_bench="$build/win/tests/win/stub_inflate_bench.exe"
+if [ -x "$win_bench" ] && command -v wine >/dev/null; then
+  echo
+  echo "the stub's build under Wine: inflate + CRC-32 against zlib + crc32"
+  wine_up
   wine "$win_bench" "$(winepath -w "$data")" "${SFX_BENCH_RUNS:-7}"
-  if [ "$started" = 1 ]; then wine_env_stop; trap - EXIT; fi
+  wine_down
 fi
 
 # Instructions per output byte of an i686 build with the stub's flags
@@ -230,14 +237,7 @@ PY
   SFX_BUILD=$build "$root/scripts/bench_extract.sh" none 1 >/dev/null
   echo
   echo "1 GiB entry of mixed data: archive $(du -m "$large/large.zip" | cut -f1) MB, load $(cut -d' ' -f1-3 /proc/loadavg)"
-  source "$root/scripts/wine-env.sh"
-  BUILD_ROOT=$build
-  started=0
-  if [ -z "${WINEPREFIX:-}" ] || [ -z "${DISPLAY:-}" ]; then
-    wine_env_start private
-    started=1
-    trap wine_env_stop EXIT
-  fi
+  wine_up
   # The stub and the archive as one file, as the builder would write them.
   cat "$build/win/sfx.exe" "$large/large.zip" > "$large/large.exe"
   exew=$(winepath -w "$large/large.exe")
@@ -261,5 +261,5 @@ PY
   if cmp -s "$large/unzip-out/mixed.bin" "$target/mixed.bin"; then echo "file: identical to unzip's"
   else echo "file: DIFFERENT from unzip's"; fi
   rm -rf "$large/unzip-out" "$large/7z-out" "$target" "$large/large.exe"
-  if [ "$started" = 1 ]; then wine_env_stop; trap - EXIT; fi
+  wine_down
 fi
