@@ -19,7 +19,7 @@ pkgs=(
   cmake make g++ clang libclang-rt-14-dev lld
   g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 libz-mingw-w64-dev
   wine wine32:i386 fonts-wine xvfb xauth x11-apps imagemagick fonts-nanum
-  zip unzip p7zip-full python3 python3-jsonschema locales
+  zip unzip p7zip-full 7zip libarchive-tools python3 python3-jsonschema locales
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev libdeflate-dev
   osslsigncode openssl libssl-dev bsdutils default-jdk-headless libcli11-dev
 )
