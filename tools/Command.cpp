@@ -296,6 +296,38 @@ std::vector<std::string> OptionNames()
     return names;
 }
 
+// The one mapping from the options to the settings block, texts still as
+// given (UTF-8): ParseCommandLine judges the combination with it, Build
+// converts the texts and writes it.
+static BlockSettings OptionSettings(const Options &o)
+{
+    BlockSettings s;
+    if (o.HasCaption)
+        s.Caption = o.Caption;
+    if (o.HasFolder)
+        s.Folder = o.Folder;
+    if (o.HasParameters)
+        s.Parameters = o.Parameters;
+    if (o.HasRun) {
+        // The stub joins it to the target folder with a backslash and hands
+        // the path to the shell: written the Windows way throughout.
+        s.RunFile = o.RunFile;
+        for (char &c : s.RunFile)
+            if (c == '/')
+                c = '\\';
+    }
+    s.ShowRunOption = o.ShowRun;
+    s.FixedOverwrite = o.FixedOverwrite;
+    s.Overwrite = o.Overwrite;
+    s.RunOpensFile = o.OpenFile;
+    s.DefaultToTemp = o.TempFolder;
+    s.Sorted = o.Sorted;
+    // Users expect the archive's times, as every extractor now gives them;
+    // a file made before the bit, or with --current-time, keeps the old way.
+    s.RestoreTimes = !o.CurrentTime;
+    return s;
+}
+
 Options ParseCommandLine(const std::vector<std::string> &given)
 {
     Options o;
@@ -399,14 +431,7 @@ Options ParseCommandLine(const std::vector<std::string> &given)
     // Settings the stub would silently ignore are refused: they would ship
     // a file that does not do what its maker asked for.  The block is judged
     // again once settings kept from an input have joined it.
-    BlockSettings planned;
-    planned.Folder = o.Folder;
-    planned.Parameters = o.Parameters;
-    planned.RunFile = o.HasRun ? o.RunFile : "";
-    planned.ShowRunOption = o.ShowRun;
-    planned.RunOpensFile = o.OpenFile;
-    planned.DefaultToTemp = o.TempFolder;
-    std::string combination = CombinationProblem(planned);
+    std::string combination = CombinationProblem(OptionSettings(o));
     if (!combination.empty())
         Usage(combination);
     if (o.Seeded && !o.HasPassword)
@@ -533,31 +558,12 @@ private:
 
 int Build(const Options &o)
 {
-    BlockSettings s;
-    if (o.HasCaption)
-        s.Caption = SettingText(o.Caption, "--caption");
+    BlockSettings s = OptionSettings(o);
+    s.Caption = SettingText(s.Caption, "--caption");
     if (o.HasFolder)
         s.Folder = FolderText(o);
-    if (o.HasParameters)
-        s.Parameters = SettingText(o.Parameters, "--params");
-    if (o.HasRun) {
-        // The stub joins it to the target folder with a backslash and hands
-        // the path to the shell: written the Windows way throughout.
-        std::string run = o.RunFile;
-        for (char &c : run)
-            if (c == '/')
-                c = '\\';
-        s.RunFile = SettingText(run, "--run");
-    }
-    s.ShowRunOption = o.ShowRun;
-    s.FixedOverwrite = o.FixedOverwrite;
-    s.Overwrite = o.Overwrite;
-    s.RunOpensFile = o.OpenFile;
-    s.DefaultToTemp = o.TempFolder;
-    s.Sorted = o.Sorted;
-    // Users expect the archive's times, as every extractor now gives them;
-    // a file made before the bit, or with --current-time, keeps the old way.
-    s.RestoreTimes = !o.CurrentTime;
+    s.Parameters = SettingText(s.Parameters, "--params");
+    s.RunFile = SettingText(s.RunFile, "--run");
 
     std::string password;
     if (o.HasPassword) {

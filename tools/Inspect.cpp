@@ -115,7 +115,7 @@ bool Open(const std::string &path, FILE *out, bool &hasBlock)
     uint8_t magic[3] = {0, 0, 0};
     FileSeek(ArchiveFile, ImageSize);
     FileRead(ArchiveFile, magic, 3);
-    hasBlock = memcmp(magic, "QBW", 3) == 0;
+    hasBlock = IsSettingsMagic(magic);
     ReadSettings();
     return true;
 }
@@ -485,7 +485,7 @@ void CheckBlock(FILE *f, const std::vector<std::string> &names, Findings &found)
     BlockSettings s;
     std::vector<uint8_t> bytes;
     if (!ReadSettingsBlock(f, s, &bytes)) {
-        // No "QBW": the stub takes every default and expects the archive at
+        // No magic: the stub takes every default and expects the archive at
         // the image's end, which the walk has judged.
         found.Ok("settings block", ": none, every setting at its default");
         return;
