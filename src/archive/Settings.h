@@ -26,7 +26,7 @@ static inline bool IsSettingsMagic(const uint8_t *p)
 // Decodes the SettingsFixedSize - SettingsMagicSize bytes behind the magic
 // (the block's length, flags 1, flags 2, the four texts' lengths).  Bits the
 // block does not define are passed over.
-__attribute__((always_inline)) static inline void ParseSettingsFields(const uint8_t *fields, SettingsFields &f)
+SFX_PART void ParseSettingsFields(const uint8_t *fields, SettingsFields &f)
 {
     f.Length = (uint16_t)(fields[0] | fields[1] << 8);
     uint8_t flags1 = fields[2], flags2 = fields[3];
