@@ -44,4 +44,9 @@ typedef SfxWindowTag *SfxWindow;
 // A file handle of the thin file layer (FileIO.h).  Opaque everywhere.
 typedef void *SfxFile;
 
+// A part of one routine, given a name of its own so that each routine holds
+// one concern; the stub takes it in whole at its one caller, where a call
+// and a frame of its own would cost the image bytes it does not have.
+#define SFX_PART __attribute__((always_inline)) static inline
+
 #endif
