@@ -225,32 +225,70 @@ static bool SameBytes(const char *a, const char *b, uint32_t n)
     return n == 0;
 }
 
+// Where LeadsElsewhere last found the folders to begin to be missing, below
+// a level it saw exist (the length of the path to the first missing one);
+// the deepest level it saw when none was missing; 0 when it saw none.
+static uint32_t FirstMissing;
+
 // True when a folder on the way to path[0, end) below the target folder, or
 // that path itself when end is its length, is a reparse point: written
 // through, it would put the file wherever the link leads, outside the target
-// folder.  Folders that do not exist yet are the run's own to make.
+// folder.  Folders that do not exist yet are the run's own to make.  The
+// levels it shares with the last file's folder were looked at then, or made
+// by the run: in a tree walked in order most of the path is such levels.
 static bool LeadsElsewhere(char *path, uint32_t end)
 {
-    if (end == SafeLength && SameBytes(path, SafeFolder, end))
-        return false;
+    FirstMissing = 0;
     // The target path is the folder without one trailing backslash, a
     // backslash, the name.
-    uint32_t i = TextLength(TargetFolder);
+    uint32_t i = TextLength(TargetFolder), same = 0;
     if (i && TargetFolder[i - 1] == '\\')
         i--;
+    while (same < SafeLength && path[same] == SafeFolder[same])
+        same++;
     for (i++; i <= end; i++) {
         char c = path[i];
         if (i < end && c != '\\')
             continue;
+        // The safe folder is kept with the backslash after it.
+        if (i <= same && SafeFolder[i] == '\\') {
+            FirstMissing = i;
+            continue;
+        }
         path[i] = 0;
         DWORD a = GetFileAttributesW(Wide(path));
         path[i] = c;
-        if (a == INVALID_FILE_ATTRIBUTES)
+        if (a == INVALID_FILE_ATTRIBUTES) {
+            if (FirstMissing)
+                FirstMissing = i;
             return false;
+        }
         if (a & FILE_ATTRIBUTE_REPARSE_POINT)
             return true;
+        FirstMissing = i;
     }
     return false;
+}
+
+// Makes the folder path[0, end) of a file that does not exist.  From where
+// LeadsElsewhere found the levels missing, each is made with one call and
+// none is looked for again.  When the last one could not be made that way,
+// the folder is made and looked at as it always was, so that whatever
+// stands in the way meets the same message.
+static bool MadeFolder(char *path, uint32_t end, char *folder)
+{
+    bool made = false;
+    for (uint32_t i = FirstMissing; FirstMissing && i <= end; i++) {
+        char c = path[i];
+        if (i < end && c != '\\')
+            continue;
+        path[i] = 0;
+        made = FolderCreate(path);
+        path[i] = c;
+    }
+    if (!made)
+        EnsureFolder(folder);
+    return made || PathExists(folder);
 }
 
 static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry, bool &proceed)
@@ -350,8 +388,7 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
             goto unknown;
         Text folder = {0, 0};
         FolderPart(path, folder);
-        EnsureFolder(folder.Data);
-        bool made = PathExists(folder.Data);
+        bool made = MadeFolder(path, folderEnd, folder.Data);
         if (!made)
             ShowMessage(folder.Data, "디렉토리의 에러...");
         TextFree(folder);
@@ -370,7 +407,7 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
         goto done;
     }
 created : {
-    memcpy(SafeFolder, path, folderEnd);
+    memcpy(SafeFolder, path, folderEnd + 1);
     SafeLength = folderEnd;
     ShowFileStarted(path);
     bool good = DecodeEntryData();
