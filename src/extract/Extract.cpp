@@ -225,9 +225,9 @@ static bool SameBytes(const char *a, const char *b, uint32_t n)
     return n == 0;
 }
 
-// Where LeadsElsewhere last found the folders to begin to be missing, below
-// a level it saw exist (the length of the path to the first missing one);
-// the deepest level it saw when none was missing; 0 when it saw none.
+// Where LeadsElsewhere last found the folders to begin to be missing (the
+// length of the path to the first level that is not there), when the level
+// above it was seen to exist; 0 otherwise.
 static uint32_t FirstMissing;
 
 // True when a folder on the way to path[0, end) below the target folder, or
@@ -241,7 +241,7 @@ static bool LeadsElsewhere(char *path, uint32_t end)
     FirstMissing = 0;
     // The target path is the folder without one trailing backslash, a
     // backslash, the name.
-    uint32_t i = TextLength(TargetFolder), same = 0;
+    uint32_t i = TextLength(TargetFolder), same = 0, seen = 0;
     if (i && TargetFolder[i - 1] == '\\')
         i--;
     while (same < SafeLength && path[same] == SafeFolder[same])
@@ -252,20 +252,21 @@ static bool LeadsElsewhere(char *path, uint32_t end)
             continue;
         // The safe folder is kept with the backslash after it.
         if (i <= same && SafeFolder[i] == '\\') {
-            FirstMissing = i;
+            seen = i;
             continue;
         }
         path[i] = 0;
         DWORD a = GetFileAttributesW(Wide(path));
         path[i] = c;
         if (a == INVALID_FILE_ATTRIBUTES) {
-            if (FirstMissing)
+            DWORD e = GetLastError();
+            if (seen && (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND))
                 FirstMissing = i;
             return false;
         }
         if (a & FILE_ATTRIBUTE_REPARSE_POINT)
             return true;
-        FirstMissing = i;
+        seen = i;
     }
     return false;
 }
@@ -350,13 +351,14 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
     // Nearly every file of a run is new, in a folder that exists: one call
     // creates it, where the tests below would take three more file-system
     // calls to come to the same.  Any other case fails the call, changing
-    // nothing, and goes through the tests.
-    if (!undecodable) {
+    // nothing, and goes through the tests.  In a folder found missing no
+    // file can be, nor be created before the folder.
+    if (!undecodable && !FirstMissing) {
         OutputFile = FileCreateNew(path);
         if (OutputFile != NoFile)
             goto created;
     }
-    if (PathExists(path)) {
+    if (!FirstMissing && PathExists(path)) {
         bool overwrite = true;
         if (OverwritePolicy == OverwriteNever) {
             overwrite = false;
