@@ -226,32 +226,71 @@ static bool SameBytes(const char *a, const char *b, uint32_t n)
     return n == 0;
 }
 
+// Where LeadsElsewhere last found the folders to begin to be missing (the
+// length of the path to the first level that is not there), when the level
+// above it was seen to exist; 0 otherwise.
+static uint32_t FirstMissing;
+
 // True when a folder on the way to path[0, end) below the target folder, or
 // that path itself when end is its length, is a reparse point: written
 // through, it would put the file wherever the link leads, outside the target
-// folder.  Folders that do not exist yet are the run's own to make.
+// folder.  Folders that do not exist yet are the run's own to make.  The
+// levels it shares with the last file's folder were looked at then, or made
+// by the run: in a tree walked in order most of the path is such levels.
 static bool LeadsElsewhere(char *path, uint32_t end)
 {
-    if (end == SafeLength && SameBytes(path, SafeFolder, end))
-        return false;
+    FirstMissing = 0;
     // The target path is the folder without one trailing backslash, a
     // backslash, the name.
-    uint32_t i = TextLength(TargetFolder);
+    uint32_t i = TextLength(TargetFolder), same = 0, seen = 0;
     if (i && TargetFolder[i - 1] == '\\')
         i--;
+    while (same < SafeLength && path[same] == SafeFolder[same])
+        same++;
     for (i++; i <= end; i++) {
         char c = path[i];
         if (i < end && c != '\\')
             continue;
+        // The safe folder is kept with the backslash after it.
+        if (i <= same && SafeFolder[i] == '\\') {
+            seen = i;
+            continue;
+        }
         path[i] = 0;
         DWORD a = GetFileAttributesW(Wide(path));
         path[i] = c;
-        if (a == INVALID_FILE_ATTRIBUTES)
+        if (a == INVALID_FILE_ATTRIBUTES) {
+            DWORD e = GetLastError();
+            if (seen && (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND))
+                FirstMissing = i;
             return false;
+        }
         if (a & FILE_ATTRIBUTE_REPARSE_POINT)
             return true;
+        seen = i;
     }
     return false;
+}
+
+// Makes the folder path[0, end) of a file that does not exist.  From where
+// LeadsElsewhere found the levels missing, each is made with one call and
+// none is looked for again.  When the last one could not be made that way,
+// the folder is made and looked at as it always was, so that whatever
+// stands in the way meets the same message.
+static bool MadeFolder(char *path, uint32_t end, char *folder)
+{
+    bool made = false;
+    for (uint32_t i = FirstMissing; FirstMissing && i <= end; i++) {
+        char c = path[i];
+        if (i < end && c != '\\')
+            continue;
+        path[i] = 0;
+        made = FolderCreate(path);
+        path[i] = c;
+    }
+    if (!made)
+        EnsureFolder(folder);
+    return made || PathExists(folder);
 }
 
 // The entry's target file cannot be made, or must not be written through.
@@ -289,10 +328,11 @@ SFX_PART bool MayOverwrite(char *path)
 // EntryWrite with OutputFile open: beside an old file (temp then names the
 // new one, which takes the old one's place once its CRC-32 matches) or as
 // a new file.
-SFX_PART EntryResult OpenAfterLook(SfxWindow list, char *path, bool undecodable, char *&temp)
+SFX_PART EntryResult OpenAfterLook(SfxWindow list, char *path, uint32_t folderEnd, bool undecodable, char *&temp)
 {
     Text folder = {0, 0};
-    if (PathExists(path)) {
+    // In a folder found missing no file can be.
+    if (!FirstMissing && PathExists(path)) {
         if (!MayOverwrite(path)) {
             Deselect(list);
             return EntryNext;
@@ -313,8 +353,7 @@ SFX_PART EntryResult OpenAfterLook(SfxWindow list, char *path, bool undecodable,
         if (undecodable)
             return UnknownEntry();
         FolderPart(path, folder);
-        EnsureFolder(folder.Data);
-        bool made = PathExists(folder.Data);
+        bool made = MadeFolder(path, folderEnd, folder.Data);
         if (!made)
             ShowMessage(folder.Data, "디렉토리의 에러...");
         TextFree(folder);
@@ -354,13 +393,14 @@ SFX_PART EntryResult OpenEntryFile(SfxWindow list, const Text &name, char *path,
     // Nearly every file of a run is new, in a folder that exists: one call
     // creates it, where the look of OpenAfterLook would take three more
     // file-system calls to come to the same.  Any other case fails the
-    // call, changing nothing.
-    if (!undecodable) {
+    // call, changing nothing.  In a folder found missing no file can be
+    // created before the folder.
+    if (!undecodable && !FirstMissing) {
         OutputFile = FileCreateNew(path);
         if (OutputFile != NoFile)
             return EntryWrite;
     }
-    return OpenAfterLook(list, path, undecodable, temp);
+    return OpenAfterLook(list, path, folderEnd, undecodable, temp);
 }
 
 // The entry's data into the open OutputFile, which is closed; the item is
@@ -368,7 +408,7 @@ SFX_PART EntryResult OpenEntryFile(SfxWindow list, const Text &name, char *path,
 // failed its check stays.
 SFX_PART void WriteEntryFile(SfxWindow list, const char *path, uint32_t folderEnd, const char *temp)
 {
-    memcpy(SafeFolder, path, folderEnd);
+    memcpy(SafeFolder, path, folderEnd + 1);
     SafeLength = folderEnd;
     ShowFileStarted(path);
     bool good = DecodeEntryData();

@@ -49,6 +49,14 @@ TEST_CASE(NestedNamesCreateFoldersAndTheStatusLineShowsThePath)
     ExtractRun(IDC_LIST_SORTED);
     CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS),
               ("Extracting: " + dir + "\\sub\\dir\\file.txt"));
+    // A file stands where a level below an existing folder must go: that
+    // folder cannot be made, and the walk ends there.
+    drv::WriteFileBytes(dir + "\\sub\\in", "in the way");
+    UseArchive({Stored("sub/dir/more.txt", "more"), Stored("sub/in/way/x.txt", "x"), Stored("after.txt", "after")});
+    ListRun(IDC_LIST_UNSORTED);
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box("디렉토리의 에러...", dir + "\\sub\\in\\way"), ItemsLeft);
+    CHECK_TEXT(drv::ReadFileText(dir + "\\sub\\dir\\more.txt"), "more");
+    CHECK(!drv::FileExists(dir + "\\after.txt"));
 }
 
 TEST_CASE(AllFolderArchiveWritesNothingAndSaysNothing)
@@ -458,9 +466,11 @@ TEST_CASE(LinksInsideTheTargetFolderAreNotWrittenThrough)
     // then the file that replaces it is moved over the link itself, which
     // never writes through it either.
     strcpy(TargetFolder, out.c_str());
-    UseArchive({Stored("link/evil.txt", "evil"), Stored("link/new/deep.txt", "deep"),
-                Stored("real/deeper/evil.txt", "evil"), Stored("victim.txt", "changed"),
-                Stored("real/ok.txt", "ok"), Stored("new/ok.txt", "ok")});
+    // The run trusts the levels of the last file's folder, whole levels
+    // only: "link" is not "linked", and "real" holds a link.
+    UseArchive({Stored("real/ok.txt", "ok"), Stored("real/deeper/evil.txt", "evil"), Stored("linked/ok.txt", "ok"),
+                Stored("link/evil.txt", "evil"), Stored("link/new/deep.txt", "deep"),
+                Stored("victim.txt", "changed"), Stored("new/ok.txt", "ok")});
     ListRun(IDC_LIST_UNSORTED);
     std::vector<std::string> got = ExtractRun(IDC_LIST_UNSORTED);
     std::string victimBox = Box("파일을 열 수 없음...", out + "\\victim.txt");
@@ -469,15 +479,16 @@ TEST_CASE(LinksInsideTheTargetFolderAreNotWrittenThrough)
         got.erase(got.begin() + 3);
     else
         CHECK_TEXT(drv::ReadFileText(out + "\\victim.txt"), "changed");
-    CHECK_EVENTS(got, Box("파일을 열 수 없음...", out + "\\link\\evil.txt"),
-                 Box("파일을 열 수 없음...", out + "\\link\\new\\deep.txt"),
-                 Box("파일을 열 수 없음...", out + "\\real\\deeper\\evil.txt"), ItemsLeft);
+    CHECK_EVENTS(got, Box("파일을 열 수 없음...", out + "\\real\\deeper\\evil.txt"),
+                 Box("파일을 열 수 없음...", out + "\\link\\evil.txt"),
+                 Box("파일을 열 수 없음...", out + "\\link\\new\\deep.txt"), ItemsLeft);
     CHECK(SelectedCount(IDC_LIST_UNSORTED) == 3 + fileLinkShown);
     CHECK_TEXT(drv::ReadFileText(outside + "\\victim.txt"), "victim");
     CHECK(!drv::FileExists(outside + "\\evil.txt"));
     CHECK(!drv::FileExists(outside + "\\new"));
     CHECK_TEXT(drv::ReadFileText(out + "\\real\\ok.txt"), "ok");
     CHECK_TEXT(drv::ReadFileText(out + "\\new\\ok.txt"), "ok");
+    CHECK_TEXT(drv::ReadFileText(out + "\\linked\\ok.txt"), "ok");
     drv::RunHost("rm", "-rf " + base);
 }
 
