@@ -299,6 +299,13 @@ TEST(VerifyFlips, TheSameDamageInBothCopiesFails)
     Bytes behind = file;
     behind.insert(behind.end(), {'J', 'U', 'N', 'K'});
     EXPECT_NE(Report(scratch, behind, stub).find("the end record's comment (0 bytes) ends at"), std::string::npos);
+    // Overwrite bits 0x18 read as "ask", as the 0 the builder writes does:
+    // named for what they are, not only as bytes the builder would not write.
+    Bytes both = file;
+    ASSERT_EQ(both[ImageSize + 5] & OverwriteFlagsMask, 0);
+    both[ImageSize + 5] |= OverwriteFlagsMask;
+    EXPECT_NE(Report(scratch, both, stub).find("flags 1 holds the overwrite bits 0x18, which the builder writes as 0"),
+              std::string::npos);
 }
 
 // The image is judged against the stub given: a file made with another

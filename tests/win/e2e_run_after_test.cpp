@@ -9,6 +9,7 @@
 #include "common/Memory.h"
 #include "decode/CrcCrypt.h"
 #include "extract/Extract.h"
+#include "common/Texts.h"
 
 #include <algorithm>
 
@@ -249,7 +250,7 @@ TEST_CASE(AKeptFileThatIsNotTheEntryIsNotLaunched)
         return;
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
-    CHECK(sfx.Box("에러...", "압축을 해제한 파일이 아니므로 실행하지 않음."));
+    CHECK(sfx.Box(CAPTION_ERROR, TEXT_NOT_THE_RUN_FILE));
     CHECK(sfx.Exit() == 1);
     Launch l;
     CHECK(!WaitMarker(out, l, 2000));
