@@ -31,7 +31,7 @@ import sys
 
 # The size the program assumes, from the header that defines it for every
 # other part of the project.
-FORMAT_HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'src', 'archive', 'SfxFormat.h')
+FORMAT_HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'src', 'common', 'SfxFormat.h')
 IMAGE_SIZE = int(re.search(r'\bImageSize = (0x[0-9A-Fa-f]+)', open(FORMAT_HEADER).read()).group(1), 16)
 KNOWN_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'msvcrt.dll'}
 LOAD_CONFIG_SIZE = 0x48

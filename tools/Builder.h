@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/SfxFormat.h"
+#include "common/SfxFormat.h"
 #include "archive/Settings.h"
 
 namespace mksfx {

@@ -18,7 +18,7 @@
 #include "Builder.h"
 #include "Inspect.h"
 #include "Platform.h"
-#include "archive/SfxFormat.h"
+#include "common/SfxFormat.h"
 #include "decode/CrcCrypt.h"
 #include "mksfx_helpers.h"
 #include "support/TempFile.h"
