@@ -36,14 +36,6 @@
 
 namespace mksfx {
 
-void EnsureCrcTable()
-{
-    if (!CrcTable) {
-        CrcTable = (uint32_t *)GetMem(1028);
-        BuildCrcTable();
-    }
-}
-
 // ---------------------------------------------------------------------------
 // Settings block
 

@@ -169,8 +169,6 @@ struct WriteOptions {
 // and end record, with offsets counted from the start of the file.
 void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &options);
 
-// The CRC table of the shared format code, built once.
-void EnsureCrcTable();
 
 // The shared traditional encryption works on one set of keys in globals:
 // whoever swaps their own keys in (a worker decrypting an input entry, the

@@ -26,6 +26,7 @@
 #include "archive/ZipWalk.h"
 #include "common/FileIO.h"
 #include "common/SFXmisc.h"
+#include "decode/CrcCrypt.h"
 #include "decode/EntryData.h"
 #include "resources/resource.h"
 

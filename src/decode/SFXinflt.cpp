@@ -960,3 +960,11 @@ void Inflate()
     InputBuffer = Window = 0;
     TableSpace = TableSpaceTop = TableSpaceEnd = 0;
 }
+
+uint32_t InflateStream(int32_t size)
+{
+    RemainingInput = size;
+    RunningCrc = 0xFFFFFFFF;
+    Inflate();
+    return RunningCrc ^ 0xFFFFFFFF;
+}

@@ -22,6 +22,7 @@
 #include "decode/CrcCrypt.h"
 #include "mksfx_helpers.h"
 #include "support/TempFile.h"
+#include "support/ZlibReference.h"
 
 using namespace mksfxtest;
 
@@ -33,17 +34,8 @@ typedef std::vector<unsigned char> Bytes;
 // empty unless it ends exactly with its last byte.
 Bytes Inflated(const Bytes &stream)
 {
-    z_stream z = {};
-    Bytes out(1 << 16);
-    inflateInit2(&z, -15);
-    z.next_in = const_cast<unsigned char *>(stream.data());
-    z.avail_in = (uInt)stream.size();
-    z.next_out = out.data();
-    z.avail_out = (uInt)out.size();
-    int r = inflate(&z, Z_FINISH);
-    out.resize(r == Z_STREAM_END && z.avail_in == 0 ? z.total_out : 0);
-    inflateEnd(&z);
-    return out;
+    ZlibInflated z = ZlibInflate(stream.data(), stream.size());
+    return z.Complete && z.Used == stream.size() ? z.Out : Bytes();
 }
 
 // Verify's report on the bytes, which must fail.
@@ -126,7 +118,7 @@ TEST(VerifyFlips, EveryFlipThatChangesWhatAUserGetsFails)
             if (Get16(file, at + 8) == MethodDeflated) {
                 Bytes plain(file.begin() + data, file.begin() + end);
                 if (password) {
-                    mksfx::EnsureCrcTable();
+                    EnsureCrcTable();
                     InitKeys(password->data(), (uint32_t)password->size());
                     DecryptBlock(plain.data(), (int32_t)plain.size());
                     plain.erase(plain.begin(), plain.begin() + EncryptionHeaderSize);

@@ -182,10 +182,7 @@ TEST_CASE(RunRoutineAppendsOneBackslashWhateverTheCheckState)
 static void EntryMet(const std::string &data)
 {
     // The launch reads the file back through the stub's CRC-32.
-    if (!CrcTable) {
-        CrcTable = (uint32_t *)GetMem(1028);
-        BuildCrcTable();
-    }
+    EnsureCrcTable();
     RunEntryFound = true;
     RunEntryCrc = zm::Crc32(data);
     RunEntrySize = (uint32_t)data.size();

@@ -108,8 +108,7 @@ inline void Init()
     if (S.main)
         return;
     InitGlobals();
-    CrcTable = (uint32_t *)GetMem(1028);
-    BuildCrcTable();
+    EnsureCrcTable();
     WNDCLASSA wc;
     memset(&wc, 0, sizeof wc);
     wc.lpfnWndProc = MainProc;
