@@ -60,9 +60,4 @@ extern const uint8_t DistanceExtra[30];
 extern const uint16_t BitMask[17];
 extern const uint8_t CodeLengthOrder[19];
 
-// The buffered input and output (also used by the decoder's slow paths).
-int NextInputByte();
-int ReadInputByte();
-void FlushWindow();
-
 #endif
