@@ -47,12 +47,7 @@ RELOCS_STRIPPED = 0x0001
 
 
 def sections(data):
-    pe = struct.unpack_from('<I', data, 0x3C)[0]
-    count = struct.unpack_from('<H', data, pe + 6)[0]
-    optional = struct.unpack_from('<H', data, pe + 20)[0]
-    table = pe + 24 + optional
-    for i in range(count):
-        _name, vsize, rva, rawsize, raw = struct.unpack_from('<8sIIII', data, table + 40 * i)
+    for _name, vsize, rva, rawsize, raw in section_table(data):
         yield rva, max(vsize, rawsize), raw, rawsize
 
 

@@ -36,6 +36,14 @@
 
 namespace mksfx {
 
+FILE *OpenInput(const std::string &path)
+{
+    FILE *f = OpenFile(path, "rb");
+    if (!f)
+        throw BuildError("cannot open \"" + path + "\": " + SystemError());
+    return f;
+}
+
 // ---------------------------------------------------------------------------
 // Settings block
 
@@ -345,9 +353,7 @@ public:
     void Rewind() override
     {
         Close();
-        file_ = OpenFile(path_, "rb");
-        if (!file_)
-            throw BuildError("cannot open \"" + path_ + "\": " + SystemError());
+        file_ = OpenInput(path_);
     }
     size_t Read(uint8_t *buffer, size_t n) override
     {

@@ -27,6 +27,9 @@ struct BuildError : std::runtime_error {
         : std::runtime_error(message), Code(code) {}
 };
 
+// An input opened for reading; throws BuildError naming it when it cannot be.
+FILE *OpenInput(const std::string &path);
+
 // The settings block's contents, texts already in code page 949.  The flags
 // are the stub's own decoded fields (SettingsFields), so that the block is
 // read and written by one codec; their Length and TextLength are what a

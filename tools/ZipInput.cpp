@@ -209,9 +209,7 @@ public:
     void Rewind() override
     {
         Close();
-        file_ = OpenFile(path_, "rb");
-        if (!file_)
-            throw BuildError("cannot open \"" + path_ + "\": " + SystemError());
+        file_ = OpenInput(path_);
         uint8_t h[LocalHeaderSize];
         if (!ReadAt(file_, info_.LocalOffset, h, sizeof h) || Get32(h) != LocalHeaderSignature)
             throw BuildError(Where() + " is damaged: no local header where the directory says");
@@ -484,9 +482,7 @@ void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEp
                 const std::string *password, bool keepMacMetadata,
                 const std::function<void(const std::string &)> &note, ZipKept &kept)
 {
-    FILE *f = OpenFile(path, "rb");
-    if (!f)
-        throw BuildError("cannot open \"" + path + "\": " + SystemError());
+    FILE *f = OpenInput(path);
     std::unique_ptr<FILE, int (*)(FILE *)> closer(f, fclose);
     std::vector<ZipEntryInfo> infos = ReadCentralDirectory(f, path, nullptr, &kept.Comment);
     CheckNoOverlap(f, path, infos);
