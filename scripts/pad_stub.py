@@ -39,7 +39,7 @@ import sys
 
 # The size the program assumes, from the header that defines it for every
 # other part of the project.
-FORMAT_HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'src', 'archive', 'SfxFormat.h')
+FORMAT_HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'src', 'common', 'SfxFormat.h')
 IMAGE_SIZE = int(re.search(r'\bImageSize = (0x[0-9A-Fa-f]+)', open(FORMAT_HEADER).read()).group(1), 16)
 KNOWN_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'msvcrt.dll'}
 LOAD_CONFIG_SIZE = 0x48
@@ -55,12 +55,7 @@ RELOCS_STRIPPED = 0x0001
 
 
 def sections(data):
-    pe = struct.unpack_from('<I', data, 0x3C)[0]
-    count = struct.unpack_from('<H', data, pe + 6)[0]
-    optional = struct.unpack_from('<H', data, pe + 20)[0]
-    table = pe + 24 + optional
-    for i in range(count):
-        _name, vsize, rva, rawsize, raw = struct.unpack_from('<8sIIII', data, table + 40 * i)
+    for _name, vsize, rva, rawsize, raw in section_table(data):
         yield rva, max(vsize, rawsize), raw, rawsize
 
 

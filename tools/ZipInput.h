@@ -62,7 +62,7 @@ void ReadEntryThrough(const std::string &path, const ZipEntryInfo &info, const s
 // when none of these reads them.
 bool EntryNameUtf8(const ZipEntryInfo &e, std::string &utf8);
 
-// Well-formed UTF-8 (no overlong forms of ASCII, no stray bytes).
+// Well-formed UTF-8 (common/Utf8.h).
 bool ValidUtf8(const std::string &s);
 
 }  // namespace mksfx

@@ -11,6 +11,8 @@
 #include "../common/FileIO.h"
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
+#include "../common/Utf8.h"
+#include "../common/Texts.h"
 #include "../common/WideText.h"
 #include "../decode/EntryData.h"
 #include "../resources/resource.h"
@@ -36,11 +38,11 @@ static void SetStatus(SfxWindow dialog, const char *text)
 
 static void ShowExtracting(SfxWindow dialog, const char *path)
 {
-    static const char prefix[] = "Extracting: ";
+    const uint32_t p = sizeof STATUS_EXTRACTING - 1;
     uint32_t n = TextLength(path);
-    char *text = (char *)GetMem(sizeof prefix + n);
-    memcpy(text, prefix, sizeof prefix - 1);
-    memcpy(text + sizeof prefix - 1, path, n + 1);
+    char *text = (char *)GetMem(p + 1 + n);
+    memcpy(text, STATUS_EXTRACTING, p);
+    memcpy(text + p, path, n + 1);
     SetStatus(dialog, text);
     FreeMem(text);
     // The new text is painted at once, and the bar over it again.
@@ -296,14 +298,14 @@ static bool MadeFolder(char *path, uint32_t end, char *folder)
 // The entry's target file cannot be made, or must not be written through.
 static EntryResult CannotOpen(const char *path)
 {
-    ShowMessage(path, "파일을 열 수 없음...");
+    ShowMessage(path, CAPTION_CANNOT_OPEN);
     return EntryNext;
 }
 
 // The entry's data cannot be decoded, and nothing of it was written.
 static EntryResult UnknownEntry()
 {
-    ShowMessage("알수없는 압축파일", "압축해제 에러...");
+    ShowMessage(TEXT_UNKNOWN_ENTRY, CAPTION_EXTRACT_ERROR);
     return EntryEndRun;
 }
 
@@ -355,7 +357,7 @@ SFX_PART EntryResult OpenAfterLook(SfxWindow list, char *path, uint32_t folderEn
         FolderPart(path, folder);
         bool made = MadeFolder(path, folderEnd, folder.Data);
         if (!made)
-            ShowMessage(folder.Data, "디렉토리의 에러...");
+            ShowMessage(folder.Data, CAPTION_FOLDER_ERROR);
         TextFree(folder);
         if (!made)
             return EntryStopWalk;
@@ -422,7 +424,7 @@ SFX_PART void WriteEntryFile(SfxWindow list, const char *path, uint32_t folderEn
             FileSetTime(OutputFile, t);
     }
     if (!FileClose(OutputFile))
-        ShowMessage(path, "파일을 닫을 수 없음...");
+        ShowMessage(path, CAPTION_CANNOT_CLOSE);
     OutputFile = NoFile;
     // What replaces an old file could still fail to take its place (a
     // read-only file, a folder of that name): as if it could not be made.
@@ -448,7 +450,7 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
     // contents, nor leave folders behind: it is judged before any of them.
     uint8_t kind = JudgeEntry(name.Data, LastSeekPosition);
     if (kind == EntryNameRefused) {
-        ShowMessage(name.Data, "잘못된 파일이름.");
+        ShowMessage(name.Data, TEXT_BAD_NAME);
         // The item stays selected, so the run reports it as left over.
         proceed = true;
         return EntryNext;
@@ -469,7 +471,7 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
     // A folder cut to fit would be another folder: one that does not fit
     // is refused whole, before the file system sees any of it.
     if (Utf16Units(TargetFolder) > TargetFolderChars) {
-        ShowMessage(TargetFolder, "디렉토리의 에러...");
+        ShowMessage(TargetFolder, CAPTION_FOLDER_ERROR);
         return EntryStopWalk;
     }
     char *temp = 0;
@@ -489,17 +491,17 @@ static void ReportRun(SfxWindow dialog, SfxWindow list, bool listing, bool proce
 {
     if (listing) {
         if (SendMessageW(list, LB_GETCOUNT, 0, 0) <= 0)
-            ShowMessage("압축파일의 헤더를 읽지못함", "에러...");
+            ShowMessage(TEXT_NO_HEADER, CAPTION_ERROR);
         return;
     }
     if (!proceed)
         return;
     if (SendMessageW(list, LB_GETSELCOUNT, 0, 0) == 0) {
-        ShowMessage("모든 파일의 압축을 해제함.", "압축해제완료");
+        ShowMessage(TEXT_ALL_DONE, CAPTION_ALL_DONE);
         ExtractSucceeded = 1;
     } else {
-        ShowMessage("선택된 파일의 압축을 해제하지 못함.", "압축해제에러");
-        SetStatus(dialog, "The selected file(s) couldn't get extracted");
+        ShowMessage(TEXT_ITEMS_LEFT, CAPTION_ITEMS_LEFT);
+        SetStatus(dialog, STATUS_ITEMS_LEFT);
         ExtractSucceeded = 0;
     }
 }
@@ -522,7 +524,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
 
     SeekArchive(ArchiveStart);
     if (LastSeekPosition == -1) {
-        ShowMessage("압축파일 읽기에러.", "압축파일내의 에러...");
+        ShowMessage(TEXT_READ_ERROR, CAPTION_ARCHIVE_ERROR);
         RunInProgress = false;
         return;
     }
@@ -562,7 +564,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
         int32_t headerPosition = LastSeekPosition;
         ReadEntry(headerPosition, nameBuffer, name, 0);
         if (name.Length == 0) {
-            ShowMessage("잘못된 파일이름.", "압축파일내의 에러...");
+            ShowMessage(TEXT_BAD_NAME, CAPTION_ARCHIVE_ERROR);
             ArchiveUnread = true;
             break;
         }
@@ -583,7 +585,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
         more = AdvanceToNextHeader(headerPosition);
         entry++;
         if (!more && WalkEnded != WalkAtDirectory) {
-            ShowMessage("압축파일 읽기에러.", "압축파일내의 에러...");
+            ShowMessage(TEXT_READ_ERROR, CAPTION_ARCHIVE_ERROR);
             ArchiveUnread = true;
         }
     }
@@ -594,7 +596,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     }
     ShowPendingStatus();
     if (ArchiveUnread)
-        SetStatus(dialog, "The archive couldn't be read to its end");
+        SetStatus(dialog, STATUS_UNREAD);
     else if (report)
         ReportRun(dialog, list, listing, proceed);
     TextFree(name);
@@ -635,7 +637,7 @@ bool MakeOwnTempFolder(SfxWindow dialog)
     }
     return true;
 failed:
-    ShowMessage(TargetFolder, "디렉토리의 에러...");
+    ShowMessage(TargetFolder, CAPTION_FOLDER_ERROR);
     return false;
 }
 

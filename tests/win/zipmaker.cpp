@@ -35,10 +35,7 @@ static std::string Deflate(const std::string &data)
 // between two decryptions.
 static std::string Encrypted(const std::string &password, std::string bytes)
 {
-    if (!CrcTable) {
-        CrcTable = (uint32_t *)GetMem(1028);
-        BuildCrcTable();
-    }
+    EnsureCrcTable();
     uint32_t saved[3];
     memcpy(saved, EncryptionKeys, sizeof saved);
     InitKeys(password.data(), (uint32_t)password.size());

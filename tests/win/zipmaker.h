@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/SfxFormat.h"
+#include "common/SfxFormat.h"
 
 namespace zm {
 
