@@ -506,6 +506,66 @@ static void ReportRun(SfxWindow dialog, SfxWindow list, bool listing, bool proce
     }
 }
 
+// The run's list made ready: emptied for the listing run, mapped for the
+// extraction run, with the bar in the status line's place.
+SFX_PART void PrepareList(SfxWindow dialog, SfxWindow list, bool listing)
+{
+    if (listing) {
+        SendMessageW(list, LB_RESETCONTENT, 0, 0);
+        // Sorted and searched as on Korean Windows, whatever the system's
+        // own locale: names outside code page 949 take the same order.  The
+        // list's own locale is the user's; it is replaced only where that
+        // is not Korean, so Korean systems keep exactly the list they had.
+        if (PRIMARYLANGID(LANGIDFROMLCID(GetUserDefaultLCID())) != LANG_KOREAN)
+            SendMessageW(list, LB_SETLOCALE, MAKELCID(0x0412, SORT_DEFAULT), 0);
+        ProgressTotal = 0;
+        return;
+    }
+    MapItems(list);
+    // The bar stands in the status line's place; a silent run shows none.
+    if (!Silent) {
+        ProgressBar = GetDlgItem(dialog, IDC_STATUS);
+        ProgressDone = 0;
+        ProgressShown = GetTickCount();
+    }
+}
+
+// The listing run's step: the entry's name in the list, which remembers
+// the entry's place in the archive (MapItems), and its size in the run's.
+SFX_PART void ListEntry(SfxWindow list, const Text &name, int32_t entry)
+{
+    ProgressTotal += LocalHeader.UncompressedSize;
+    LRESULT at = SendMessageW(list, LB_ADDSTRING, 0, Wide(name.Data).Param());
+    if (at >= 0)
+        SendMessageW(list, LB_SETITEMDATA, at, entry + 1);
+}
+
+// What the run allocated for itself, released; a new run may start.
+SFX_PART void FreeRun()
+{
+    FreeMem(UnshownPath);
+    UnshownPath = 0;
+    FreeMem(ItemOfEntry);
+    ItemOfEntry = 0;
+    RunInProgress = false;
+}
+
+// The run's end: the bar gone, the last name shown, and the report unless
+// the run ended without one.
+SFX_PART void EndRun(SfxWindow dialog, SfxWindow list, bool listing, bool report, bool proceed)
+{
+    // Without the bar the status line looks as it always did at the end.
+    if (ProgressBar) {
+        ProgressBar = 0;
+        InvalidateRect(GetDlgItem(dialog, IDC_STATUS), NULL, TRUE);
+    }
+    ShowPendingStatus();
+    if (ArchiveUnread)
+        SetStatus(dialog, STATUS_UNREAD);
+    else if (report)
+        ReportRun(dialog, list, listing, proceed);
+}
+
 void ExtractEntries(SfxWindow dialog, int listId, bool listing)
 {
     // The prompts have no owner and one message is pumped before each file,
@@ -533,24 +593,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     UnshownPath[0] = 0;
     Text name = {0, 0};
     ListSearchIndex = -1;
-    if (listing) {
-        SendMessageW(list, LB_RESETCONTENT, 0, 0);
-        // Sorted and searched as on Korean Windows, whatever the system's
-        // own locale: names outside code page 949 take the same order.  The
-        // list's own locale is the user's; it is replaced only where that
-        // is not Korean, so Korean systems keep exactly the list they had.
-        if (PRIMARYLANGID(LANGIDFROMLCID(GetUserDefaultLCID())) != LANG_KOREAN)
-            SendMessageW(list, LB_SETLOCALE, MAKELCID(0x0412, SORT_DEFAULT), 0);
-        ProgressTotal = 0;
-    } else {
-        MapItems(list);
-        // The bar stands in the status line's place; a silent run shows none.
-        if (!Silent) {
-            ProgressBar = GetDlgItem(dialog, IDC_STATUS);
-            ProgressDone = 0;
-            ProgressShown = GetTickCount();
-        }
-    }
+    PrepareList(dialog, list, listing);
     StopRequested = false;
     int32_t entry = 0;
 
@@ -569,10 +612,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
             break;
         }
         if (listing) {
-            ProgressTotal += LocalHeader.UncompressedSize;
-            LRESULT at = SendMessageW(list, LB_ADDSTRING, 0, Wide(name.Data).Param());
-            if (at >= 0)
-                SendMessageW(list, LB_SETITEMDATA, at, entry + 1);
+            ListEntry(list, name, entry);
         } else {
             EntryResult r = ExtractEntry(list, name, entry, proceed);
             if (r == EntryEndRun)
@@ -589,23 +629,10 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
             ArchiveUnread = true;
         }
     }
-    // Without the bar the status line looks as it always did at the end.
-    if (ProgressBar) {
-        ProgressBar = 0;
-        InvalidateRect(GetDlgItem(dialog, IDC_STATUS), NULL, TRUE);
-    }
-    ShowPendingStatus();
-    if (ArchiveUnread)
-        SetStatus(dialog, STATUS_UNREAD);
-    else if (report)
-        ReportRun(dialog, list, listing, proceed);
+    EndRun(dialog, list, listing, report, proceed);
     TextFree(name);
     FreeMem(nameBuffer);
-    FreeMem(UnshownPath);
-    UnshownPath = 0;
-    FreeMem(ItemOfEntry);
-    ItemOfEntry = 0;
-    RunInProgress = false;
+    FreeRun();
 }
 
 bool MakeOwnTempFolder(SfxWindow dialog)
