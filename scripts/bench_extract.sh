@@ -36,15 +36,27 @@ cd "$W"
 
 # The real stub against native unzip -qo on one ZIP, RUNS rounds side by
 # side; the stub's files must be unzip's.  $1 = the ZIP.
+# SFX_BENCH_TMPFS=1: every side writes into /dev/shm (the stub through
+# Wine's drive T:), so that the disk flushes of a shared machine leave the
+# rounds alone and what remains is the work of each program.
 compare() {
   local zip=$1 out=$BUILD_ROOT/bench-unzip-out
   zipw=$(winepath -w "$zip")
   target=$WINEPREFIX/drive_c/bench_out
+  local wtarget='C:\bench_out' shm=""
+  if [ "${SFX_BENCH_TMPFS:-0}" = 1 ]; then
+    shm=/dev/shm/sfx-bench-$$
+    mkdir -p "$shm/t"
+    ln -sfn "$shm/t" "$WINEPREFIX/dosdevices/t:"
+    out=$shm/unzip-out
+    target=$shm/t/bench_out
+    wtarget='T:\bench_out'
+  fi
   stubrun() {   # $1 = stub file; prints "ms | end of the run"
     rm -rf "$target"
     sync
     local line
-    line=$(wine ./stub_extract_bench.exe "$zipw" 'C:\bench_out' "$(winepath -w "$1")" | tr -d '\r')
+    line=$(wine ./stub_extract_bench.exe "$zipw" "$wtarget" "$(winepath -w "$1")" | tr -d '\r')
     echo "${line%% ms*}|${line#* ms | }"
   }
   before=${SFX_BENCH_BEFORE:-}
@@ -59,7 +71,7 @@ compare() {
     u=$(( (end - start) / 1000000 ))
     rm -rf "$target"
     sync
-    f=$(wine ./stub_extract_bench.exe --files 'C:\bench_out' | tr -d '\r')
+    f=$(wine ./stub_extract_bench.exe --files "$wtarget" | tr -d '\r')
     extra=""
     if [ -n "$before" ]; then
       b=$(stubrun "$before")
@@ -68,10 +80,14 @@ compare() {
     r=$(stubrun "$W/sfx.exe")
     echo "| $i | $u | ${f% ms} | ${r%%|*} | $(echo "scale=2; ${r%%|*} / $u" | bc) |$extra ${r#*|} |"
   done
-  # The stub's files must be unzip's files.
+  # The stub's files must be unzip's files; the first differences are shown.
   if diff -r -q "$out" "$target" >/dev/null; then echo "files: identical to unzip's"
-  else echo "files: DIFFERENT from unzip's"; fi
+  else echo "files: DIFFERENT from unzip's:"; diff -r -q "$out" "$target" | head -n 5 || true; fi
   rm -rf "$out" "$target"
+  if [ -n "$shm" ]; then
+    rm -f "$WINEPREFIX/dosdevices/t:"
+    rm -rf "$shm"
+  fi
 }
 
 if [ "$what" = many ] || [ "$what" = all ]; then
