@@ -43,7 +43,7 @@ set(SFX_SIZE_FLAGS -flto -malign-data=abi -fno-jump-tables -fno-tree-switch-conv
     -mtune=i686 -fno-tree-dominator-opts -fno-caller-saves -fno-tree-coalesce-vars)
 
 file(GLOB SFX_UI_SOURCES CONFIGURE_DEPENDS ${SFX_SRC}/ui/*.cpp ${SFX_SRC}/extract/*.cpp)
-set(SFX_STUB_SOURCES ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_win32.cpp
+set(SFX_STUB_SOURCES ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_win32.cpp ${SFX_SRC}/decode/Crypto_cng.cpp
     ${SFX_SRC}/common/WideText_win32.cpp ${SFX_UI_SOURCES}
     ${SFX_SRC}/program/Sfx.cpp ${SFX_SRC}/program/Switches.cpp)
 list(REMOVE_ITEM SFX_STUB_SOURCES ${SFX_DECODE_SOURCES})
@@ -56,7 +56,7 @@ set_source_files_properties(${SFX_SRC}/common/SFXmisc.cpp PROPERTIES
 
 # Everything but the entry point, so the Windows test programs run the very
 # code of the stub.
-add_library(sfxwin STATIC ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_win32.cpp
+add_library(sfxwin STATIC ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_win32.cpp ${SFX_SRC}/decode/Crypto_cng.cpp
             ${SFX_SRC}/common/WideText_win32.cpp ${SFX_UI_SOURCES})
 target_compile_options(sfxwin PRIVATE ${SFX_WIN_FLAGS})
 target_compile_definitions(sfxwin PUBLIC SFX_STUB)

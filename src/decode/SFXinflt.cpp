@@ -37,6 +37,7 @@
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
 #include "CrcCrypt.h"
+#include "WinZipAes.h"
 
 #include <string.h>
 
@@ -108,7 +109,7 @@ int ReadInputByte()
     if (InputCount < 0)
         InputCount = 0;
     if (LocalHeader.Flags & EncryptedFlag)
-        DecryptBlock(InputBuffer, InputCount);
+        DecryptInput(InputBuffer, InputCount);
     InputPosition = 0;
     if (InputCount == 0) {
         RemainingInput = 0;
@@ -135,6 +136,8 @@ void FlushWindow()
     if (put > (int32_t)WindowPosition)
         put = WindowPosition;
     UpdateCrcOverBlock(Window, put, RunningCrc);
+    if (put > 0)
+        EntryWritten += (uint32_t)put;
     WindowFilled = true;
     WindowPosition = 0;
 }
