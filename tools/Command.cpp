@@ -82,12 +82,16 @@ const char HelpText[] =
     "  --sorted               list the entries sorted by name\n"
     "  --current-time         extracted files get the time of extraction, not\n"
     "                         the archive's (its own time, or SOURCE_DATE_EPOCH)\n"
-    "Encryption (traditional ZIP encryption: keeps out the casual, not the\n"
-    "determined; the password is typed in code page 949, 1 to 79 bytes):\n"
+    "Encryption (the password is typed in code page 949, 1 to 79 bytes):\n"
     "  --password TEXT        encrypt every entry (visible in the shell history)\n"
     "  --password-file FILE   read the password from the first line of FILE\n"
     "                         (UTF-8; also: the MKSFX_PASSWORD variable)\n"
-    "  --seed N               fixed encryption headers, for reproducible tests\n"
+    "  --encryption aes|zipcrypto  AES-256 (WinZip AE-2, the default), or the\n"
+    "                         traditional scheme, which keeps out the casual, not\n"
+    "                         the determined, but which Windows' own ZIP folder\n"
+    "                         and Java can open\n"
+    "  --seed N               fixed salts and encryption headers, for\n"
+    "                         reproducible tests\n"
     "Other:\n"
     "  --info FILE            show the settings and entries of a file\n"
     "  --verify FILE          check a finished file: its stub (against --stub or\n"
@@ -167,7 +171,7 @@ std::string ReadPasswordFile(const std::string &path)
 // What the parser fills besides Options.
 struct Parsed {
     bool Help = false, Version = false, Info = false, Verify = false;
-    std::string Overwrite, Password, PasswordFile, Level, Seed, Jobs;
+    std::string Overwrite, Password, PasswordFile, Level, Seed, Jobs, Encryption;
     std::vector<std::string> Positional;
 };
 
@@ -201,6 +205,7 @@ void Define(CLI::App &app, Options &o, Parsed &p)
     CLI::Option *password = app.add_option("--password", p.Password);
     app.add_option("--password-file", p.PasswordFile)->excludes(password);
     app.add_option("--seed", p.Seed);
+    app.add_option("--encryption", p.Encryption);
     app.add_flag("-q,--quiet", o.Quiet);
     app.add_flag("--json", o.Json);
     app.add_option("inputs", p.Positional);
@@ -337,6 +342,9 @@ Options ParseCommandLine(const std::vector<std::string> &given)
         Usage("--overwrite takes ask, all or never, not \"" + p.Overwrite + "\"");
     if (Given(app, "--seed"))
         o.Seed = WholeNumber("--seed", p.Seed, UINT64_MAX);
+    if (Given(app, "--encryption") && p.Encryption != "aes" && p.Encryption != "zipcrypto")
+        Usage("--encryption takes aes or zipcrypto, not \"" + p.Encryption + "\"");
+    o.ZipCrypto = p.Encryption == "zipcrypto";
     if (p.Help) {
         o.Command = Options::Help;
         return o;
@@ -411,6 +419,8 @@ Options ParseCommandLine(const std::vector<std::string> &given)
         Usage(combination);
     if (o.Seeded && !o.HasPassword)
         Usage("--seed only matters with a password");
+    if (Given(app, "--encryption") && !o.HasPassword)
+        Usage("--encryption only matters with a password");
     return o;
 }
 
@@ -684,6 +694,7 @@ int Build(const Options &o)
         w.Recompress = o.HasLevel;
         w.Jobs = o.Jobs ? o.Jobs : std::min(CoreCount(), 16u);
         w.Password = o.HasPassword ? &password : nullptr;
+        w.Aes = !o.ZipCrypto;
         w.Seeded = o.Seeded;
         w.Seed = o.Seed;
         Progress progress(!o.Quiet && IsTerminal(stderr));

@@ -118,7 +118,7 @@ TEST_CASE(FolderPackedByTheBuilderComesBackWhole)
 TEST_CASE(EncryptedWithAKoreanPassword)
 {
     std::string dir = Scratch("builder_password");
-    CHECK(Pack(dir, "--password 비밀번호"));
+    CHECK(Pack(dir, "--password 비밀번호 --encryption zipcrypto"));
     Extract(dir, "비밀번호");
     ExpectSameFiles(dir + "\\out");
 }
