@@ -1,6 +1,6 @@
 // --info and --verify.  Both run the very routines the stub runs on its own
-// file (ReadSettings, ReadNextHeader, ReadEntry, AdvanceToNextHeader, and
-// for --verify IsUndecodableEntry, the password check and DecodeEntryData),
+// file (ReadSettings and the walk, WalkArchive, and for --verify each
+// entry's road, DecodeEntry),
 // with the file in ArchiveFile and a null device as OutputFile, so a file
 // that passes here is one the stub walks and decodes the same way.  --verify
 // then judges the rest by what the builder writes and what other ZIP
@@ -150,31 +150,21 @@ void Close()
     DoneGlobals();
 }
 
-// The walk of the stub: every entry's header, position and name.  The
-// callback does the entry's work; the walk then seeks on from the header.
-// end receives where the record that ended the walk begins.
+// The walk of the stub (WalkArchive): every entry's header, position and
+// name.  The callback does the entry's work; the walk then seeks on from
+// the header.  end receives where the record that ended the walk begins.
 template <class Work>
 bool WalkEntries(Work work, int32_t *end = nullptr)
 {
-    SeekArchive(ArchiveStart);
-    if (LastSeekPosition == -1)
-        return false;
-    char nameBuffer[NameBufferSize];
-    Text name = {nullptr, 0}, stored = {nullptr, 0};
-    bool more = ReadNextHeader();
-    while (more) {
-        int32_t position = LastSeekPosition;
-        bool unicode = ReadEntry(position, nameBuffer, name, &stored);
+    bool readable = WalkArchive([&](int32_t position, const Text &name, const Text &stored, bool unicode) {
         WalkedEntry e = {position, LocalHeader, std::string(stored.Data, stored.Length),
                          std::string(name.Data, name.Length), unicode, EntryAesVersion, EntryAesMethod};
         work(e);
-        more = AdvanceToNextHeader(position);
-    }
-    if (end)
+        return true;
+    });
+    if (readable && end)
         *end = LastSeekPosition;
-    TextFree(name);
-    TextFree(stored);
-    return true;
+    return readable;
 }
 
 // Empty when the walk ended where a whole archive's does.
@@ -670,13 +660,17 @@ int Verify(const std::string &path, const std::string *password, const std::vect
             auto decode = [&]() -> std::string {
                 if (e.Used.empty())
                     return "an empty name: the self-extracting file stops at it";
-                if (IsUnsafeName(e.Used.c_str()))
+                // The stub's own road (DecodeEntry); the name's code page is
+                // judged after what the stub judges first, before the
+                // password.
+                uint8_t outcome = DecodeEntry(e.Used.c_str(), data, password ? &pw : nullptr);
+                if (outcome == OutcomeNameRefused)
                     return "a name the self-extracting file refuses to write (a way out of the target folder, "
                            "a device or a character Windows forbids)";
-                if (IsStreamedEntry(data))
-                    return "written to a pipe: its sizes and CRC-32 are only in the data descriptor, and the "
-                           "self-extracting file stops at it (\"알수없는 압축파일\")";
-                if (IsUndecodableEntry(data)) {
+                if (outcome == OutcomeUndecodable) {
+                    if (IsStreamedEntry(data))
+                        return "written to a pipe: its sizes and CRC-32 are only in the data descriptor, and the "
+                               "self-extracting file stops at it (\"알수없는 압축파일\")";
                     if (hd.Method == AesMethod && e.Aes)
                         return "AES-256, and this system has no cryptography to decode it (CNG)";
                     if (hd.Method == AesMethod)
@@ -692,18 +686,19 @@ int Verify(const std::string &path, const std::string *password, const std::vect
                     if (std::any_of(e.Name.begin(), e.Name.end(), [](char c) { return (unsigned char)c >= 0x80; }))
                         return "the name is not in code page 949 (UTF-8?), so the self-extracting "
                                "file would create it garbled; pack it with mksfx --zip";
-                if (hd.Flags & EncryptedFlag) {
-                    uint8_t header[EncryptionHeaderSize * 2];
-                    if (!ReadEncryptionHeader(header))
-                        return "encryption header cut short";
-                    if (!password)
-                        return "encrypted, and no password was given";
-                    if (!PasswordOpens(header, pw))
-                        return "the password does not open it";
-                }
-                if (!DecodeEntryData())
+                switch (outcome) {
+                case OutcomeHeaderCut:
+                    return "encryption header cut short";
+                case OutcomeNoPassword:
+                    return "encrypted, and no password was given";
+                case OutcomeWrongPassword:
+                    return "the password does not open it";
+                case OutcomeCrcMismatch:
                     return e.Aes ? "AES authentication code mismatch (or its data is cut short or damaged)"
                                  : "CRC-32 mismatch";
+                default:
+                    break;
+                }
                 // The stub stops at the first byte it cannot use and keeps
                 // what it has; unzip, 7-Zip and Python read the data to its
                 // end (the final-block bit, the end-of-block code, the

@@ -1,6 +1,6 @@
 // The settings reader and the archive walk over arbitrary bytes after the
-// executable image, each entry going through the very routines of the
-// extraction run: its name made UTF-8, judged, its password checked and its
+// executable image, each entry going along the road of the extraction run
+// (DecodeEntry): its name made UTF-8, judged, its password checked and its
 // data decoded.  Besides the sanitizers' findings, the
 // target fails when the walk fails to move forward or lists more entries
 // than the file can hold: either would let a crafted archive make the
@@ -47,25 +47,6 @@ struct WalkFuzzState {
     }
 };
 
-// The extraction run's work on one entry, through the routines it uses:
-// the name rule, the judgement before anything is written, the password
-// (a fixed one, so that a crafted header can pass) and the decode.
-void ExtractLikeTheStub(const Text &name)
-{
-    if (IsUnsafeName(name.Data) || IsUndecodableEntry(LastSeekPosition))
-        return;
-    if (LocalHeader.Flags & EncryptedFlag) {
-        uint8_t header[EncryptionHeaderSize * 2];
-        Text password = {0, 0};
-        TextAssign(password, "pw");
-        bool fits = ReadEncryptionHeader(header) && PasswordOpens(header, password);
-        TextFree(password);
-        if (!fits)
-            return;
-    }
-    DecodeEntryData();
-}
-
 } // namespace
 
 SFX_FUZZ_TARGET(walk)
@@ -86,30 +67,25 @@ SFX_FUZZ_TARGET(walk)
     OutputFile = state.nullOutput;
 
     ReadSettings();
-    SeekArchive(ArchiveStart);
-    if (LastSeekPosition != -1) {
-        // Every entry advances by 30 bytes or more, so a file holds at most
-        // this many; a longer listing is a loop.
-        const size_t maxEntries = (ImageSize + size) / 30 + 1;
-        char nameBuffer[NameBufferSize];
-        Text name = {0, 0};
-        size_t entries = 0;
-        int32_t lastHeader = -1;
-        bool more = ReadNextHeader();
-        while (more) {
-            int32_t headerPosition = LastSeekPosition;
-            SFX_FUZZ_CHECK(headerPosition > lastHeader && ++entries <= maxEntries);
-            lastHeader = headerPosition;
-            ReadEntry(headerPosition, nameBuffer, name, 0);
-            SFX_FUZZ_CHECK(name.Data);
-            // The listing run ends at a nameless entry; so does this walk.
-            if (name.Length == 0)
-                break;
-            ExtractLikeTheStub(name);
-            more = AdvanceToNextHeader(headerPosition);
-        }
-        TextFree(name);
-    }
+    // Every entry advances by 30 bytes or more, so a file holds at most
+    // this many; a longer listing is a loop.
+    const size_t maxEntries = (ImageSize + size) / 30 + 1;
+    size_t entries = 0;
+    int32_t lastHeader = -1;
+    Text password = {0, 0};
+    // A fixed password, so that a crafted header can pass.
+    TextAssign(password, "pw");
+    WalkArchive([&](int32_t headerPosition, const Text &name, const Text &, bool) {
+        SFX_FUZZ_CHECK(headerPosition > lastHeader && ++entries <= maxEntries);
+        lastHeader = headerPosition;
+        SFX_FUZZ_CHECK(name.Data);
+        // The listing run ends at a nameless entry; so does this walk.
+        if (name.Length == 0)
+            return false;
+        DecodeEntry(name.Data, LastSeekPosition, &password);
+        return true;
+    });
+    TextFree(password);
     FileClose(ArchiveFile);
     ArchiveFile = NoFile;
     return 0;

@@ -61,4 +61,33 @@ static inline bool ReadEntry(int32_t headerPosition, char *nameBuffer, Text &nam
 // after the header within the first 2 GiB.
 bool AdvanceToNextHeader(int32_t headerPosition);
 
+// The walk as every reader but the stub makes it (--info, --verify, the
+// tests, the fuzzers; the stub's driver keeps the same loop inline): from
+// ArchiveStart, each entry read (ReadEntry) and handed to
+// visit(headerPosition, name, storedName, utf8) with the file at its
+// encryption header or data, then on to the next record.  visit returns
+// false to end the walk at its entry.  False when ArchiveStart cannot be
+// reached; otherwise WalkEnded says how the walk ended, and
+// LastSeekPosition where (for a walk visit did not end).
+template <class Visit>
+bool WalkArchive(Visit visit)
+{
+    SeekArchive(ArchiveStart);
+    if (LastSeekPosition == -1)
+        return false;
+    char nameBuffer[NameBufferSize];
+    Text name = {0, 0}, stored = {0, 0};
+    bool more = ReadNextHeader();
+    while (more) {
+        int32_t headerPosition = LastSeekPosition;
+        bool utf8 = ReadEntry(headerPosition, nameBuffer, name, &stored);
+        if (!visit(headerPosition, (const Text &)name, (const Text &)stored, utf8))
+            break;
+        more = AdvanceToNextHeader(headerPosition);
+    }
+    TextFree(name);
+    TextFree(stored);
+    return true;
+}
+
 #endif

@@ -11,3 +11,22 @@ bool PasswordOpens(uint8_t *header, const Text &password)
     return CheckEncryptionHeader(header, EncryptionHeaderSize, LocalHeader.Flags, password,
                                  LocalHeader.ModTime | (uint32_t)LocalHeader.ModDate << 16, LocalHeader.Crc32);
 }
+
+uint8_t DecodeEntry(const char *name, int32_t dataPosition, const Text *password)
+{
+    uint8_t kind = JudgeEntry(name, dataPosition);
+    if (kind == EntryNameRefused)
+        return OutcomeNameRefused;
+    if (kind == EntryUndecodable)
+        return OutcomeUndecodable;
+    if (NeedsPassword()) {
+        uint8_t header[EncryptionHeaderSize * 2];
+        if (!ReadEncryptionHeader(header))
+            return OutcomeHeaderCut;
+        if (!password)
+            return OutcomeNoPassword;
+        if (!PasswordOpens(header, *password))
+            return OutcomeWrongPassword;
+    }
+    return DecodeEntryData() ? OutcomeDecoded : OutcomeCrcMismatch;
+}

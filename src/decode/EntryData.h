@@ -1,13 +1,24 @@
-// One entry's data, as every reader of the archive treats it: the stub's
-// extraction run, the builder's --verify, the tests and the fuzzers.  Each
-// routine works on LocalHeader and ArchiveFile as the walk left them.  All
-// but PasswordOpens are defined here: in the stub the driver is their one
-// caller, and takes them in whole instead of paying for calls.
+// One entry, as every reader of the archive judges and decodes it: the
+// stub's extraction run, the builder's --verify, the tests and the fuzzers.
+// Each routine works on LocalHeader and ArchiveFile as the walk left them.
+// The stub's routines are defined here: its driver is their one caller, and
+// takes them in whole instead of paying for calls.
+//
+// The road of an entry is the same for every reader:
+//   1. JudgeEntry: the name rule, then whether the data can be decoded at
+//      all (EntryKind);
+//   2. the password, when NeedsPassword (ReadEncryptionHeader,
+//      PasswordOpens);
+//   3. DecodeEntryData.
+// The stub's driver takes these steps with its prompts and files between
+// them; every other reader takes them through DecodeEntry.  A new kind of
+// entry is decided in JudgeEntry and nowhere else.
 #ifndef SFX_ENTRYDATA_H
 #define SFX_ENTRYDATA_H
 
 #include <string.h>
 
+#include "../archive/EntryNames.h"
 #include "../common/FileIO.h"
 #include "../common/SFXgbls.h"
 #include "../common/SFXmisc.h"
@@ -42,6 +53,41 @@ static inline bool IsUndecodableEntry(int32_t dataPosition)
 {
     uint16_t method = EntryMethod();
     return (method != MethodStored && method != MethodDeflated) || IsStreamedEntry(dataPosition);
+}
+
+// What an entry is, judged before anything of it is written, in this order.
+enum EntryKind : uint8_t {
+    // Stored or deflated, also inside WinZip's AES-256 (EntryMethod):
+    // decoded once a password opens it, if it needs one.
+    EntryDecodable,
+    // Any other method (an AES entry without CNG among them), or a streamed
+    // entry: nothing can be made of its data, whatever the password
+    // ("알수없는 압축파일" in the stub).
+    EntryUndecodable,
+    // The name rule refuses it (IsUnsafeName): it is never written.
+    EntryNameRefused,
+};
+
+// Step 1 of an entry's road, right after the walk read it (ReadEntry), with
+// the file at dataPosition, where it is left.
+static inline uint8_t JudgeEntry(const char *name, int32_t dataPosition)
+{
+    if (IsUnsafeName(name))
+        return EntryNameRefused;
+    if (IsUndecodableEntry(dataPosition))
+        return EntryUndecodable;
+    return EntryDecodable;
+}
+
+// Step 2: whether the entry's data is read only after a password opened it.
+// Asked of an undecodable entry too: the stub asks for its password before
+// it says that the entry cannot be decoded.
+// An AES entry that cannot be decoded here (no CNG, or not AES-256 over
+// stored or deflated data) asks for none: no password could open it, and
+// it fails as an unknown method does.
+static inline bool NeedsPassword()
+{
+    return (LocalHeader.Flags & EncryptedFlag) != 0 && EntryMethod() != AesMethod;
 }
 
 // Reads the 12-byte encryption header at the current position into the
@@ -89,5 +135,23 @@ static inline bool DecodeEntryData()
     return AesEntryAuthentic(data) && !cut && EntryWritten == LocalHeader.UncompressedSize &&
            (crcMatches || EntryAesVersion == 2);
 }
+
+// What became of one entry that DecodeEntry took along the whole road, the
+// first step that failed.
+enum EntryOutcome : uint8_t {
+    OutcomeDecoded,         // its CRC-32 matched (AES: its code, and AE-1 its CRC too)
+    OutcomeNameRefused,     // JudgeEntry: EntryNameRefused
+    OutcomeUndecodable,     // JudgeEntry: EntryUndecodable
+    OutcomeHeaderCut,       // the encryption header is cut short by the file's end
+    OutcomeNoPassword,      // encrypted, and no password was given
+    OutcomeWrongPassword,   // the password does not open it
+    OutcomeCrcMismatch,     // decoded, with another CRC-32 than the header's (AES: another code)
+};
+
+// The road of one entry for the readers that ask nobody (--verify, the
+// tests, the fuzzers): JudgeEntry, the password (null when none was given)
+// and DecodeEntryData into OutputFile.  The file must be at dataPosition,
+// where ReadEntry left it.
+uint8_t DecodeEntry(const char *name, int32_t dataPosition, const Text *password);
 
 #endif

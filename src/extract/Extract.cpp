@@ -257,7 +257,10 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
 {
     if (!FindSelectedItem(list, name.Data, entry))
         return EntryNext;
-    if (IsUnsafeName(name.Data)) {
+    // An entry that cannot be decoded must not cost an existing file its
+    // contents, nor leave folders behind: it is judged before any of them.
+    uint8_t kind = JudgeEntry(name.Data, LastSeekPosition);
+    if (kind == EntryNameRefused) {
         ShowMessage(name.Data, "잘못된 파일이름.");
         // The item stays selected, so the run reports it as left over.
         proceed = true;
@@ -272,11 +275,9 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
         return EntryNext;
     }
 
-    // An entry that cannot be decoded must not cost an existing file its
-    // contents, nor leave folders behind: it is judged before any of them.
-    bool undecodable = IsUndecodableEntry(LastSeekPosition);
+    bool undecodable = kind == EntryUndecodable;
 
-    proceed = (LocalHeader.Flags & EncryptedFlag) == 0 || PasswordFits();
+    proceed = !NeedsPassword() || PasswordFits();
     if (!proceed)
         return EntryStopWalk;
 

@@ -122,6 +122,50 @@ TEST_CASE(TemplateControlsStandInTabOrderWithTheirStyles)
     CHECK(sfx.Exit() == 0);
 }
 
+// The icon group as the system draws it, at both of its sizes: its images
+// are PNGs, which only the system's own decoder turns into pixels.
+TEST_CASE(IconDrawsAtBothSizes)
+{
+    HMODULE stub = LoadLibraryExA("sfx.exe", NULL, LOAD_LIBRARY_AS_DATAFILE);
+    CHECK(stub != NULL);
+    if (!stub)
+        return;
+    struct Want {
+        int size;
+        int x, y;
+        COLORREF colour;
+    };
+    const COLORREF none = RGB(255, 0, 255), yellow = RGB(255, 255, 0), red = RGB(255, 0, 0);
+    const Want want[] = {{16, 0, 0, none}, {16, 4, 8, yellow}, {16, 12, 15, red},
+                         {32, 0, 0, none}, {32, 8, 16, yellow}, {32, 24, 30, red}};
+    HDC screen = GetDC(NULL), dc = CreateCompatibleDC(screen);
+    for (const Want &w : want) {
+        HICON icon = (HICON)LoadImageA(stub, "MnIcon", IMAGE_ICON, w.size, w.size, 0);
+        CHECK(icon != NULL);
+        if (!icon)
+            continue;
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, w.size, w.size);
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        RECT all = {0, 0, w.size, w.size};
+        HBRUSH brush = CreateSolidBrush(none);
+        FillRect(dc, &all, brush);
+        DeleteObject(brush);
+        DrawIconEx(dc, 0, 0, icon, w.size, w.size, 0, NULL, DI_NORMAL);
+        COLORREF got = GetPixel(dc, w.x, w.y);
+        if (got != w.colour) {
+            printf("  %dx%d icon at %d,%d: %06lx, not %06lx\n", w.size, w.size, w.x, w.y,
+                   (unsigned long)got, (unsigned long)w.colour);
+            WinTestFailures++;
+        }
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DestroyIcon(icon);
+    }
+    DeleteDC(dc);
+    ReleaseDC(NULL, screen);
+    FreeLibrary(stub);
+}
+
 TEST_CASE(ArchiveOrderListWithDefaultsEverywhere)
 {
     std::string dir = Scratch("order");

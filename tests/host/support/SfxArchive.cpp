@@ -102,27 +102,20 @@ std::vector<WalkedEntry> WalkSelfExtractor(const std::string &path,
     ArchiveFile = FileOpenRead(path.c_str());
     if (ArchiveFile != NoFile) {
         ReadSettings();
-        SeekArchive(ArchiveStart);
-        if (LastSeekPosition != -1) {
-            char nameBuffer[NameBufferSize];
-            Text name = {0, 0}, stored = {0, 0};
-            bool more = ReadNextHeader();
-            while (more && seen.size() < limit) {
-                WalkedEntry e;
-                e.headerPosition = LastSeekPosition;
-                e.header = LocalHeader;
-                e.remainingInput = RemainingInput;
-                ReadEntry(e.headerPosition, nameBuffer, name, &stored);
-                e.name.assign(stored.Data ? stored.Data : "", stored.Length);
-                e.utf8Name.assign(name.Data ? name.Data : "", name.Length);
-                seen.push_back(e);
-                if (work)
-                    work(e);
-                more = AdvanceToNextHeader(e.headerPosition);
-            }
-            TextFree(name);
-            TextFree(stored);
-        }
+        WalkArchive([&](int32_t position, const Text &name, const Text &stored, bool) {
+            if (seen.size() >= limit)
+                return false;
+            WalkedEntry e;
+            e.headerPosition = position;
+            e.header = LocalHeader;
+            e.remainingInput = RemainingInput;
+            e.name.assign(stored.Data ? stored.Data : "", stored.Length);
+            e.utf8Name.assign(name.Data ? name.Data : "", name.Length);
+            seen.push_back(e);
+            if (work)
+                work(e);
+            return true;
+        });
         FileClose(ArchiveFile);
         ArchiveFile = NoFile;
     }
