@@ -25,6 +25,14 @@ extern const unsigned int EmbeddedStubSize;
 // The commit the builder was built from (BuildCommit.cpp, generated).
 extern const char BuildCommit[];
 
+// Whether the stub this builder is built with decodes AES entries
+// (SFX_STUB_AES): only then are they the default.
+#if MKSFX_AES_DEFAULT
+const bool StubOpensAes = true;
+#else
+const bool StubOpensAes = false;
+#endif
+
 #ifdef MKSFX_LIBDEFLATE
 #define LEVEL_HELP "10 to 12:\n                         libdeflate's, slower and smaller."
 #else
@@ -86,10 +94,11 @@ const char HelpText[] =
     "  --password TEXT        encrypt every entry (visible in the shell history)\n"
     "  --password-file FILE   read the password from the first line of FILE\n"
     "                         (UTF-8; also: the MKSFX_PASSWORD variable)\n"
-    "  --encryption aes|zipcrypto  AES-256 (WinZip AE-2, the default), or the\n"
-    "                         traditional scheme, which keeps out the casual, not\n"
-    "                         the determined, but which Windows' own ZIP folder\n"
-    "                         and Java can open\n"
+    "  --encryption aes|zipcrypto  AES-256 (WinZip AE-2), or the traditional\n"
+    "                         scheme, which keeps out the casual, not the\n"
+    "                         determined, but which Windows' own ZIP folder and\n"
+    "                         Java can open.  The default is AES where this\n"
+    "                         build's stub opens it (--version says)\n"
     "  --seed N               fixed salts and encryption headers, for\n"
     "                         reproducible tests\n"
     "Other:\n"
@@ -344,7 +353,7 @@ Options ParseCommandLine(const std::vector<std::string> &given)
         o.Seed = WholeNumber("--seed", p.Seed, UINT64_MAX);
     if (Given(app, "--encryption") && p.Encryption != "aes" && p.Encryption != "zipcrypto")
         Usage("--encryption takes aes or zipcrypto, not \"" + p.Encryption + "\"");
-    o.ZipCrypto = p.Encryption == "zipcrypto";
+    o.ZipCrypto = Given(app, "--encryption") ? p.Encryption == "zipcrypto" : !StubOpensAes;
     if (p.Help) {
         o.Command = Options::Help;
         return o;
@@ -695,6 +704,9 @@ int Build(const Options &o)
         w.Jobs = o.Jobs ? o.Jobs : std::min(CoreCount(), 16u);
         w.Password = o.HasPassword ? &password : nullptr;
         w.Aes = !o.ZipCrypto;
+        if (w.Password && w.Aes && !StubOpensAes)
+            Note(o, "this build's stub cannot open AES entries (7-Zip and libarchive can); "
+                    "--encryption zipcrypto makes a file it opens");
         w.Seeded = o.Seeded;
         w.Seed = o.Seed;
         Progress progress(!o.Quiet && IsTerminal(stderr));
@@ -744,7 +756,9 @@ int RunCommand(const Options &o)
         PrintText(stdout, "mksfx 1.0 (commit %s)\n", BuildCommit);
         if (EmbeddedStubSize > 0)
             PrintText(stdout, "stub: %u bytes, SHA-256 %s\n", EmbeddedStubSize, Sha256Hex(EmbeddedStub, EmbeddedStubSize).c_str());
-        else
+        PrintText(stdout, "encryption: %s by default; the stub %s AES entries\n", StubOpensAes ? "AES-256" : "traditional",
+                  StubOpensAes ? "opens" : "does not open");
+        if (EmbeddedStubSize == 0)
             WriteText(stdout, "stub: none carried (files are made and verified with --stub FILE)\n");
         return ExitOk;
     case Options::Info:

@@ -135,9 +135,13 @@ TEST_F(BuilderRoundTrip, FromAFolder)
 
 TEST_F(BuilderRoundTrip, FromAFolderWithAPassword)
 {
-    ExpectReadersAgree(Build({source}, "secret.exe", {"--password", "open sesame"}), "open sesame", Aes);
+    ExpectReadersAgree(Build({source}, "secret.exe", {"--password", "open sesame", "--encryption", "aes"}), "open sesame", Aes);
     ExpectReadersAgree(Build({source}, "zipcrypto.exe", {"--password", "open sesame", "--encryption", "zipcrypto"}),
                        "open sesame");
+    // Without --encryption: the scheme this build's stub opens.
+    std::string chosen = Build({source}, "default.exe", {"--password", "open sesame"});
+    bool aes = Mksfx({"--version"}).Output.find("AES-256 by default") != std::string::npos;
+    EXPECT_EQ(Mksfx({"--info", chosen}).Output.find("AES-256, AE-2") != std::string::npos, aes);
     // A Korean password, as typed into the stub's prompt in code page 949,
     // for either scheme.
     std::string korean = u8"\ube44\ubc00\ubc88\ud638";
@@ -146,7 +150,7 @@ TEST_F(BuilderRoundTrip, FromAFolderWithAPassword)
     Outcome python = Shell("python3 " + Quote(script) + " " + Quote(out) + " " + Quote(source) + " " + Quote(korean));
     EXPECT_EQ(python.Code, 0) << python.Output;
     EXPECT_EQ(Mksfx({"--verify", out}, "MKSFX_PASSWORD=" + Quote(korean)).Code, 0);
-    ExpectReadersAgree(Build({source}, "korean-aes.exe", {"--password-file", file}), korean, Aes);
+    ExpectReadersAgree(Build({source}, "korean-aes.exe", {"--password-file", file, "--encryption", "aes"}), korean, Aes);
 }
 
 TEST_F(BuilderRoundTrip, FromPeerZips)
@@ -178,7 +182,7 @@ TEST_F(BuilderRoundTrip, FromPeerZips)
         ASSERT_EQ(made.Code, 0) << peer.name << ": " << made.Output;
         SCOPED_TRACE(peer.name);
         ExpectReadersAgree(Build({}, std::string(peer.name) + ".exe", {"--zip", zip}));
-        ExpectReadersAgree(Build({}, std::string(peer.name) + "-pw.exe", {"--zip", zip, "--password", "pw"}), "pw", Aes);
+        ExpectReadersAgree(Build({}, std::string(peer.name) + "-pw.exe", {"--zip", zip, "--password", "pw", "--encryption", "aes"}), "pw", Aes);
     }
 }
 
@@ -236,7 +240,7 @@ TEST_F(BuilderRoundTrip, EncryptedPeerZipNeedsItsPassword)
     Outcome wrong = Mksfx({"-o", out, "--zip", zip, "--password", "guess"});
     EXPECT_EQ(wrong.Code, 1);
     EXPECT_NE(wrong.Output.find("the password does not open it"), std::string::npos) << wrong.Output;
-    ExpectReadersAgree(Build({}, "enc.exe", {"--zip", zip, "--password", "secret"}), "secret", Aes);
+    ExpectReadersAgree(Build({}, "enc.exe", {"--zip", zip, "--password", "secret", "--encryption", "aes"}), "secret", Aes);
 }
 
 // AES entries of 7-Zip and libarchive (libarchive's with data descriptors)
@@ -262,7 +266,7 @@ TEST_F(BuilderRoundTrip, AesPeerZipsAreReadWithTheirPassword)
         Outcome wrong = Mksfx({"-o", out, "--zip", zip, "--password", "guess"});
         EXPECT_EQ(wrong.Code, 1);
         EXPECT_NE(wrong.Output.find("the password does not open it"), std::string::npos) << wrong.Output;
-        ExpectReadersAgree(Build({}, "aes.exe", {"--zip", zip, "--password", "secret"}), "secret", Aes);
+        ExpectReadersAgree(Build({}, "aes.exe", {"--zip", zip, "--password", "secret", "--encryption", "aes"}), "secret", Aes);
         ExpectReadersAgree(Build({}, "zc.exe", {"--zip", zip, "--password", "secret", "--encryption", "zipcrypto"}),
                            "secret");
         // The long text's entry, changed in its salt, verifier, data and

@@ -275,10 +275,10 @@ TEST_F(BuilderSettings, ReportsForScripts)
     std::string good = scratch.Path() + "/good.exe", damaged = scratch.Path() + "/damaged.exe";
     scratch.Write(u8"in/photo\u202egpj.txt", std::string("x"));
     ASSERT_EQ(Mksfx({"-q", "-o", good, "--caption", u8"\uc124\uce58 \"1\"", "--run", "readme.txt", "--open",
-                     "--password", "pw", input}).Code, 0);
+                     "--password", "pw", "--encryption", "aes", input}).Code, 0);
     Bytes bytes = FileBytes(good);
     // The first byte of the first entry's data, behind its salt and
-    // verifier (AES, the default).
+    // verifier.
     size_t local = ImageSize + Get16(bytes, ImageSize + 3);
     bytes[local + LocalHeaderSize + Get16(bytes, local + 26) + Get16(bytes, local + 28) + 18] ^= 0x40;
     scratch.Write("damaged.exe", bytes);
