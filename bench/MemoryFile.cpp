@@ -54,6 +54,8 @@ uint32_t TempFolder(char *, uint32_t) { return 0; }
 
 // The benchmarks decode plain entries only: the AES side of the decoders'
 // input (WinZipAes.cpp, over the system's cryptography) stays out of them.
+// Linked with the stub's own code (the Windows tree), that code has its own.
+#ifndef SFX_STUB
 #include "decode/CrcCrypt.h"
 #include "decode/WinZipAes.h"
 
@@ -63,3 +65,4 @@ void DecryptInput(uint8_t *bytes, int32_t n)
 {
     DecryptBlock(bytes, n);
 }
+#endif

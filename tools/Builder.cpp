@@ -61,15 +61,35 @@ std::string SettingText(const std::string &utf8, const char *what)
 
 std::vector<uint8_t> MakeSettingsBlock(const BlockSettings &s)
 {
-    uint8_t flags1 = (s.ShowRunOption ? ShowRunOptionFlag : 0) | (s.FixedOverwrite ? FixedOverwriteFlag : 0) |
-                     OverwriteFlags(s.Overwrite);
-    uint8_t flags2 = (s.RunOpensFile ? RunOpensFileFlag : 0) | (s.DefaultToTemp ? DefaultToTempFlag : 0) |
-                     (s.Sorted ? SortEntriesFlag : 0) | (s.RestoreTimes ? RestoreTimesFlag : 0);
     try {
-        return SettingsBlockBytes(flags1, flags2, s.Caption, s.Folder, s.Parameters, s.RunFile);
+        return SettingsBlockBytes(SettingsFlags1(s), SettingsFlags2(s), s.Caption, s.Folder, s.Parameters, s.RunFile);
     } catch (const std::length_error &e) {
         throw BuildError(e.what());
     }
+}
+
+bool ReadSettingsBlock(FILE *f, BlockSettings &s, std::vector<uint8_t> *bytes)
+{
+    uint8_t h[SettingsFixedSize];
+    if (!SeekFile(f, 0) || fread(h, 1, 2, f) != 2 || h[0] != 'M' || h[1] != 'Z' || !SeekFile(f, ImageSize) ||
+        fread(h, 1, sizeof h, f) != sizeof h || !IsSettingsMagic(h))
+        return false;
+    ParseSettingsFields(h + SettingsMagicSize, s);
+    std::string *texts[SettingsTextCount] = {&s.Caption, &s.Folder, &s.Parameters, &s.RunFile};
+    for (int i = 0; i < SettingsTextCount; i++) {
+        texts[i]->resize(s.TextLength[i]);
+        if (s.TextLength[i] && fread(&(*texts[i])[0], 1, s.TextLength[i], f) != s.TextLength[i])
+            return false;
+    }
+    if (bytes) {
+        bytes->resize(std::max<size_t>(s.Length, sizeof h));
+        memcpy(bytes->data(), h, sizeof h);
+        if (!SeekFile(f, ImageSize + sizeof h))
+            return false;
+        size_t got = fread(bytes->data() + sizeof h, 1, bytes->size() - sizeof h, f);
+        bytes->resize(sizeof h + got);
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------

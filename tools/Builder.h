@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive/SfxFormat.h"
+#include "archive/Settings.h"
 
 namespace mksfx {
 
@@ -26,21 +27,25 @@ struct BuildError : std::runtime_error {
         : std::runtime_error(message), Code(code) {}
 };
 
-// The settings block's contents, texts already in code page 949.
-struct BlockSettings {
+// The settings block's contents, texts already in code page 949.  The flags
+// are the stub's own decoded fields (SettingsFields), so that the block is
+// read and written by one codec; their Length and TextLength are what a
+// block read from a file (ReadSettingsBlock) gave, and are not written:
+// MakeSettingsBlock measures the texts.
+struct BlockSettings : SettingsFields {
     std::string Caption, Folder, Parameters, RunFile;
-    bool ShowRunOption = false;
-    bool FixedOverwrite = false;
-    int Overwrite = OverwriteAsk;   // OverwriteAll, OverwriteNever or OverwriteAsk
-    bool RunOpensFile = false;
-    bool DefaultToTemp = false;
-    bool Sorted = false;
-    bool RestoreTimes = false;         // files get the archive's times
+    BlockSettings() : SettingsFields() { Overwrite = OverwriteAsk; }
 };
 
-// "QBW", block length, flags, lengths and texts.  A text over 255 bytes is
+// The magic, block length, flags, lengths and texts.  A text over 255 bytes is
 // refused (its one-byte length cannot hold it); never cut.
 std::vector<uint8_t> MakeSettingsBlock(const BlockSettings &settings);
+
+// The settings block of a self-extracting file: a Windows program of at
+// least the stub's size with the magic where the stub looks for it.  bytes,
+// when given, receives the block as stored (its own length, or what the
+// file holds of it).
+bool ReadSettingsBlock(FILE *f, BlockSettings &s, std::vector<uint8_t> *bytes = nullptr);
 
 // A setting given as UTF-8, checked and converted; `what` names the option
 // in messages.

@@ -310,6 +310,38 @@ std::vector<std::string> OptionNames()
     return names;
 }
 
+// The one mapping from the options to the settings block, texts still as
+// given (UTF-8): ParseCommandLine judges the combination with it, Build
+// converts the texts and writes it.
+static BlockSettings OptionSettings(const Options &o)
+{
+    BlockSettings s;
+    if (o.HasCaption)
+        s.Caption = o.Caption;
+    if (o.HasFolder)
+        s.Folder = o.Folder;
+    if (o.HasParameters)
+        s.Parameters = o.Parameters;
+    if (o.HasRun) {
+        // The stub joins it to the target folder with a backslash and hands
+        // the path to the shell: written the Windows way throughout.
+        s.RunFile = o.RunFile;
+        for (char &c : s.RunFile)
+            if (c == '/')
+                c = '\\';
+    }
+    s.ShowRunOption = o.ShowRun;
+    s.FixedOverwrite = o.FixedOverwrite;
+    s.Overwrite = o.Overwrite;
+    s.RunOpensFile = o.OpenFile;
+    s.DefaultToTemp = o.TempFolder;
+    s.Sorted = o.Sorted;
+    // Users expect the archive's times, as every extractor now gives them;
+    // a file made before the bit, or with --current-time, keeps the old way.
+    s.RestoreTimes = !o.CurrentTime;
+    return s;
+}
+
 Options ParseCommandLine(const std::vector<std::string> &given)
 {
     Options o;
@@ -416,14 +448,7 @@ Options ParseCommandLine(const std::vector<std::string> &given)
     // Settings the stub would silently ignore are refused: they would ship
     // a file that does not do what its maker asked for.  The block is judged
     // again once settings kept from an input have joined it.
-    BlockSettings planned;
-    planned.Folder = o.Folder;
-    planned.Parameters = o.Parameters;
-    planned.RunFile = o.HasRun ? o.RunFile : "";
-    planned.ShowRunOption = o.ShowRun;
-    planned.RunOpensFile = o.OpenFile;
-    planned.DefaultToTemp = o.TempFolder;
-    std::string combination = CombinationProblem(planned);
+    std::string combination = CombinationProblem(OptionSettings(o));
     if (!combination.empty())
         Usage(combination);
     if (o.Seeded && !o.HasPassword)
@@ -550,86 +575,76 @@ private:
     std::chrono::steady_clock::time_point when_;
 };
 
-int Build(const Options &o)
+// The password as the stub will compare it: code page 949, not empty, and
+// no longer than its prompt takes.  Empty without --password.
+std::string PasswordBytes(const Options &o)
 {
-    BlockSettings s;
-    if (o.HasCaption)
-        s.Caption = SettingText(o.Caption, "--caption");
-    if (o.HasFolder)
-        s.Folder = FolderText(o);
-    if (o.HasParameters)
-        s.Parameters = SettingText(o.Parameters, "--params");
-    if (o.HasRun) {
-        // The stub joins it to the target folder with a backslash and hands
-        // the path to the shell: written the Windows way throughout.
-        std::string run = o.RunFile;
-        for (char &c : run)
-            if (c == '/')
-                c = '\\';
-        s.RunFile = SettingText(run, "--run");
-    }
-    s.ShowRunOption = o.ShowRun;
-    s.FixedOverwrite = o.FixedOverwrite;
-    s.Overwrite = o.Overwrite;
-    s.RunOpensFile = o.OpenFile;
-    s.DefaultToTemp = o.TempFolder;
-    s.Sorted = o.Sorted;
-    // Users expect the archive's times, as every extractor now gives them;
-    // a file made before the bit, or with --current-time, keeps the old way.
-    s.RestoreTimes = !o.CurrentTime;
-
     std::string password;
-    if (o.HasPassword) {
-        if (!Utf8ToCp949(o.Password, password))
-            throw BuildError("the password cannot be written in code page 949, so nobody could type it", ExitUsage);
-        // The stub never accepts an empty password, and its prompt takes 79
-        // bytes at most: either would make the entries impossible to open.
-        if (password.empty())
-            throw BuildError("the password is empty; the self-extracting file never accepts an empty one", ExitUsage);
-        if (password.size() > PasswordMax)
-            throw BuildError("the password is " + std::to_string(password.size()) +
-                             " bytes in code page 949; the password prompt takes at most " +
-                             std::to_string(PasswordMax), ExitUsage);
-    }
-    std::vector<uint8_t> stub = LoadStub(o);
+    if (!o.HasPassword)
+        return password;
+    if (!Utf8ToCp949(o.Password, password))
+        throw BuildError("the password cannot be written in code page 949, so nobody could type it", ExitUsage);
+    // The stub never accepts an empty password, and its prompt takes 79
+    // bytes at most: either would make the entries impossible to open.
+    if (password.empty())
+        throw BuildError("the password is empty; the self-extracting file never accepts an empty one", ExitUsage);
+    if (password.size() > PasswordMax)
+        throw BuildError("the password is " + std::to_string(password.size()) +
+                         " bytes in code page 949; the password prompt takes at most " +
+                         std::to_string(PasswordMax), ExitUsage);
+    return password;
+}
 
-    bool useEpoch = false;
-    int64_t epoch = 0;
-    if (const char *e = getenv("SOURCE_DATE_EPOCH")) {
-        char *end = nullptr;
-        epoch = strtoll(e, &end, 10);
-        if (!*e || *end)
-            throw BuildError("SOURCE_DATE_EPOCH is not a number: \"" + std::string(e) + "\"", ExitUsage);
-        useEpoch = true;
-        // An MS-DOS date runs from 1980 to 2107: outside, the nearest end
-        // is stored, which the maker should know of.
-        const int64_t first = 315532800, last = 4354819198;
-        if (epoch < first)
-            Note(o, "SOURCE_DATE_EPOCH " + std::string(e) + " lies before 1980, where ZIP times begin: every "
-                    "entry gets 1980-01-01 00:00:00");
-        else if (epoch > last)
-            Note(o, "SOURCE_DATE_EPOCH " + std::string(e) + " lies after 2107, where ZIP times end: every "
-                    "entry gets 2107-12-31 23:59:58");
-    }
+// What goes into the file: the settings block, the entries and the comment,
+// as the options and the inputs give them, before anything is written.
+struct BuildPlan {
+    BlockSettings Settings;
+    std::string SettingsFrom;   // the input whose settings were kept, if any
+    std::string Password;       // code page 949; empty without --password
+    bool UseEpoch = false;      // SOURCE_DATE_EPOCH is set: every entry gets that time
+    int64_t Epoch = 0;
+    std::vector<Entry> Entries;
+    std::string Comment;
+    std::vector<uint8_t> Block;
+};
 
-    // The finished file is renamed over the output: a pipe, a device (as
-    // root, /dev/null) or a folder would be replaced by a regular file.
-    PathInfo existing = StatPath(o.Output);
-    if (existing.Exists && !existing.Regular)
-        throw BuildError("the output \"" + o.Output + "\" is not a regular file (a folder, pipe or device); "
-                         "refused");
+// SOURCE_DATE_EPOCH, when set.
+void ReadEpoch(const Options &o, BuildPlan &plan)
+{
+    const char *e = getenv("SOURCE_DATE_EPOCH");
+    if (!e)
+        return;
+    char *end = nullptr;
+    plan.Epoch = strtoll(e, &end, 10);
+    if (!*e || *end)
+        throw BuildError("SOURCE_DATE_EPOCH is not a number: \"" + std::string(e) + "\"", ExitUsage);
+    plan.UseEpoch = true;
+    // An MS-DOS date runs from 1980 to 2107: outside, the nearest end is
+    // stored, which the maker should know of.
+    const int64_t first = 315532800, last = 4354819198;
+    if (plan.Epoch < first)
+        Note(o, "SOURCE_DATE_EPOCH " + std::string(e) + " lies before 1980, where ZIP times begin: every "
+                "entry gets 1980-01-01 00:00:00");
+    else if (plan.Epoch > last)
+        Note(o, "SOURCE_DATE_EPOCH " + std::string(e) + " lies after 2107, where ZIP times end: every "
+                "entry gets 2107-12-31 23:59:58");
+}
+
+// The entries of the --zip inputs, with the settings and the comment the
+// first of them that has one brings.
+void CollectZips(const Options &o, BuildPlan &plan)
+{
     auto note = [&](const std::string &t) { Note(o, t); };
-    std::vector<Entry> entries;
-    std::string comment, settingsFrom, commentFrom;
+    std::string commentFrom;
     for (const std::string &z : o.Zips) {
         ZipKept kept;
-        CollectZip(z, entries, useEpoch, epoch, o.HasPassword ? &password : nullptr, o.KeepMacMetadata, note,
-                   kept);
-        if (kept.HasSettings && settingsFrom.empty()) {
-            settingsFrom = z;
-            KeepSettings(o, z, kept.Settings, s);
+        CollectZip(z, plan.Entries, plan.UseEpoch, plan.Epoch, o.HasPassword ? &plan.Password : nullptr,
+                   o.KeepMacMetadata, note, kept);
+        if (kept.HasSettings && plan.SettingsFrom.empty()) {
+            plan.SettingsFrom = z;
+            KeepSettings(o, z, kept.Settings, plan.Settings);
         } else if (kept.HasSettings) {
-            note("the settings of \"" + z + "\" dropped: those of \"" + settingsFrom + "\" are kept");
+            note("the settings of \"" + z + "\" dropped: those of \"" + plan.SettingsFrom + "\" are kept");
         }
         // A comment holding an end record's signature would make readers
         // that search from the end take it for the record.
@@ -638,34 +653,28 @@ int Build(const Options &o)
                  (commentFrom.empty() ? std::string(": it looks like a ZIP record")
                                       : ": the comment of \"" + commentFrom + "\" is kept"));
         } else if (!kept.Comment.empty()) {
-            comment = kept.Comment;
+            plan.Comment = kept.Comment;
             commentFrom = z;
         }
     }
-    // Started silently without /D=, the file extracts where it is started
-    // from: a deployment tool's working folder, System32 for a service.
-    if (s.Folder.empty() && !s.DefaultToTemp)
-        Note(o, "no --folder: a silent run (/S) without /D= extracts into the folder it is started from; "
-                "--folder or --temp-folder names one (mksfx --help)");
-    std::vector<uint8_t> block = MakeSettingsBlock(s);
-    for (const std::string &in : o.Inputs)
-        CollectFiles(in, entries, useEpoch, epoch, existing.Exists ? existing.Id : 0, o.FollowSymlinks, note);
-    if (entries.empty())
-        throw BuildError("nothing to pack: the inputs hold no files");
-    CheckUniqueNames(entries);
-    // The block as it will be written, with what was kept from an input:
-    // a kept combination the stub would ignore, or a kept run file that is
-    // not among the entries, is refused like one given as options.
+}
+
+// The block and the entries, judged whole: a kept combination the stub
+// would ignore, or a kept run file that is not among the entries, is
+// refused like one given as options, and so is a file that would reach
+// 2 GiB.
+void CheckPlan(const Options &o, const BuildPlan &plan)
+{
     std::vector<std::string> names;
-    for (const Entry &e : entries)
+    for (const Entry &e : plan.Entries)
         names.push_back(e.Utf8Name);
-    std::vector<std::string> problems = SettingsProblems(s, names);
+    std::vector<std::string> problems = SettingsProblems(plan.Settings, names);
+    const std::string &from = plan.SettingsFrom;
     if (!problems.empty())
-        throw BuildError(problems[0] + (settingsFrom.empty() ? std::string()
-                                                             : " (settings kept from \"" + settingsFrom + "\")"),
-                         settingsFrom.empty() ? ExitUsage : ExitError);
-    uint64_t total = ImageSize + block.size();
-    for (const Entry &e : entries) {
+        throw BuildError(problems[0] + (from.empty() ? std::string() : " (settings kept from \"" + from + "\")"),
+                         from.empty() ? ExitUsage : ExitError);
+    uint64_t total = ImageSize + plan.Block.size();
+    for (const Entry &e : plan.Entries) {
         if (e.Source->Size >= FileSizeLimit)
             throw BuildError("\"" + e.Utf8Name + "\" is 2 GiB or larger; the self-extracting file "
                              "must stay below 2 GiB");
@@ -673,16 +682,52 @@ int Build(const Options &o)
     }
     if (o.Level == 0 && total >= FileSizeLimit)
         throw BuildError("the self-extracting file would be 2 GiB or larger");
+}
 
-    // Beside the output, so the final rename stays on one file system.
-    std::string temp;
+// The settings block the options ask for, its texts in code page 949.
+BlockSettings ConvertedSettings(const Options &o)
+{
+    BlockSettings s = OptionSettings(o);
+    s.Caption = SettingText(s.Caption, "--caption");
+    if (o.HasFolder)
+        s.Folder = FolderText(o);
+    s.Parameters = SettingText(s.Parameters, "--params");
+    s.RunFile = SettingText(s.RunFile, "--run");
+    return s;
+}
+
+// The entries of the inputs, and the block with what was kept from them.
+// existing is the output as it stands, never taken as an input.
+void Collect(const Options &o, const PathInfo &existing, BuildPlan &plan)
+{
+    CollectZips(o, plan);
+    // Started silently without /D=, the file extracts where it is started
+    // from: a deployment tool's working folder, System32 for a service.
+    if (plan.Settings.Folder.empty() && !plan.Settings.DefaultToTemp)
+        Note(o, "no --folder: a silent run (/S) without /D= extracts into the folder it is started from; "
+                "--folder or --temp-folder names one (mksfx --help)");
+    plan.Block = MakeSettingsBlock(plan.Settings);
+    auto note = [&](const std::string &t) { Note(o, t); };
+    for (const std::string &in : o.Inputs)
+        CollectFiles(in, plan.Entries, plan.UseEpoch, plan.Epoch, existing.Exists ? existing.Id : 0,
+                     o.FollowSymlinks, note);
+    if (plan.Entries.empty())
+        throw BuildError("nothing to pack: the inputs hold no files");
+    CheckUniqueNames(plan.Entries);
+    CheckPlan(o, plan);
+}
+
+// A new file beside the output, so the final rename stays on one file
+// system; temp receives its name.  Armed for removal on an interrupt.
+FILE *CreateBeside(const std::string &output, std::string &temp)
+{
     FILE *out = nullptr;
     for (int attempt = 0; !out && attempt < 100; attempt++) {
         uint8_t r[4];
         RandomBytes(r, 4);
         char suffix[32];
         snprintf(suffix, sizeof suffix, ".mksfx-%02x%02x%02x%02x.tmp", r[0], r[1], r[2], r[3]);
-        temp = o.Output + suffix;
+        temp = output + suffix;
         // Armed before the file exists, so that no moment is left in which
         // an interrupt would leave it behind.
         RemoveOnInterrupt(temp.c_str(), nullptr);
@@ -691,29 +736,46 @@ int Build(const Options &o)
             RemoveOnInterrupt(nullptr, nullptr);
     }
     if (!out)
-        throw BuildError("cannot create a file beside \"" + o.Output + "\": " + SystemError());
+        throw BuildError("cannot create a file beside \"" + output + "\": " + SystemError());
     RemoveOnInterrupt(temp.c_str(), out);
+    return out;
+}
+
+// The stub, the block and the archive into out, its checksum stamped and
+// its bytes on the disk.
+void WriteFile(const Options &o, const std::vector<uint8_t> &stub, BuildPlan &plan, FILE *out)
+{
+    if (fwrite(stub.data(), 1, stub.size(), out) != stub.size() ||
+        fwrite(plan.Block.data(), 1, plan.Block.size(), out) != plan.Block.size())
+        throw BuildError("cannot write the output: " + SystemError());
+    WriteOptions w;
+    w.Comment = plan.Comment;
+    w.Level = o.Level;
+    w.Recompress = o.HasLevel;
+    w.Jobs = o.Jobs ? o.Jobs : std::min(CoreCount(), 16u);
+    w.Password = o.HasPassword ? &plan.Password : nullptr;
+    w.Aes = !o.ZipCrypto;
+    if (w.Password && w.Aes && !StubOpensAes)
+        Note(o, "this build's stub cannot open AES entries (7-Zip and libarchive can); "
+                "--encryption zipcrypto makes a file it opens");
+    w.Seeded = o.Seeded;
+    w.Seed = o.Seed;
+    Progress progress(!o.Quiet && IsTerminal(stderr));
+    w.Progress = [&](uint64_t done, uint64_t all) { progress(done, all); };
+    WriteArchive(out, plan.Entries, w);
+    if (!StampPeChecksum(out, TellFile(out)) || !SyncFile(out))
+        throw BuildError("cannot write the output: " + SystemError());
+}
+
+// Whole or not at all: the file is written under a temporary name beside
+// the output and renamed over it only when complete, so a failed or
+// interrupted build leaves no file behind and the old output untouched.
+void WriteAtomically(const Options &o, const std::vector<uint8_t> &stub, BuildPlan &plan)
+{
+    std::string temp;
+    FILE *out = CreateBeside(o.Output, temp);
     try {
-        if (fwrite(stub.data(), 1, stub.size(), out) != stub.size() ||
-            fwrite(block.data(), 1, block.size(), out) != block.size())
-            throw BuildError("cannot write the output: " + SystemError());
-        WriteOptions w;
-        w.Comment = comment;
-        w.Level = o.Level;
-        w.Recompress = o.HasLevel;
-        w.Jobs = o.Jobs ? o.Jobs : std::min(CoreCount(), 16u);
-        w.Password = o.HasPassword ? &password : nullptr;
-        w.Aes = !o.ZipCrypto;
-        if (w.Password && w.Aes && !StubOpensAes)
-            Note(o, "this build's stub cannot open AES entries (7-Zip and libarchive can); "
-                    "--encryption zipcrypto makes a file it opens");
-        w.Seeded = o.Seeded;
-        w.Seed = o.Seed;
-        Progress progress(!o.Quiet && IsTerminal(stderr));
-        w.Progress = [&](uint64_t done, uint64_t all) { progress(done, all); };
-        WriteArchive(out, entries, w);
-        if (!StampPeChecksum(out, TellFile(out)) || !SyncFile(out))
-            throw BuildError("cannot write the output: " + SystemError());
+        WriteFile(o, stub, plan, out);
         FILE *f = out;
         out = nullptr;
         RemoveOnInterrupt(temp.c_str(), nullptr);
@@ -731,13 +793,32 @@ int Build(const Options &o)
         throw;
     }
     RemoveOnInterrupt(nullptr, nullptr);
+}
+
+// Planning (the settings, the password, the stub, the time), collecting
+// the entries, and the write that replaces the output whole or not at all.
+int Build(const Options &o)
+{
+    BuildPlan plan;
+    plan.Settings = ConvertedSettings(o);
+    plan.Password = PasswordBytes(o);
+    std::vector<uint8_t> stub = LoadStub(o);
+    ReadEpoch(o, plan);
+    // The finished file is renamed over the output: a pipe, a device (as
+    // root, /dev/null) or a folder would be replaced by a regular file.
+    PathInfo existing = StatPath(o.Output);
+    if (existing.Exists && !existing.Regular)
+        throw BuildError("the output \"" + o.Output + "\" is not a regular file (a folder, pipe or device); "
+                         "refused");
+    Collect(o, existing, plan);
+    WriteAtomically(o, stub, plan);
     if (!o.Quiet) {
         uint64_t in = 0;
-        for (const Entry &e : entries)
+        for (const Entry &e : plan.Entries)
             in += e.Source->Size;
-        PrintText(stdout, "%s: %zu entr%s, %llu bytes in, %llu bytes out\n", Printable(o.Output).c_str(), entries.size(),
-               entries.size() == 1 ? "y" : "ies", (unsigned long long)in,
-               (unsigned long long)StatPath(o.Output).Size);
+        PrintText(stdout, "%s: %zu entr%s, %llu bytes in, %llu bytes out\n", Printable(o.Output).c_str(),
+                  plan.Entries.size(), plan.Entries.size() == 1 ? "y" : "ies", (unsigned long long)in,
+                  (unsigned long long)StatPath(o.Output).Size);
     }
     return ExitOk;
 }

@@ -1,6 +1,6 @@
 // --info and --verify.  Both run the very routines the stub runs on its own
 // file (ReadSettings and the walk, WalkArchive, and for --verify each
-// entry's road, DecodeEntry),
+// entry's road, JudgeAndDecode),
 // with the file in ArchiveFile and a null device as OutputFile, so a file
 // that passes here is one the stub walks and decodes the same way.  --verify
 // then judges the rest by what the builder writes and what other ZIP
@@ -13,6 +13,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -138,7 +139,7 @@ bool Open(const std::string &path, FILE *out, bool &hasBlock)
     uint8_t magic[3] = {0, 0, 0};
     FileSeek(ArchiveFile, ImageSize);
     FileRead(ArchiveFile, magic, 3);
-    hasBlock = memcmp(magic, "QBW", 3) == 0;
+    hasBlock = IsSettingsMagic(magic);
     ReadSettings();
     return true;
 }
@@ -509,7 +510,7 @@ void CheckBlock(FILE *f, const std::vector<std::string> &names, Findings &found)
     BlockSettings s;
     std::vector<uint8_t> bytes;
     if (!ReadSettingsBlock(f, s, &bytes)) {
-        // No "QBW": the stub takes every default and expects the archive at
+        // No magic: the stub takes every default and expects the archive at
         // the image's end, which the walk has judged.
         found.Ok("settings block", ": none, every setting at its default");
         return;
@@ -599,6 +600,257 @@ void CheckLocalHeader(const LocalEntry &l, std::vector<std::string> &problems)
         problems.push_back("its Unicode Path field \"" + text + "\" is not the stored name's UTF-8");
 }
 
+// The stub's road for one entry (JudgeAndDecode, into the null device): what
+// would keep the stub from writing it as it stands, empty when nothing.
+// The name's code page is judged after what the stub judges first and
+// before the password, as a name the stub would garble matters more than
+// a password.
+std::string StubRoadProblem(const WalkedEntry &e, int32_t data, const Text *password)
+{
+    const LocalFileHeader &h = e.Header;
+    if (e.Used.empty())
+        return "an empty name: the self-extracting file stops at it";
+    uint8_t outcome = JudgeAndDecode(e.Used.c_str(), data, password);
+    if (outcome == OutcomeNameRefused)
+        return "a name the self-extracting file refuses to write (a way out of the target folder, "
+               "a device or a character Windows forbids)";
+    if (outcome == OutcomeUndecodable) {
+        if (IsStreamedEntry(data))
+            return "written to a pipe: its sizes and CRC-32 are only in the data descriptor, and the "
+                   "self-extracting file stops at it (\"알수없는 압축파일\")";
+        if (h.Method == AesMethod && e.Aes)
+            return "AES-256, and this system has no cryptography to decode it (CNG)";
+        if (h.Method == AesMethod)
+            return "AES encryption other than AES-256 over stored or deflated data, which the stub cannot decode";
+        return "compression method " + std::to_string(h.Method) + ", which the stub cannot decode";
+    }
+    // Without flag bit 11 or the Unicode Path field the stub reads a name
+    // as code page 949: unmarked UTF-8 (from zip -r, say) would arrive
+    // garbled.
+    std::string utf8;
+    if (!e.Unicode && !Cp949ToUtf8(e.Name, utf8) &&
+        std::any_of(e.Name.begin(), e.Name.end(), [](char c) { return (unsigned char)c >= 0x80; }))
+        return "the name is not in code page 949 (UTF-8?), so the self-extracting file would create it garbled; "
+               "pack it with mksfx --zip";
+    switch (outcome) {
+    case OutcomeHeaderCut:
+        return "encryption header cut short";
+    case OutcomeNoPassword:
+        return "encrypted, and no password was given";
+    case OutcomeWrongPassword:
+        return "the password does not open it";
+    case OutcomeCrcMismatch:
+        return e.Aes ? "AES authentication code mismatch (or its data is cut short or damaged)" : "CRC-32 mismatch";
+    default:
+        return "";
+    }
+}
+
+// The stub stops at the first byte it cannot use and keeps what it has;
+// unzip, 7-Zip and Python read the data to its end (the final-block bit,
+// the end-of-block code, the size) and would report what the stub passes
+// over.  Empty when they read the entry as the stub does.
+std::string OtherReadersProblem(const std::string &path, const LocalEntry &l, const std::string *password)
+{
+    const WalkedEntry &e = l.Walked;
+    const LocalFileHeader &h = e.Header;
+    ZipEntryInfo z;
+    z.Extra = l.Extra;   // an AES entry's field
+    z.Flags = h.Flags;
+    z.Method = h.Method;
+    z.Time = h.ModTime;
+    z.Date = h.ModDate;
+    z.Crc = h.Crc32;
+    z.Compressed = h.CompressedSize;
+    z.Size = h.UncompressedSize;
+    z.LocalOffset = (uint64_t)e.Position;
+    try {
+        ReadEntryThrough(path, z, e.Used, password);
+    } catch (const BuildError &error) {
+        return std::string("as other ZIP readers decode it: ") + error.what();
+    }
+    return "";
+}
+
+// The local header's bytes the walk does not keep: the version needed and
+// the extra field.
+LocalEntry ReadLocalEntry(FILE *f, const WalkedEntry &e)
+{
+    LocalEntry l;
+    l.Walked = e;
+    uint8_t h[LocalHeaderSize];
+    if (ReadAt(f, (uint64_t)e.Position, h, sizeof h)) {
+        l.Needed = Get16(h + 4);
+        l.Extra.resize(e.Header.ExtraLength);
+        if (!ReadAt(f, (uint64_t)e.Position + LocalHeaderSize + e.Header.NameLength, l.Extra.data(), l.Extra.size()))
+            l.Extra.clear();
+    }
+    return l;
+}
+
+// What Verify judges a file with.
+struct Verifying {
+    const std::string &Path;
+    const std::string *Password;   // null when none was given
+    const Text *Key;               // the same, as the core takes it
+    FILE *File;
+    Findings &Found;
+};
+
+// One entry as the walk found it, with the file at its data: the stub's
+// road, the other readers' and what the builder writes.
+void CheckEntry(const Verifying &v, const LocalEntry &l, int32_t data)
+{
+    const WalkedEntry &e = l.Walked;
+    std::vector<std::string> problems;
+    std::string failed = StubRoadProblem(e, data, v.Key);
+    if (failed.empty() && !e.Used.empty())
+        failed = OtherReadersProblem(v.Path, l, v.Password);
+    if (!failed.empty())
+        problems.push_back(failed);
+    CheckLocalHeader(l, problems);
+    if (problems.empty() && !IsUnsafeName(e.Used.c_str())) {
+        // The name as the builder would store it: no name it refuses (a
+        // trailing dot, ".", empty components ...) comes through.
+        try {
+            if (ArchiveName(e.Used) != e.Name)
+                problems.push_back("stored as \"" + Shown(e.Name) + "\", where the builder stores \"" +
+                                   Shown(ArchiveName(e.Used)) + "\"");
+        } catch (const BuildError &error) {
+            problems.push_back(error.what());
+        }
+    }
+    for (const std::string &p : problems)
+        v.Found.Fail(e.Used.empty() ? Shown(e.Name) : e.Used, p, true);
+    if (problems.empty())
+        v.Found.Ok(e.Used, "", true);
+}
+
+// The entries, through the stub's own walk and road, into the null
+// device: walked receives each with its local header's bytes, walkEnd where
+// the walk ended, encrypted how many are.  False when the walk could not
+// begin.
+bool CheckEntries(const std::string &path, const std::string *password, FILE *f, Findings &found,
+                  std::vector<LocalEntry> &walked, int32_t &walkEnd, int &encrypted)
+{
+    Text key = {nullptr, 0};
+    if (password)
+        TextAssign(key, password->c_str());
+    OutputFile = FileCreate(NullDevice);
+    Verifying v{path, password, password ? &key : nullptr, f, found};
+    bool readable = WalkEntries(
+        [&](const WalkedEntry &e) {
+            int32_t data = LastSeekPosition;
+            walked.push_back(ReadLocalEntry(f, e));
+            encrypted += (e.Header.Flags & EncryptedFlag) != 0;
+            CheckEntry(v, walked.back(), data);
+        },
+        &walkEnd);
+    FileClose(OutputFile);
+    OutputFile = NoFile;
+    TextFree(key);
+    return readable;
+}
+
+// The entries under the names the stub writes them: two that are one file
+// on Windows would meet there.
+void CheckNames(const std::vector<LocalEntry> &walked, Findings &found)
+{
+    std::vector<Entry> unique;
+    for (const LocalEntry &l : walked) {
+        unique.emplace_back();
+        unique.back().Utf8Name = l.Walked.Used;
+        unique.back().Name = l.Walked.Name;
+    }
+    try {
+        CheckUniqueNames(unique);
+    } catch (const BuildError &e) {
+        found.Fail("names", e.what());
+    }
+}
+
+// What every other ZIP reader sees, read before the walk: the central
+// directory, where it lies and what the end record says.
+struct Directory {
+    std::vector<ZipEntryInfo> Entries;
+    ZipLayout Layout;
+    uint64_t Shift = 0;
+    std::string Comment;
+    std::string Unreadable;   // why it cannot be read, or empty
+};
+
+// Every field a reader shows or uses: those shared with the local header
+// must agree with it, the others must be what the builder writes (MS-DOS
+// attributes, version 2.0, an archive file).
+void CheckCentralEntry(const ZipEntryInfo &c, const LocalEntry &l, const std::function<void(const std::string &)> &fail)
+{
+    const LocalFileHeader &h = l.Walked.Header;
+    const std::string entry = "entry \"" + Printable(l.Walked.Used) + "\": ";
+    const struct {
+        const char *Field;
+        uint32_t Central, Expected;
+        bool Local;
+    } fields[] = {
+        {"version made by", c.MadeBy, MadeByDos20, false},
+        {"version needed to extract", c.Needed, l.Needed, true},
+        {"general-purpose flags", c.Flags, h.Flags, true},
+        {"compression method", c.Method, h.Method, true},
+        {"time", c.Time, h.ModTime, true},
+        {"date", c.Date, h.ModDate, true},
+        {"CRC-32", c.Crc, h.Crc32, true},
+        {"compressed size", c.Compressed, h.CompressedSize, true},
+        {"size", c.Size, h.UncompressedSize, true},
+        {"comment length", c.CommentLength, 0, false},
+        {"disk number", c.Disk, 0, false},
+        {"internal attributes", c.Internal, 0, false},
+        {"external attributes", c.External, ArchiveAttribute, false},
+        {"local header offset", (uint32_t)c.LocalOffset, (uint32_t)l.Walked.Position, true},
+    };
+    for (const auto &x : fields)
+        if (x.Central != x.Expected)
+            fail(entry + x.Field + " " + Hex(x.Central) + (x.Local ? ", the local header says " : ", the builder writes ") +
+                 Hex(x.Expected));
+    if (c.RawName != l.Walked.Name)
+        fail(entry + "the name is \"" + Shown(c.RawName) + "\" there");
+    if (c.Extra != l.Extra)
+        fail(entry + "its extra field (the Unicode Path and AES fields) differs from the local header's");
+}
+
+// The central directory and end record against the walk: where the
+// directory begins (walkEnd), what it lists, and that the file ends where
+// the record's comment does (tail: the file's end, before any signature).
+void CheckDirectory(const Directory &d, const std::vector<LocalEntry> &walked, int32_t walkEnd, uint64_t archiveEnd,
+                    uint64_t tail, Findings &found)
+{
+    int before = found.Count;
+    auto fail = [&](const std::string &why) { found.Fail("central directory", why); };
+    const ZipLayout &layout = d.Layout;
+    if (!d.Unreadable.empty()) {
+        fail(d.Unreadable);
+    } else {
+        if (d.Shift != 0)
+            fail("its offsets do not count from the start of the file");
+        if (d.Entries.size() != walked.size())
+            fail("it lists " + std::to_string(d.Entries.size()) + " entries, the local headers " +
+                 std::to_string(walked.size()));
+        if (layout.Directory != (uint64_t)walkEnd)
+            fail("it begins at " + Hex((uint32_t)layout.Directory) + ", not where the last entry ends (" +
+                 Hex((uint32_t)walkEnd) + ")");
+        if (layout.DirectoryUsed != layout.DirectorySize)
+            fail("the end record gives its size as " + std::to_string(layout.DirectorySize) + " bytes; its " +
+                 std::to_string(d.Entries.size()) + " entries take " + std::to_string(layout.DirectoryUsed));
+        if (archiveEnd != tail)
+            fail("the end record's comment (" + std::to_string(layout.CommentLength) + " bytes) ends at " +
+                 Hex((uint32_t)archiveEnd) + ", the file at " + Hex((uint32_t)tail));
+        if (d.Comment.find("PK\x05\x06") != std::string::npos)
+            fail("the archive comment holds an end record's signature, which readers may take for the record");
+        for (size_t i = 0; i < std::min(d.Entries.size(), walked.size()); i++)
+            CheckCentralEntry(d.Entries[i], walked[i], fail);
+    }
+    if (found.Count == before)
+        found.Ok("central directory and end record");
+}
+
 }  // namespace
 
 int Verify(const std::string &path, const std::string *password, const std::vector<uint8_t> &stub, FILE *out,
@@ -607,10 +859,6 @@ int Verify(const std::string &path, const std::string *password, const std::vect
     bool hasBlock = false;
     if (!Open(path, out, hasBlock))
         return ExitError;
-    OutputFile = FileCreate(NullDevice);
-    Text pw = {nullptr, 0};
-    if (password)
-        TextAssign(pw, password->c_str());
     FILE *f = OpenFile(path, "rb");
     std::unique_ptr<FILE, int (*)(FILE *)> closer(f, fclose);
     if (!f) {
@@ -620,130 +868,24 @@ int Verify(const std::string &path, const std::string *password, const std::vect
     }
     Findings found{out, format, 0, {}};
 
-    // What every other ZIP reader sees: the central directory.  Read first,
-    // for the stub's check needs to know where the archive ends.
-    std::vector<ZipEntryInfo> cd;
-    ZipLayout layout;
-    uint64_t shift = 0;
-    std::string comment, unreadable;
+    // The central directory first: the stub's check needs to know where the
+    // archive ends.
+    Directory d;
     try {
-        cd = ReadCentralDirectory(f, path, &shift, &comment, &layout);
+        d.Entries = ReadCentralDirectory(f, path, &d.Shift, &d.Comment, &d.Layout);
     } catch (const BuildError &e) {
-        unreadable = e.what();
+        d.Unreadable = e.what();
     }
     uint64_t size = StatPath(path).Size;
-    uint64_t archiveEnd = unreadable.empty() ? layout.EndRecord + EndRecordSize + layout.CommentLength : size;
+    uint64_t archiveEnd =
+        d.Unreadable.empty() ? d.Layout.EndRecord + EndRecordSize + d.Layout.CommentLength : size;
     uint64_t tail = size;
     CheckStub(f, stub, size, archiveEnd, found, tail);
 
     std::vector<LocalEntry> walked;
     int encrypted = 0;
     int32_t walkEnd = -1;
-    bool readable = WalkEntries(
-        [&](const WalkedEntry &e) {
-            int32_t data = LastSeekPosition;
-            LocalEntry l;
-            l.Walked = e;
-            uint8_t h[LocalHeaderSize];
-            if (ReadAt(f, (uint64_t)e.Position, h, sizeof h)) {
-                l.Needed = Get16(h + 4);
-                l.Extra.resize(e.Header.ExtraLength);
-                if (!ReadAt(f, (uint64_t)e.Position + LocalHeaderSize + e.Header.NameLength, l.Extra.data(),
-                            l.Extra.size()))
-                    l.Extra.clear();
-            }
-            walked.push_back(l);
-            const LocalFileHeader &hd = e.Header;
-            if (hd.Flags & EncryptedFlag)
-                encrypted++;
-            std::vector<std::string> problems;
-            auto decode = [&]() -> std::string {
-                if (e.Used.empty())
-                    return "an empty name: the self-extracting file stops at it";
-                // The stub's own road (DecodeEntry); the name's code page is
-                // judged after what the stub judges first, before the
-                // password.
-                uint8_t outcome = DecodeEntry(e.Used.c_str(), data, password ? &pw : nullptr);
-                if (outcome == OutcomeNameRefused)
-                    return "a name the self-extracting file refuses to write (a way out of the target folder, "
-                           "a device or a character Windows forbids)";
-                if (outcome == OutcomeUndecodable) {
-                    if (IsStreamedEntry(data))
-                        return "written to a pipe: its sizes and CRC-32 are only in the data descriptor, and the "
-                               "self-extracting file stops at it (\"알수없는 압축파일\")";
-                    if (hd.Method == AesMethod && e.Aes)
-                        return "AES-256, and this system has no cryptography to decode it (CNG)";
-                    if (hd.Method == AesMethod)
-                        return "AES encryption other than AES-256 over stored or deflated data, which the stub "
-                               "cannot decode";
-                    return "compression method " + std::to_string(hd.Method) + ", which the stub cannot decode";
-                }
-                // Without flag bit 11 or the Unicode Path field the stub reads a
-                // name as code page 949: unmarked UTF-8 (from zip -r, say) would
-                // arrive garbled.
-                std::string utf8;
-                if (!e.Unicode && !Cp949ToUtf8(e.Name, utf8))
-                    if (std::any_of(e.Name.begin(), e.Name.end(), [](char c) { return (unsigned char)c >= 0x80; }))
-                        return "the name is not in code page 949 (UTF-8?), so the self-extracting "
-                               "file would create it garbled; pack it with mksfx --zip";
-                switch (outcome) {
-                case OutcomeHeaderCut:
-                    return "encryption header cut short";
-                case OutcomeNoPassword:
-                    return "encrypted, and no password was given";
-                case OutcomeWrongPassword:
-                    return "the password does not open it";
-                case OutcomeCrcMismatch:
-                    return e.Aes ? "AES authentication code mismatch (or its data is cut short or damaged)"
-                                 : "CRC-32 mismatch";
-                default:
-                    break;
-                }
-                // The stub stops at the first byte it cannot use and keeps
-                // what it has; unzip, 7-Zip and Python read the data to its
-                // end (the final-block bit, the end-of-block code, the
-                // size) and would report what the stub passes over.
-                ZipEntryInfo z;
-                z.Extra = l.Extra;
-                z.Flags = hd.Flags;
-                z.Method = hd.Method;
-                z.Time = hd.ModTime;
-                z.Date = hd.ModDate;
-                z.Crc = hd.Crc32;
-                z.Compressed = hd.CompressedSize;
-                z.Size = hd.UncompressedSize;
-                z.LocalOffset = (uint64_t)e.Position;
-                try {
-                    ReadEntryThrough(path, z, e.Used, password);
-                } catch (const BuildError &error) {
-                    return std::string("as other ZIP readers decode it: ") + error.what();
-                }
-                return "";
-            };
-            std::string failed = decode();
-            if (!failed.empty())
-                problems.push_back(failed);
-            CheckLocalHeader(l, problems);
-            if (problems.empty() && !IsUnsafeName(e.Used.c_str())) {
-                // The name as the builder would store it: no name it refuses
-                // (a trailing dot, ".", empty components ...) comes through.
-                try {
-                    if (ArchiveName(e.Used) != e.Name)
-                        problems.push_back("stored as \"" + Shown(e.Name) + "\", where the builder stores \"" +
-                                           Shown(ArchiveName(e.Used)) + "\"");
-                } catch (const BuildError &error) {
-                    problems.push_back(error.what());
-                }
-            }
-            for (const std::string &p : problems)
-                found.Fail(e.Used.empty() ? Shown(e.Name) : e.Used, p, true);
-            if (problems.empty())
-                found.Ok(e.Used, "", true);
-        },
-        &walkEnd);
-    FileClose(OutputFile);
-    OutputFile = NoFile;
-    TextFree(pw);
+    bool readable = CheckEntries(path, password, f, found, walked, walkEnd, encrypted);
     std::string unreadWalk = WalkEndProblem(WalkEnded, walkEnd);
     if (!unreadWalk.empty())
         found.Fail("archive", unreadWalk);
@@ -759,84 +901,12 @@ int Verify(const std::string &path, const std::string *password, const std::vect
     if (password && encrypted == 0)
         found.Fail("password", "a password was given, but no entry is encrypted");
 
-    // The entries under the names the stub writes them: two that are one
-    // file on Windows would meet there.
+    CheckNames(walked, found);
     std::vector<std::string> names;
-    std::vector<Entry> unique;
-    for (const LocalEntry &l : walked) {
+    for (const LocalEntry &l : walked)
         names.push_back(l.Walked.Used);
-        unique.emplace_back();
-        unique.back().Utf8Name = l.Walked.Used;
-        unique.back().Name = l.Walked.Name;
-    }
-    try {
-        CheckUniqueNames(unique);
-    } catch (const BuildError &e) {
-        found.Fail("names", e.what());
-    }
     CheckBlock(f, names, found);
-
-    int before = found.Count;
-    auto fail = [&](const std::string &why) { found.Fail("central directory", why); };
-    if (!unreadable.empty()) {
-        fail(unreadable);
-    } else {
-        if (shift != 0)
-            fail("its offsets do not count from the start of the file");
-        if (cd.size() != walked.size())
-            fail("it lists " + std::to_string(cd.size()) + " entries, the local headers " +
-                 std::to_string(walked.size()));
-        if (layout.Directory != (uint64_t)walkEnd)
-            fail("it begins at " + Hex((uint32_t)layout.Directory) + ", not where the last entry ends (" +
-                 Hex((uint32_t)walkEnd) + ")");
-        if (layout.DirectoryUsed != layout.DirectorySize)
-            fail("the end record gives its size as " + std::to_string(layout.DirectorySize) + " bytes; its " +
-                 std::to_string(cd.size()) + " entries take " + std::to_string(layout.DirectoryUsed));
-        if (archiveEnd != tail)
-            fail("the end record's comment (" + std::to_string(layout.CommentLength) + " bytes) ends at " +
-                 Hex((uint32_t)archiveEnd) + ", the file at " + Hex((uint32_t)tail));
-        if (comment.find("PK\x05\x06") != std::string::npos)
-            fail("the archive comment holds an end record's signature, which readers may take for the record");
-    }
-    for (size_t i = 0; unreadable.empty() && i < std::min(cd.size(), walked.size()); i++) {
-        const ZipEntryInfo &c = cd[i];
-        const LocalEntry &l = walked[i];
-        const LocalFileHeader &h = l.Walked.Header;
-        const std::string entry = "entry \"" + Printable(l.Walked.Used) + "\": ";
-        // Every field a reader shows or uses: those shared with the local
-        // header must agree with it, the others must be what the builder
-        // writes (MS-DOS attributes, version 2.0, an archive file).
-        const struct {
-            const char *Field;
-            uint32_t Central, Expected;
-            bool Local;
-        } fields[] = {
-            {"version made by", c.MadeBy, MadeByDos20, false},
-            {"version needed to extract", c.Needed, l.Needed, true},
-            {"general-purpose flags", c.Flags, h.Flags, true},
-            {"compression method", c.Method, h.Method, true},
-            {"time", c.Time, h.ModTime, true},
-            {"date", c.Date, h.ModDate, true},
-            {"CRC-32", c.Crc, h.Crc32, true},
-            {"compressed size", c.Compressed, h.CompressedSize, true},
-            {"size", c.Size, h.UncompressedSize, true},
-            {"comment length", c.CommentLength, 0, false},
-            {"disk number", c.Disk, 0, false},
-            {"internal attributes", c.Internal, 0, false},
-            {"external attributes", c.External, ArchiveAttribute, false},
-            {"local header offset", (uint32_t)c.LocalOffset, (uint32_t)l.Walked.Position, true},
-        };
-        for (const auto &x : fields)
-            if (x.Central != x.Expected)
-                fail(entry + x.Field + " " + Hex(x.Central) + (x.Local ? ", the local header says " : ", the builder writes ") +
-                     Hex(x.Expected));
-        if (c.RawName != l.Walked.Name)
-            fail(entry + "the name is \"" + Shown(c.RawName) + "\" there");
-        if (c.Extra != l.Extra)
-            fail(entry + "its extra field (the Unicode Path and AES fields) differs from the local header's");
-    }
-    if (found.Count == before)
-        found.Ok("central directory and end record");
+    CheckDirectory(d, walked, walkEnd, archiveEnd, tail, found);
     if (format == ReportText)
         PrintText(out, "%zu entr%s, %d failed\n", walked.size(), walked.size() == 1 ? "y" : "ies", found.Count);
     else if (format == ReportJson)

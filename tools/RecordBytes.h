@@ -22,7 +22,7 @@
 
 namespace mksfx {
 
-// "QBW", the block's length, the two flag bytes as given, the four texts'
+// The magic, the block's length, the two flag bytes as given, the four texts'
 // lengths, then the texts (code page 949, no terminators).  A text over
 // SettingsTextMax bytes cannot be described by its one-byte length and is
 // refused, never cut; the builder checks before and says which option.
@@ -41,7 +41,7 @@ inline std::vector<uint8_t> SettingsBlockBytes(uint8_t flags1, uint8_t flags2, c
                                     std::to_string(SettingsTextMax));
         length += t->size();
     }
-    std::vector<uint8_t> b = {'Q', 'B', 'W', (uint8_t)length, (uint8_t)(length >> 8), flags1, flags2};
+    std::vector<uint8_t> b = {(uint8_t)SettingsMagic[0], (uint8_t)SettingsMagic[1], (uint8_t)SettingsMagic[2], (uint8_t)length, (uint8_t)(length >> 8), flags1, flags2};
     for (const std::string *t : texts)
         b.push_back((uint8_t)t->size());
     for (const std::string *t : texts)

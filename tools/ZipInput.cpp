@@ -528,35 +528,6 @@ static void CheckNoOverlap(FILE *f, const std::string &path, const std::vector<Z
                              std::to_string(spans[i - 1].End) + "); an archive whose entries overlap is refused");
 }
 
-bool ReadSettingsBlock(FILE *f, BlockSettings &s, std::vector<uint8_t> *bytes)
-{
-    uint8_t h[SettingsFixedSize];
-    if (!ReadAt(f, 0, h, 2) || h[0] != 'M' || h[1] != 'Z' || !ReadAt(f, ImageSize, h, sizeof h) ||
-        memcmp(h, "QBW", SettingsMagicSize) != 0)
-        return false;
-    std::string *texts[SettingsTextCount] = {&s.Caption, &s.Folder, &s.Parameters, &s.RunFile};
-    for (int i = 0; i < SettingsTextCount; i++) {
-        uint8_t n = h[SettingsFixedSize - SettingsTextCount + i];
-        texts[i]->resize(n);
-        if (n && fread(&(*texts[i])[0], 1, n, f) != n)
-            return false;
-    }
-    if (bytes) {
-        bytes->resize(std::max<size_t>(Get16(h + SettingsMagicSize), sizeof h));
-        ReadAt(f, ImageSize, bytes->data(), sizeof h);
-        size_t got = fread(bytes->data() + sizeof h, 1, bytes->size() - sizeof h, f);
-        bytes->resize(sizeof h + got);
-    }
-    s.ShowRunOption = (h[5] & ShowRunOptionFlag) != 0;
-    s.FixedOverwrite = (h[5] & FixedOverwriteFlag) != 0;
-    s.Overwrite = OverwriteFromFlags(h[5]);
-    s.RunOpensFile = (h[6] & RunOpensFileFlag) != 0;
-    s.DefaultToTemp = (h[6] & DefaultToTempFlag) != 0;
-    s.Sorted = (h[6] & SortEntriesFlag) != 0;
-    s.RestoreTimes = (h[6] & RestoreTimesFlag) != 0;
-    return true;
-}
-
 // macOS's own entries: the __MACOSX/ folder of resource forks and ._name
 // AppleDouble files (Finder data and extended attributes) beside the files.
 static bool IsMacMetadata(const std::string &name)

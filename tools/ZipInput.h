@@ -48,14 +48,6 @@ std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
                                                uint64_t *shift = nullptr, std::string *comment = nullptr,
                                                ZipLayout *layout = nullptr);
 
-struct BlockSettings;
-
-// The settings block of a self-extracting file: a Windows program of at
-// least the stub's size with "QBW" where the stub looks for it.  bytes, when
-// given, receives the block as stored (its own length, or what the file
-// holds of it).
-bool ReadSettingsBlock(FILE *f, BlockSettings &s, std::vector<uint8_t> *bytes = nullptr);
-
 // Decodes the entry whose local header is at info.LocalOffset as other ZIP
 // readers do (zlib, and the password in code page 949 when it is
 // encrypted), to its end: throws BuildError, naming it by `name`, unless

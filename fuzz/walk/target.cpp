@@ -1,6 +1,6 @@
 // The settings reader and the archive walk over arbitrary bytes after the
 // executable image, each entry going along the road of the extraction run
-// (DecodeEntry): its name made UTF-8, judged, its password checked and its
+// (JudgeAndDecode): its name made UTF-8, judged, its password checked and its
 // data decoded.  Besides the sanitizers' findings, the
 // target fails when the walk fails to move forward or lists more entries
 // than the file can hold: either would let a crafted archive make the
@@ -82,7 +82,7 @@ SFX_FUZZ_TARGET(walk)
         // The listing run ends at a nameless entry; so does this walk.
         if (name.Length == 0)
             return false;
-        DecodeEntry(name.Data, LastSeekPosition, &password);
+        JudgeAndDecode(name.Data, LastSeekPosition, &password);
         return true;
     });
     TextFree(password);

@@ -1,7 +1,6 @@
-// The settings block: "QBW", a 16-bit block length, two flag bytes, four
-// text lengths and the texts (caption, folder, parameters, run file), all at
-// ImageSize in the program's own file.  A file without the magic is valid
-// and keeps every default.
+// The stub's reader of the settings block (its layout: SfxFormat.h; its
+// fields: ParseSettingsFields), at ImageSize in the program's own file.  A
+// file without the magic is valid and keeps every default.
 //
 // A block cut off by the end of the file reads its missing fields as 0 and
 // its texts cut where the file ends: every read below is bounded by what
@@ -43,26 +42,26 @@ void ReadSettings()
     ArchiveStart = ImageSize;
     InitialOverwriteButton = IDC_OVERWRITE_ALL + OverwriteAsk;
     SeekArchive(ImageSize);
-    uint8_t magic[3];
-    if (LastSeekPosition == -1 || FileRead(ArchiveFile, magic, 3) != 3 || magic[0] != 'Q' ||
-        magic[1] != 'B' || magic[2] != 'W')
+    uint8_t fixed[SettingsFixedSize];
+    if (LastSeekPosition == -1 || FileRead(ArchiveFile, fixed, SettingsMagicSize) != SettingsMagicSize ||
+        !IsSettingsMagic(fixed))
         return;
 
-    uint8_t fixed[SettingsFixedSize - SettingsMagicSize];   // block length (2), flags 1, flags 2, four lengths
-    ReadOrZero(fixed, sizeof fixed);
-    ArchiveStart += fixed[0] | (fixed[1] << 8);
+    ReadOrZero(fixed + SettingsMagicSize, SettingsFixedSize - SettingsMagicSize);
+    SettingsFields f;
+    ParseSettingsFields(fixed + SettingsMagicSize, f);
+    ArchiveStart += f.Length;
 
-    uint8_t flags1 = fixed[2], flags2 = fixed[3];
-    ShowRunOption = (flags1 & ShowRunOptionFlag) != 0;
-    FixedOverwrite = (flags1 & FixedOverwriteFlag) != 0;
-    RunOpensFile = (flags2 & RunOpensFileFlag) != 0;
-    DefaultToTemp = (flags2 & DefaultToTempFlag) != 0;
-    SortEntries = (flags2 & SortEntriesFlag) != 0;
-    RestoreFileTimes = (flags2 & RestoreTimesFlag) != 0;
-    InitialOverwriteButton = IDC_OVERWRITE_ALL + OverwriteFromFlags(flags1);
+    ShowRunOption = f.ShowRunOption;
+    FixedOverwrite = f.FixedOverwrite;
+    RunOpensFile = f.RunOpensFile;
+    DefaultToTemp = f.DefaultToTemp;
+    SortEntries = f.Sorted;
+    RestoreFileTimes = f.RestoreTimes;
+    InitialOverwriteButton = IDC_OVERWRITE_ALL + f.Overwrite;
 
-    uint8_t captionLength = fixed[4], folderLength = fixed[5];
-    uint8_t parametersLength = fixed[6], runFileLength = fixed[7];
+    uint8_t captionLength = f.TextLength[0], folderLength = f.TextLength[1];
+    uint8_t parametersLength = f.TextLength[2], runFileLength = f.TextLength[3];
     HasCaption = captionLength > 0;
     HasDefaultFolder = folderLength > 0 && !DefaultToTemp;
     RunWithParameters = parametersLength > 0 && !RunOpensFile;

@@ -19,9 +19,12 @@ enum : uint32_t { ImageSize = 0x9800 };
 const uint64_t FileSizeLimit = 0x80000000ULL;
 
 // ---------------------------------------------------------------------------
-// The settings block: "QBW", its length (16 bits, low byte first), flags 1,
+// The settings block: the magic, its length (16 bits, low byte first), flags 1,
 // flags 2, the lengths of the caption, folder, parameters and run file, then
 // those texts in that order, code page 949, without terminators.
+
+// The block's first bytes; without them the file has no block.
+static const char SettingsMagic[] = "QBW";
 
 enum {
     SettingsMagicSize = 3,
@@ -33,6 +36,7 @@ enum {
     SettingsBlockMax = 0xFFFF,
 };
 static_assert(SettingsFixedSize == SettingsMagicSize + 2 + 2 + SettingsTextCount, "fixed fields");
+static_assert(sizeof SettingsMagic == SettingsMagicSize + 1, "the magic and its size");
 
 // flags 1
 enum : uint8_t {

@@ -391,8 +391,7 @@ void CopyStoredEntry()
             DecryptInput(buffer, got);
         int32_t put = FileWrite(OutputFile, buffer, (uint32_t)got);
         UpdateCrcOverBlock(buffer, put, RunningCrc);
-        if (put > 0)
-            EntryWritten += (uint32_t)put;
+        CountWritten(put);
     }
     FreeMem(buffer);
 }

@@ -12,7 +12,7 @@ bool PasswordOpens(uint8_t *header, const Text &password)
                                  LocalHeader.ModTime | (uint32_t)LocalHeader.ModDate << 16, LocalHeader.Crc32);
 }
 
-uint8_t DecodeEntry(const char *name, int32_t dataPosition, const Text *password)
+uint8_t JudgeAndDecode(const char *name, int32_t dataPosition, const Text *password)
 {
     uint8_t kind = JudgeEntry(name, dataPosition);
     if (kind == EntryNameRefused)

@@ -11,7 +11,7 @@
 //      PasswordOpens);
 //   3. DecodeEntryData.
 // The stub's driver takes these steps with its prompts and files between
-// them; every other reader takes them through DecodeEntry.  A new kind of
+// them; every other reader takes them through JudgeAndDecode.  A new kind of
 // entry is decided in JudgeEntry and nowhere else.
 #ifndef SFX_ENTRYDATA_H
 #define SFX_ENTRYDATA_H
@@ -136,7 +136,7 @@ static inline bool DecodeEntryData()
            (crcMatches || EntryAesVersion == 2);
 }
 
-// What became of one entry that DecodeEntry took along the whole road, the
+// What became of one entry that JudgeAndDecode took along the whole road, the
 // first step that failed.
 enum EntryOutcome : uint8_t {
     OutcomeDecoded,         // its CRC-32 matched (AES: its code, and AE-1 its CRC too)
@@ -152,6 +152,6 @@ enum EntryOutcome : uint8_t {
 // tests, the fuzzers): JudgeEntry, the password (null when none was given)
 // and DecodeEntryData into OutputFile.  The file must be at dataPosition,
 // where ReadEntry left it.
-uint8_t DecodeEntry(const char *name, int32_t dataPosition, const Text *password);
+uint8_t JudgeAndDecode(const char *name, int32_t dataPosition, const Text *password);
 
 #endif

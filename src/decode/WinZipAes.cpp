@@ -4,7 +4,7 @@
 #include "../common/SFXmisc.h"
 #include "CrcCrypt.h"
 
-#if !defined(SFX_STUB) || defined(SFX_STUB_AES)
+#ifdef SFX_AES_ENTRIES
 uint8_t EntryAesVersion;
 #endif
 uint16_t EntryAesMethod;
@@ -92,7 +92,7 @@ static void XorStream(AesStream &s, uint8_t *bytes, uint32_t n)
     }
 }
 
-void AesDecrypt(AesStream &s, uint8_t *bytes, uint32_t n)
+__attribute__((noipa)) void AesDecrypt(AesStream &s, uint8_t *bytes, uint32_t n)
 {
     MacUpdate(s.Crypto, bytes, n);
     s.Done += n;
@@ -115,13 +115,14 @@ bool AesFinish(AesStream &s, uint8_t *code)
 
 void NoteAesField(const uint8_t *extra, uint32_t n)
 {
-#if !defined(SFX_STUB) || defined(SFX_STUB_AES)
+#ifdef SFX_AES_ENTRIES
     EntryAesVersion = 0;
     if (LocalHeader.Method == AesMethod && (LocalHeader.Flags & EncryptedFlag))
         EntryAesVersion = FindAesField(extra, n, EntryAesMethod);
 #endif
 }
 
+#ifdef SFX_AES_ENTRIES
 uint16_t EntryMethod()
 {
     if (LocalHeader.Method != AesMethod)
@@ -137,18 +138,15 @@ void DecryptInput(uint8_t *bytes, int32_t n)
         AesDecrypt(EntryAes, bytes, (uint32_t)n);
 }
 
+#endif
+
 bool AesEntryAuthentic(uint32_t dataSize)
 {
-    // The decoders stop at the end of the deflate stream or at a failed
-    // write: whatever follows there is still data, and the code covers it.
-    uint8_t buffer[256];
-    while (EntryAes.Done < dataSize) {
-        uint32_t want = dataSize - EntryAes.Done;
-        int32_t got = FileRead(ArchiveFile, buffer, want < sizeof buffer ? want : (uint32_t)sizeof buffer);
-        if (got <= 0)
-            break;
-        AesDecrypt(EntryAes, buffer, (uint32_t)got);
-    }
+    // The decoders read an entry's data whole in all but two cases: a
+    // deflate stream they found damaged, and one followed by more than a
+    // buffer of other bytes.  Neither is sound, and neither passes: the
+    // code is compared only when it covers every byte.  The code follows the
+    // last byte read.
     uint8_t code[Sha1Size], stored[AesCodeSize];
     bool ok = EntryAes.Done == dataSize && FileRead(ArchiveFile, stored, AesCodeSize) == AesCodeSize;
     ok = AesFinish(EntryAes, code) && ok;

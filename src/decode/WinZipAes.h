@@ -20,6 +20,7 @@
 
 #include "../common/SFXgbls.h"
 #include "Crypto.h"
+#include "CrcCrypt.h"
 
 enum {
     AesMethod = 99,
@@ -76,13 +77,18 @@ void AesEnd(AesStream &s);
 // its AES field (0 when it is no AES entry this reader can decode) and the
 // real method, set by ReadEntryNameAsUtf8 from the local header's extra
 // field, and its cipher once a password opened it.
-#if defined(SFX_STUB) && !defined(SFX_STUB_AES)
+//
 // The stub's image has no room for the AES entries yet: without
-// SFX_STUB_AES they are entries of an unknown method, and the code that
-// would decode them folds away.
-enum : uint8_t { EntryAesVersion = 0 };
-#else
+// SFX_STUB_AES they are entries of an unknown method there, and the code
+// that would decode them folds away (SFX_AES_ENTRIES undefined): the stub
+// is the one it was before them.
+#if !defined(SFX_STUB) || defined(SFX_STUB_AES)
+#define SFX_AES_ENTRIES 1
+#endif
+#ifdef SFX_AES_ENTRIES
 extern uint8_t EntryAesVersion;
+#else
+enum : uint8_t { EntryAesVersion = 0 };
 #endif
 extern uint16_t EntryAesMethod;
 extern AesStream EntryAes;
@@ -96,14 +102,32 @@ void NoteAesField(const uint8_t *extra, uint32_t n);
 // The method the entry's data is in: its AES field's real method, 99 for
 // an AES entry that cannot be decoded here (no usable field, not flagged
 // encrypted, or no CNG), else the header's.
-uint16_t EntryMethod();
-
 // The decoders' one call on encrypted input: traditional or AES.
+// The count of bytes written, for EntryWritten.
+#ifdef SFX_AES_ENTRIES
+uint16_t EntryMethod();
 void DecryptInput(uint8_t *bytes, int32_t n);
+static inline void CountWritten(int32_t n)
+{
+    if (n > 0)
+        EntryWritten += (uint32_t)n;
+}
+#else
+static inline uint16_t EntryMethod()
+{
+    return LocalHeader.Method;
+}
+static inline void DecryptInput(uint8_t *bytes, int32_t n)
+{
+    DecryptBlock(bytes, n);
+}
+static inline void CountWritten(int32_t)
+{
+}
+#endif
 
-// After the data's decode: puts what the decoder left unread of the
-// dataSize encrypted bytes through the MAC, reads the code that follows and
-// compares it.  True only when it matches.
+// After the data's decode: true only when the MAC took all dataSize
+// encrypted bytes and the code that follows them matches.
 bool AesEntryAuthentic(uint32_t dataSize);
 
 #endif

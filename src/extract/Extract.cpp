@@ -114,6 +114,7 @@ enum EntryResult {
     EntryNext,      // go on with the walk
     EntryStopWalk,  // end the walk; the run-end report follows
     EntryEndRun,    // end the run at once, without the report
+    EntryWrite,     // (OpenEntryFile) OutputFile is open for the entry's data
 };
 
 // The items of the sorted list by archive order, taken from the item data
@@ -190,6 +191,11 @@ static bool FindSelectedItem(SfxWindow list, const char *name, int32_t entry)
 
 bool RunEntryFound;
 uint32_t RunEntryCrc, RunEntrySize;
+#ifdef SFX_STUB_AES
+// The entry being written is the run file: an AE-2 entry stores no CRC, so
+// the one its decode computed is what the run file is read back against.
+static bool WritingRunEntry;
+#endif
 
 // Whether the entry is the configured run file: the same path to Windows,
 // whatever the separators and the case of ASCII letters (a case that differs
@@ -253,6 +259,160 @@ static bool LeadsElsewhere(char *path, uint32_t end)
     return false;
 }
 
+// The entry's target file cannot be made, or must not be written through.
+static EntryResult CannotOpen(const char *path)
+{
+    ShowMessage(path, "파일을 열 수 없음...");
+    return EntryNext;
+}
+
+// The entry's data cannot be decoded, and nothing of it was written.
+static EntryResult UnknownEntry()
+{
+    ShowMessage("알수없는 압축파일", "압축해제 에러...");
+    return EntryEndRun;
+}
+
+// Whether an existing target file gives way to the entry, by the overwrite
+// policy or the user's answer.
+SFX_PART bool MayOverwrite(char *path)
+{
+    if (OverwritePolicy == OverwriteNever)
+        return false;
+    if (OverwritePolicy == OverwriteAsk) {
+        FileNamePart(path, ExistingName);
+        ShowPendingStatus();
+        AskFileExists();
+        return OverwriteAnswer != 0;
+    }
+    return true;
+}
+
+// Where FileCreateNew made nothing: the target exists, and the overwrite
+// policy decides, or its folder is still to be made.  An undecodable entry
+// is judged only here, once nothing else could keep it from being written.
+// EntryWrite with OutputFile open: beside an old file (temp then names the
+// new one, which takes the old one's place once its CRC-32 matches) or as
+// a new file.
+SFX_PART EntryResult OpenAfterLook(SfxWindow list, char *path, bool undecodable, char *&temp)
+{
+    Text folder = {0, 0};
+    if (PathExists(path)) {
+        if (!MayOverwrite(path)) {
+            Deselect(list);
+            return EntryNext;
+        }
+        if (undecodable)
+            return UnknownEntry();
+        if (LeadsElsewhere(path, TextLength(path)))
+            return CannotOpen(path);
+        // Written beside the old file and moved over it only once its
+        // CRC-32 matches: a damaged entry must not cost the old file, nor
+        // stand in its place to be kept by the next run.
+        FolderPart(path, folder);
+        temp = (char *)GetMem(UnshownPathSize);
+        temp[0] = 0;
+        OutputFile = FileCreateBeside(folder.Data, temp);
+        TextFree(folder);
+    } else {
+        if (undecodable)
+            return UnknownEntry();
+        FolderPart(path, folder);
+        EnsureFolder(folder.Data);
+        bool made = PathExists(folder.Data);
+        if (!made)
+            ShowMessage(folder.Data, "디렉토리의 에러...");
+        TextFree(folder);
+        if (!made)
+            return EntryStopWalk;
+        OutputFile = FileCreate(path);
+    }
+    if (OutputFile != NoFile)
+        return EntryWrite;
+    if (temp && temp[0])
+        FileDelete(temp);
+    return CannotOpen(path);
+}
+
+// The entry's target file, opened for its data (EntryWrite), or what the
+// run does instead.  path is the target path; its folder part ends at
+// folderEnd once its separators are backslashes.
+SFX_PART EntryResult OpenEntryFile(SfxWindow list, const Text &name, char *path, uint32_t &folderEnd,
+                                   bool undecodable, char *&temp)
+{
+    // The system would cut or reinterpret a longer path; it fails as a file
+    // that cannot be created fails.
+    if (Utf16Units(path) >= MaxTargetPath)
+        return CannotOpen(path);
+    bool runFile = IsRunFile(name.Data);
+    if (runFile) {
+        RunEntryFound = true;
+        RunEntryCrc = LocalHeader.Crc32;
+        RunEntrySize = LocalHeader.UncompressedSize;
+    }
+#ifdef SFX_STUB_AES
+    WritingRunEntry = runFile;
+#endif
+    SlashesToBackslashes(path);
+    folderEnd = 0;
+    for (uint32_t i = 0; path[i]; i++)
+        if (path[i] == '\\')
+            folderEnd = i;
+    if (LeadsElsewhere(path, folderEnd))
+        return CannotOpen(path);
+    // Nearly every file of a run is new, in a folder that exists: one call
+    // creates it, where the look of OpenAfterLook would take three more
+    // file-system calls to come to the same.  Any other case fails the
+    // call, changing nothing.
+    if (!undecodable) {
+        OutputFile = FileCreateNew(path);
+        if (OutputFile != NoFile)
+            return EntryWrite;
+    }
+    return OpenAfterLook(list, path, undecodable, temp);
+}
+
+// The entry's data into the open OutputFile, which is closed; the item is
+// deselected once the file holds the entry, and nothing of a file that
+// failed its check stays.
+SFX_PART void WriteEntryFile(SfxWindow list, const char *path, uint32_t folderEnd, const char *temp)
+{
+    memcpy(SafeFolder, path, folderEnd);
+    SafeLength = folderEnd;
+    ShowFileStarted(path);
+    bool good = DecodeEntryData();
+#ifdef SFX_STUB_AES
+    if (good && WritingRunEntry)
+        RunEntryCrc = RunningCrc ^ 0xFFFFFFFF;
+#endif
+    // The archive's time when the settings ask for it: after the last write,
+    // which would set it again, and before the close.  No time, or one the
+    // system refuses, leaves the file as it is.
+    if (RestoreFileTimes) {
+        uint64_t t = EntryFileTime ? EntryFileTime
+                                   : DosTimeToFileTime((uint32_t)LocalHeader.ModDate << 16 | LocalHeader.ModTime);
+        if (t)
+            FileSetTime(OutputFile, t);
+    }
+    if (!FileClose(OutputFile))
+        ShowMessage(path, "파일을 닫을 수 없음...");
+    OutputFile = NoFile;
+    // What replaces an old file could still fail to take its place (a
+    // read-only file, a folder of that name): as if it could not be made.
+    if (good && temp && !FileReplace(temp, path)) {
+        CannotOpen(path);
+        good = false;
+    }
+    if (good) {
+        Deselect(list);
+        WriteZoneMark(path);
+    } else {
+        FileDelete(temp ? temp : path);
+    }
+}
+
+// One entry of the extraction run: judged, its file opened, its data
+// written.
 static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry, bool &proceed)
 {
     if (!FindSelectedItem(list, name.Data, entry))
@@ -275,8 +435,6 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
         return EntryNext;
     }
 
-    bool undecodable = kind == EntryUndecodable;
-
     proceed = !NeedsPassword() || PasswordFits();
     if (!proceed)
         return EntryStopWalk;
@@ -287,124 +445,14 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
         ShowMessage(TargetFolder, "디렉토리의 에러...");
         return EntryStopWalk;
     }
-    EntryResult result = EntryNext;
-    uint32_t folderEnd;
     char *temp = 0;
     char *path = BuildTargetPath(name);
-    // The system would cut or reinterpret a longer path; it fails as a file
-    // that cannot be created fails.
-    if (Utf16Units(path) >= MaxTargetPath) {
-        ShowMessage(path, "파일을 열 수 없음...");
-        goto done;
+    uint32_t folderEnd = 0;
+    EntryResult result = OpenEntryFile(list, name, path, folderEnd, kind == EntryUndecodable, temp);
+    if (result == EntryWrite) {
+        WriteEntryFile(list, path, folderEnd, temp);
+        result = EntryNext;
     }
-    if (IsRunFile(name.Data)) {
-        RunEntryFound = true;
-        RunEntryCrc = LocalHeader.Crc32;
-        RunEntrySize = LocalHeader.UncompressedSize;
-    }
-    SlashesToBackslashes(path);
-    folderEnd = 0;
-    for (uint32_t i = 0; path[i]; i++)
-        if (path[i] == '\\')
-            folderEnd = i;
-    if (LeadsElsewhere(path, folderEnd))
-        goto refused;
-    // Nearly every file of a run is new, in a folder that exists: one call
-    // creates it, where the tests below would take three more file-system
-    // calls to come to the same.  Any other case fails the call, changing
-    // nothing, and goes through the tests.
-    if (!undecodable) {
-        OutputFile = FileCreateNew(path);
-        if (OutputFile != NoFile)
-            goto created;
-    }
-    if (PathExists(path)) {
-        bool overwrite = true;
-        if (OverwritePolicy == OverwriteNever) {
-            overwrite = false;
-        } else if (OverwritePolicy == OverwriteAsk) {
-            FileNamePart(path, ExistingName);
-            ShowPendingStatus();
-            AskFileExists();
-            overwrite = OverwriteAnswer != 0;
-        }
-        if (!overwrite) {
-            Deselect(list);
-            goto done;
-        }
-        if (undecodable)
-            goto unknown;
-        if (LeadsElsewhere(path, TextLength(path)))
-            goto refused;
-        // Written beside the old file and moved over it only once its
-        // CRC-32 matches: a damaged entry must not cost the old file, nor
-        // stand in its place to be kept by the next run.
-        Text folder = {0, 0};
-        FolderPart(path, folder);
-        temp = (char *)GetMem(UnshownPathSize);
-        temp[0] = 0;
-        OutputFile = FileCreateBeside(folder.Data, temp);
-        TextFree(folder);
-    } else {
-        if (undecodable)
-            goto unknown;
-        Text folder = {0, 0};
-        FolderPart(path, folder);
-        EnsureFolder(folder.Data);
-        bool made = PathExists(folder.Data);
-        if (!made)
-            ShowMessage(folder.Data, "디렉토리의 에러...");
-        TextFree(folder);
-        if (!made) {
-            result = EntryStopWalk;
-            goto done;
-        }
-
-        OutputFile = FileCreate(path);
-    }
-    if (OutputFile == NoFile) {
-        if (temp && temp[0])
-            FileDelete(temp);
-    refused:
-        ShowMessage(path, "파일을 열 수 없음...");
-        goto done;
-    }
-created : {
-    memcpy(SafeFolder, path, folderEnd);
-    SafeLength = folderEnd;
-    ShowFileStarted(path);
-    bool good = DecodeEntryData();
-    // The archive's time when the settings ask for it: after the last write,
-    // which would set it again, and before the close.  No time, or one the
-    // system refuses, leaves the file as it is.
-    if (RestoreFileTimes) {
-        uint64_t t = EntryFileTime ? EntryFileTime
-                                   : DosTimeToFileTime((uint32_t)LocalHeader.ModDate << 16 | LocalHeader.ModTime);
-        if (t)
-            FileSetTime(OutputFile, t);
-    }
-    if (!FileClose(OutputFile))
-        ShowMessage(path, "파일을 닫을 수 없음...");
-    OutputFile = NoFile;
-    // What replaces an old file could still fail to take its place (a
-    // read-only file, a folder of that name): as if it could not be made.
-    if (good && temp && !FileReplace(temp, path)) {
-        ShowMessage(path, "파일을 열 수 없음...");
-        good = false;
-    }
-    // A file that failed its check is not the entry: nothing of it stays.
-    if (good) {
-        Deselect(list);
-        WriteZoneMark(path);
-    } else {
-        FileDelete(temp ? temp : path);
-    }
-    goto done;
-}
-unknown:
-    ShowMessage("알수없는 압축파일", "압축해제 에러...");
-    result = EntryEndRun;
-done:
     FreeMem(temp);
     FreeMem(path);
     return result;
