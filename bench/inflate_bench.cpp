@@ -71,11 +71,9 @@ __attribute__((noinline)) uint32_t Decode_ours(const Bytes &in, bool crc)
     ArchiveFile = FileOpenRead("archive");
     OutputFile = FileCreate("output");
     LocalHeader = LocalFileHeader();
-    RemainingInput = (int32_t)in.size();
-    RunningCrc = 0xFFFFFFFF;
-    Inflate();
+    uint32_t result = InflateStream((int32_t)in.size());
     CrcEnabled = true;
-    return RunningCrc ^ 0xFFFFFFFF;
+    return result;
 }
 
 __attribute__((noinline)) uint32_t Decode_zlib(const Bytes &in, Bytes &out, bool crc)
@@ -152,8 +150,7 @@ public:
 
 int main(int argc, char **argv)
 {
-    CrcTable = (uint32_t *)GetMem(1028);
-    BuildCrcTable();
+    EnsureCrcTable();
 
     if (argc == 4 && std::string(argv[1]) == "--once") {
         Bytes in = FileBytes(argv[3]);

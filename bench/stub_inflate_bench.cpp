@@ -128,10 +128,8 @@ __attribute__((noinline)) uint32_t Decode_ours(const Bytes &in)
     ArchiveFile = FileOpenRead("archive");
     OutputFile = FileCreate("output");
     LocalHeader = LocalFileHeader();
-    RemainingInput = (int32_t)in.size();
-    RunningCrc = 0xFFFFFFFF;
-    Inflate();
-    return RunningCrc ^ 0xFFFFFFFF;
+    uint32_t crc = InflateStream((int32_t)in.size());
+    return crc;
 }
 
 __attribute__((noinline)) uint32_t Decode_zlib(const Bytes &in, uint8_t *out, size_t size)
@@ -199,8 +197,7 @@ static std::vector<double> Pass(Kind &k, bool ours)
 
 int main(int argc, char **argv)
 {
-    CrcTable = (uint32_t *)GetMem(1028);
-    BuildCrcTable();
+    EnsureCrcTable();
 
     if (argc == 4 && !strcmp(argv[1], "--once")) {
         bool ours = !strcmp(argv[2], "ours");

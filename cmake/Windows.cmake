@@ -101,7 +101,7 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/sfx.exe
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/pad_stub.py
             $<TARGET_FILE:sfx_image> ${CMAKE_BINARY_DIR}/sfx.exe
-    DEPENDS sfx_image ${CMAKE_SOURCE_DIR}/scripts/pad_stub.py ${SFX_SRC}/archive/SfxFormat.h
+    DEPENDS sfx_image ${CMAKE_SOURCE_DIR}/scripts/pad_stub.py ${SFX_SRC}/common/SfxFormat.h
     COMMENT "Padding the stub to 0x9800 bytes")
 add_custom_target(sfx ALL DEPENDS ${CMAKE_BINARY_DIR}/sfx.exe)
 add_test(NAME stub.reproducible

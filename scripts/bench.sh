@@ -195,7 +195,7 @@ fi
 # One entry of 1 GiB of mixed data (text, machine code, already-compressed
 # files and random bytes in turn, 1 MiB at a time), packed by Info-ZIP zip
 # -6: the real stub under Wine, driven through its dialog from pressing
-# extract to the final box (tests/win/stub_extract_bench.cpp), against
+# extract to the final box (bench/stub_extract_bench.cpp), against
 # native `unzip -qo` and `7z x` in the same rounds.  It takes several
 # minutes (making the archive alone about two), so it runs only with
 # SFX_BENCH_LARGE=1; SFX_BENCH_LARGE_RUNS rounds (default 3).  The archive

@@ -16,13 +16,13 @@ runs=${2:-3}
 
 zlib=$(sed -n 's/^SFX_WIN_ZLIB:FILEPATH=//p' "$W/CMakeCache.txt")
 i686-w64-mingw32-g++-win32 -O2 -fexec-charset=CP949 -std=gnu++17 -I"$ROOT/src" -I"$ROOT/tests/win" \
-  "$ROOT/tests/win/extract_bench.cpp" "$W/tests/win/libwindriver.a" "$W/libsfxwin.a" "$zlib" \
+  "$ROOT/bench/extract_bench.cpp" "$W/tests/win/libwindriver.a" "$W/libsfxwin.a" "$zlib" \
   -static -static-libgcc -static-libstdc++ -lkernel32 -luser32 -lgdi32 -lshell32 -lcomctl32 -lmpr \
   -o "$W/extract_bench.exe"
 # The archive maker in windriver encrypts with the stub's own routine, so
 # both programs link sfxwin after it.
 i686-w64-mingw32-g++-win32 -O2 -fexec-charset=CP949 -std=gnu++17 -I"$ROOT/src" -I"$ROOT/tests/win" \
-  "$ROOT/tests/win/stub_extract_bench.cpp" "$W/tests/win/libwindriver.a" "$W/libsfxwin.a" "$zlib" \
+  "$ROOT/bench/stub_extract_bench.cpp" "$W/tests/win/libwindriver.a" "$W/libsfxwin.a" "$zlib" \
   -static -static-libgcc -static-libstdc++ -lkernel32 -luser32 -lgdi32 -o "$W/stub_extract_bench.exe"
 
 source "$ROOT/scripts/wine-env.sh"

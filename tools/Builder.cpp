@@ -31,17 +31,18 @@
 #include "common/Memory.h"
 #include "common/SFXgbls.h"
 #include "common/SFXmisc.h"
+#include "common/Utf8.h"
 #include "decode/CrcCrypt.h"
 #include "decode/WinZipAes.h"
 
 namespace mksfx {
 
-void EnsureCrcTable()
+FILE *OpenInput(const std::string &path)
 {
-    if (!CrcTable) {
-        CrcTable = (uint32_t *)GetMem(1028);
-        BuildCrcTable();
-    }
+    FILE *f = OpenFile(path, "rb");
+    if (!f)
+        throw BuildError("cannot open \"" + path + "\": " + SystemError());
+    return f;
 }
 
 // ---------------------------------------------------------------------------
@@ -96,22 +97,9 @@ bool ReadSettingsBlock(FILE *f, BlockSettings &s, std::vector<uint8_t> *bytes)
 // Names
 
 // The length of the well-formed UTF-8 sequence at i (1 to 4), 0 for none.
-static size_t Utf8SequenceLength(const std::string &s, size_t i)
+static size_t SequenceAt(const std::string &s, size_t i)
 {
-    unsigned char c = (unsigned char)s[i];
-    size_t n = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xF0 && c < 0xF5 ? 4 : 0;
-    if (n == 0 || i + n > s.size())
-        return 0;
-    uint32_t cp = n == 1 ? c : n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
-    for (size_t k = 1; k < n; k++) {
-        if (((unsigned char)s[i + k] >> 6) != 2)
-            return 0;
-        cp = cp << 6 | (s[i + k] & 0x3F);
-    }
-    static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000))
-        return 0;
-    return n;
+    return Utf8SequenceLength((const uint8_t *)s.data() + i, (uint32_t)(s.size() - i));
 }
 
 std::string ComposedName(const std::string &utf8)
@@ -169,7 +157,7 @@ std::string ArchiveName(const std::string &utf8)
         cp.clear();
         size_t units = 0;
         for (size_t i = 0; i < clean.size();) {
-            size_t n = Utf8SequenceLength(clean, i);
+            size_t n = SequenceAt(clean, i);
             if (n == 0)
                 throw BuildError("name is not UTF-8, so it cannot be written in code page 949: " + quoted);
             std::string one;
@@ -325,7 +313,7 @@ std::string Printable(const std::string &text)
     std::string s;
     for (size_t i = 0; i < text.size();) {
         unsigned char c = (unsigned char)text[i];
-        size_t n = Utf8SequenceLength(text, i);
+        size_t n = SequenceAt(text, i);
         bool whole = n > 0;
         // C0 controls (line feed and carriage return too: a name holding
         // them would forge whole lines of a report), DEL, the C1 controls
@@ -366,9 +354,7 @@ public:
     void Rewind() override
     {
         Close();
-        file_ = OpenFile(path_, "rb");
-        if (!file_)
-            throw BuildError("cannot open \"" + path_ + "\": " + SystemError());
+        file_ = OpenInput(path_);
     }
     size_t Read(uint8_t *buffer, size_t n) override
     {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/SfxFormat.h"
+#include "common/SfxFormat.h"
 #include "archive/Settings.h"
 
 namespace mksfx {
@@ -26,6 +26,9 @@ struct BuildError : std::runtime_error {
     BuildError(const std::string &message, int code = ExitError)
         : std::runtime_error(message), Code(code) {}
 };
+
+// An input opened for reading; throws BuildError naming it when it cannot be.
+FILE *OpenInput(const std::string &path);
 
 // The settings block's contents, texts already in code page 949.  The flags
 // are the stub's own decoded fields (SettingsFields), so that the block is
@@ -172,8 +175,6 @@ struct WriteOptions {
 // and end record, with offsets counted from the start of the file.
 void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &options);
 
-// The CRC table of the shared format code, built once.
-void EnsureCrcTable();
 
 // The shared traditional encryption works on one set of keys in globals:
 // whoever swaps their own keys in (a worker decrypting an input entry, the

@@ -27,6 +27,7 @@
 #include "archive/ZipWalk.h"
 #include "common/FileIO.h"
 #include "common/SFXmisc.h"
+#include "decode/CrcCrypt.h"
 #include "decode/EntryData.h"
 #include "resources/resource.h"
 
@@ -209,6 +210,112 @@ int Whole(const std::string &path, uint8_t ended, int32_t walkEnd)
 
 }  // namespace
 
+namespace {
+
+const char *ShownMethod(uint16_t m)
+{
+    return m == MethodStored ? "stored" : m == MethodDeflated ? "deflated" : "other";
+}
+
+// The stub's reading of its settings, as --info shows it.
+int OverwriteChoice()
+{
+    return InitialOverwriteButton - IDC_OVERWRITE_ALL;
+}
+
+// --info --json: the settings the stub read and every entry.
+void PrintInfoJson(const std::string &path, FILE *out, bool hasBlock, const std::vector<WalkedEntry> &entries,
+                   uint64_t size, uint64_t packed)
+{
+    int overwrite = OverwriteChoice();
+    const char *choice = overwrite == OverwriteAll ? "all" : overwrite == OverwriteNever ? "never" : "ask";
+    PrintText(out, "{\"file\": %s, \"archive_offset\": %u, \"settings\": ", JsonText(path).c_str(),
+              (unsigned)ArchiveStart);
+    if (!hasBlock) {
+        PrintText(out, "null");
+    } else {
+        auto text = [](bool has, const char *t) { return has ? JsonText(t) : std::string("null"); };
+        PrintText(out, "{\"caption\": %s, \"folder\": %s, \"temporary_folder\": %s, ",
+                  text(HasCaption, CaptionText).c_str(), text(HasDefaultFolder && !DefaultToTemp, DefaultFolder).c_str(),
+                  DefaultToTemp ? "true" : "false");
+        if (RunOpensFile && HasRunFile)
+            PrintText(out, "\"run\": {\"file\": %s, \"parameters\": null}, ", JsonText(RunFile).c_str());
+        else if (RunWithParameters)
+            PrintText(out, "\"run\": {\"file\": %s, \"parameters\": %s}, ", JsonText(RunFile).c_str(),
+                      JsonText(RunParameters).c_str());
+        else
+            PrintText(out, "\"run\": null, ");
+        PrintText(out, "\"run_check_box\": %s, \"existing_files\": \"%s\", \"fixed_choice\": %s, \"sorted\": %s, "
+                  "\"file_times\": \"%s\"}",
+                  ShowRunOption ? "true" : "false", choice, FixedOverwrite ? "true" : "false",
+                  SortEntries ? "true" : "false", RestoreFileTimes ? "archive" : "extraction");
+    }
+    PrintText(out, ", \"entries\": [");
+    for (size_t i = 0; i < entries.size(); i++) {
+        const LocalFileHeader &h = entries[i].Header;
+        unsigned t = h.ModTime, d = h.ModDate;
+        PrintText(out, "%s\n  {\"name\": %s, \"method\": \"%s\", \"method_number\": %u, \"size\": %u, "
+                  "\"packed\": %u, \"crc32\": \"%08X\", \"encryption\": \"%s\", "
+                  "\"time\": \"%04u-%02u-%02uT%02u:%02u:%02u\"}",
+                  i ? "," : "", JsonText(entries[i].Used).c_str(), ShownMethod(DataMethod(entries[i])),
+                  (unsigned)DataMethod(entries[i]), (unsigned)h.UncompressedSize, (unsigned)h.CompressedSize,
+                  (unsigned)h.Crc32, EncryptionOf(entries[i], true).c_str(), 1980 + (d >> 9), (d >> 5) & 15, d & 31,
+                  t >> 11, (t >> 5) & 63, (t & 31) * 2);
+    }
+    PrintText(out, "\n], \"totals\": {\"entries\": %zu, \"size\": %llu, \"packed\": %llu}}\n", entries.size(),
+              (unsigned long long)size, (unsigned long long)packed);
+}
+
+// --info as lines: the settings block, then the entries.
+void PrintInfoSettings(FILE *out, bool hasBlock)
+{
+    if (!hasBlock) {
+        PrintText(out, "settings block: none (archive at 0x%X, every setting at its default)\n",
+                  (unsigned)ArchiveStart);
+        return;
+    }
+    PrintText(out, "settings block: %u bytes (archive at 0x%X)\n", (unsigned)(ArchiveStart - ImageSize),
+              (unsigned)ArchiveStart);
+    // The stub's reader hands the texts over as UTF-8.
+    PrintText(out, "caption: %s\n", HasCaption ? Printable(CaptionText).c_str() : "(default)");
+    if (DefaultToTemp)
+        PrintText(out, "folder: the temporary folder\n");
+    else
+        PrintText(out, "folder: %s\n", HasDefaultFolder ? Printable(DefaultFolder).c_str() : "(current folder)");
+    if (RunOpensFile && HasRunFile)
+        PrintText(out, "run: open \"%s\" with its default action\n", Printable(RunFile).c_str());
+    else if (RunWithParameters)
+        PrintText(out, "run: open \"%s\" with parameters \"%s\"\n", Printable(RunFile).c_str(),
+                  Printable(RunParameters).c_str());
+    else
+        PrintText(out, "run: none\n");
+    PrintText(out, "run check box: %s\n", ShowRunOption ? "shown" : "hidden");
+    int overwrite = OverwriteChoice();
+    const char *shown = overwrite == OverwriteAll ? "overwrite all" : overwrite == OverwriteNever ? "never overwrite"
+                                                                                                  : "ask";
+    PrintText(out, "existing files: %s%s\n", shown, FixedOverwrite ? " (fixed)" : "");
+    PrintText(out, "entry list: %s\n", SortEntries ? "sorted by name" : "in archive order");
+    PrintText(out, "file times: %s\n", RestoreFileTimes ? "the archive's" : "the time of extraction");
+}
+
+void PrintInfoText(FILE *out, bool hasBlock, const std::vector<WalkedEntry> &entries, uint64_t size)
+{
+    PrintInfoSettings(out, hasBlock);
+    PrintText(out, "switches: /S /D=FOLDER /O=all|never|ask /P=PASSWORD /R=0|1 /W /? (mksfx --help)\n");
+    PrintText(out, "%-8s %10s %10s %-8s %s\n", "method", "size", "packed", "crc-32", "name");
+    for (const WalkedEntry &e : entries) {
+        const LocalFileHeader &h = e.Header;
+        std::string encryption = EncryptionOf(e, false);
+        PrintText(out, "%-8s %10u %10u %08X %s%s\n", ShownMethod(DataMethod(e)), (unsigned)h.UncompressedSize,
+                  (unsigned)h.CompressedSize, (unsigned)h.Crc32, Printable(e.Used).c_str(),
+                  encryption == "none" ? "" : ("  (encrypted: " + encryption + ")").c_str());
+    }
+    PrintText(out, "%zu entr%s, %llu bytes unpacked\n", entries.size(), entries.size() == 1 ? "y" : "ies",
+              (unsigned long long)size);
+}
+
+}  // namespace
+
 int ShowInfo(const std::string &path, FILE *out, ReportFormat format)
 {
     bool hasBlock = false;
@@ -222,94 +329,19 @@ int ShowInfo(const std::string &path, FILE *out, ReportFormat format)
     uint8_t ended = WalkEnded;
     if (!readable || entries.empty()) {
         PrintText(stderr, "mksfx: \"%s\" is not a self-extracting file: no ZIP entry at 0x%X\n",
-                Printable(path).c_str(), (unsigned)ArchiveStart);
+                  Printable(path).c_str(), (unsigned)ArchiveStart);
         Close();
         return ExitError;
     }
-    int overwrite = InitialOverwriteButton - IDC_OVERWRITE_ALL;
-    const char *choice = overwrite == OverwriteAll ? "all" : overwrite == OverwriteNever ? "never" : "ask";
     uint64_t size = 0, packed = 0;
     for (const WalkedEntry &e : entries) {
         size += e.Header.UncompressedSize;
         packed += e.Header.CompressedSize;
     }
-    auto method = [](uint16_t m) { return m == MethodStored ? "stored" : m == MethodDeflated ? "deflated" : "other"; };
-    if (format == ReportJson) {
-        PrintText(out, "{\"file\": %s, \"archive_offset\": %u, \"settings\": ", JsonText(path).c_str(),
-                (unsigned)ArchiveStart);
-        if (!hasBlock) {
-            PrintText(out, "null");
-        } else {
-            auto text = [](bool has, const char *t) { return has ? JsonText(t) : std::string("null"); };
-            PrintText(out, "{\"caption\": %s, \"folder\": %s, \"temporary_folder\": %s, ",
-                    text(HasCaption, CaptionText).c_str(), text(HasDefaultFolder && !DefaultToTemp, DefaultFolder).c_str(),
-                    DefaultToTemp ? "true" : "false");
-            if (RunOpensFile && HasRunFile)
-                PrintText(out, "\"run\": {\"file\": %s, \"parameters\": null}, ", JsonText(RunFile).c_str());
-            else if (RunWithParameters)
-                PrintText(out, "\"run\": {\"file\": %s, \"parameters\": %s}, ", JsonText(RunFile).c_str(),
-                        JsonText(RunParameters).c_str());
-            else
-                PrintText(out, "\"run\": null, ");
-            PrintText(out, "\"run_check_box\": %s, \"existing_files\": \"%s\", \"fixed_choice\": %s, \"sorted\": %s, "
-                      "\"file_times\": \"%s\"}",
-                    ShowRunOption ? "true" : "false", choice, FixedOverwrite ? "true" : "false",
-                    SortEntries ? "true" : "false", RestoreFileTimes ? "archive" : "extraction");
-        }
-        PrintText(out, ", \"entries\": [");
-        for (size_t i = 0; i < entries.size(); i++) {
-            const LocalFileHeader &h = entries[i].Header;
-            unsigned t = h.ModTime, d = h.ModDate;
-            PrintText(out, "%s\n  {\"name\": %s, \"method\": \"%s\", \"method_number\": %u, \"size\": %u, "
-                    "\"packed\": %u, \"crc32\": \"%08X\", \"encryption\": \"%s\", "
-                    "\"time\": \"%04u-%02u-%02uT%02u:%02u:%02u\"}",
-                    i ? "," : "", JsonText(entries[i].Used).c_str(), method(DataMethod(entries[i])),
-                    (unsigned)DataMethod(entries[i]), (unsigned)h.UncompressedSize, (unsigned)h.CompressedSize,
-                    (unsigned)h.Crc32, EncryptionOf(entries[i], true).c_str(), 1980 + (d >> 9), (d >> 5) & 15, d & 31,
-                    t >> 11, (t >> 5) & 63, (t & 31) * 2);
-        }
-        PrintText(out, "\n], \"totals\": {\"entries\": %zu, \"size\": %llu, \"packed\": %llu}}\n", entries.size(),
-                (unsigned long long)size, (unsigned long long)packed);
-        Close();
-        return Whole(path, ended, walkEnd);
-    }
-    if (!hasBlock) {
-        PrintText(out, "settings block: none (archive at 0x%X, every setting at its default)\n",
-                (unsigned)ArchiveStart);
-    } else {
-        PrintText(out, "settings block: %u bytes (archive at 0x%X)\n", (unsigned)(ArchiveStart - ImageSize),
-                (unsigned)ArchiveStart);
-        // The stub's reader hands the texts over as UTF-8.
-        PrintText(out, "caption: %s\n", HasCaption ? Printable(CaptionText).c_str() : "(default)");
-        if (DefaultToTemp)
-            PrintText(out, "folder: the temporary folder\n");
-        else
-            PrintText(out, "folder: %s\n", HasDefaultFolder ? Printable(DefaultFolder).c_str() : "(current folder)");
-        if (RunOpensFile && HasRunFile)
-            PrintText(out, "run: open \"%s\" with its default action\n", Printable(RunFile).c_str());
-        else if (RunWithParameters)
-            PrintText(out, "run: open \"%s\" with parameters \"%s\"\n", Printable(RunFile).c_str(),
-                    Printable(RunParameters).c_str());
-        else
-            PrintText(out, "run: none\n");
-        PrintText(out, "run check box: %s\n", ShowRunOption ? "shown" : "hidden");
-        const char *shown = overwrite == OverwriteAll ? "overwrite all" : overwrite == OverwriteNever ? "never overwrite"
-                                                                                                      : "ask";
-        PrintText(out, "existing files: %s%s\n", shown, FixedOverwrite ? " (fixed)" : "");
-        PrintText(out, "entry list: %s\n", SortEntries ? "sorted by name" : "in archive order");
-        PrintText(out, "file times: %s\n", RestoreFileTimes ? "the archive's" : "the time of extraction");
-    }
-    PrintText(out, "switches: /S /D=FOLDER /O=all|never|ask /P=PASSWORD /R=0|1 /W /? (mksfx --help)\n");
-    PrintText(out, "%-8s %10s %10s %-8s %s\n", "method", "size", "packed", "crc-32", "name");
-    for (const WalkedEntry &e : entries) {
-        const LocalFileHeader &h = e.Header;
-        std::string encryption = EncryptionOf(e, false);
-        PrintText(out, "%-8s %10u %10u %08X %s%s\n", method(DataMethod(e)), (unsigned)h.UncompressedSize,
-                (unsigned)h.CompressedSize, (unsigned)h.Crc32, Printable(e.Used).c_str(),
-                encryption == "none" ? "" : ("  (encrypted: " + encryption + ")").c_str());
-    }
-    PrintText(out, "%zu entr%s, %llu bytes unpacked\n", entries.size(), entries.size() == 1 ? "y" : "ies",
-            (unsigned long long)size);
+    if (format == ReportJson)
+        PrintInfoJson(path, out, hasBlock, entries, size, packed);
+    else
+        PrintInfoText(out, hasBlock, entries, size);
     Close();
     return Whole(path, ended, walkEnd);
 }

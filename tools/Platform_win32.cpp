@@ -1,6 +1,7 @@
-// Windows side of the builder's system layer.  Paths go through the wide
-// API so that names outside the ANSI code page are seen as they are (and
-// then refused by name, rather than read as '?').
+// Windows side of the builder's system layer.  Paths, the command line and
+// the environment go through the wide API, as UTF-8 on this side of it, so
+// that names outside the ANSI code page are read and opened as they are,
+// never as '?'.
 #define _CRT_RAND_S   // rand_s: the system's cryptographic generator
 #include "Platform.h"
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/SfxFormat.h"
+#include "common/SfxFormat.h"
 #include "decode/WinZipAes.h"
 
 namespace mksfx {

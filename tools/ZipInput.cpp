@@ -20,6 +20,7 @@
 #include "Platform.h"
 #include "Workers.h"
 #include "common/SFXgbls.h"
+#include "common/Utf8.h"
 #include "decode/CrcCrypt.h"
 #include "decode/WinZipAes.h"
 
@@ -141,17 +142,9 @@ std::vector<ZipEntryInfo> ReadCentralDirectory(FILE *f, const std::string &path,
 
 bool ValidUtf8(const std::string &s)
 {
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = (unsigned char)s[i];
-        size_t n = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 9;
-        if (n == 9 || (n && c < 0xC2) || i + n >= s.size() + (n ? 0 : 1))
+    for (size_t i = 0, n; i < s.size(); i += n)
+        if (!(n = Utf8SequenceLength((const uint8_t *)s.data() + i, (uint32_t)(s.size() - i))))
             return false;
-        for (size_t k = 1; k <= n; k++)
-            if (((unsigned char)s[i + k] >> 6) != 2)
-                return false;
-        i += n + 1;
-    }
     return true;
 }
 
@@ -233,9 +226,7 @@ public:
     void Rewind() override
     {
         Close();
-        file_ = OpenFile(path_, "rb");
-        if (!file_)
-            throw BuildError("cannot open \"" + path_ + "\": " + SystemError());
+        file_ = OpenInput(path_);
         uint8_t h[LocalHeaderSize];
         if (!ReadAt(file_, info_.LocalOffset, h, sizeof h) || Get32(h) != LocalHeaderSignature)
             throw BuildError(Where() + " is damaged: no local header where the directory says");
@@ -541,9 +532,7 @@ void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEp
                 const std::string *password, bool keepMacMetadata,
                 const std::function<void(const std::string &)> &note, ZipKept &kept)
 {
-    FILE *f = OpenFile(path, "rb");
-    if (!f)
-        throw BuildError("cannot open \"" + path + "\": " + SystemError());
+    FILE *f = OpenInput(path);
     std::unique_ptr<FILE, int (*)(FILE *)> closer(f, fclose);
     std::vector<ZipEntryInfo> infos = ReadCentralDirectory(f, path, nullptr, &kept.Comment);
     CheckNoOverlap(f, path, infos);

@@ -66,7 +66,7 @@ bool EntryNameUtf8(const ZipEntryInfo &e, std::string &utf8);
 // entry this reader decodes, with its real method; 0 otherwise.
 uint8_t AesVersionOf(const ZipEntryInfo &e, uint16_t &method);
 
-// Well-formed UTF-8 (no overlong forms of ASCII, no stray bytes).
+// Well-formed UTF-8 (common/Utf8.h).
 bool ValidUtf8(const std::string &s);
 
 }  // namespace mksfx

@@ -5,6 +5,7 @@
 // The decoder runs through the real file layer.  Output beyond
 // CompareLimit goes to /dev/null and only the CRC is compared.
 #include "../FuzzTarget.h"
+#include "../../tests/host/support/ZlibReference.h"
 #include "../../bench/FileBytes.h"
 
 #include <fcntl.h>
@@ -46,8 +47,7 @@ struct InflateScratch {
         }
         input = folder + "/in";
         output = folder + "/out";
-        CrcTable = (uint32_t *)GetMem(1028);
-        BuildCrcTable();
+        EnsureCrcTable();
     }
     ~InflateScratch()
     {
@@ -58,44 +58,16 @@ struct InflateScratch {
     }
 };
 
-// zlib's verdict: true when the input is one complete raw deflate stream
-// (bytes after its end allowed); the first CompareLimit output bytes, the
-// CRC and size of all of it.
-bool ZlibInflate(const uint8_t *data, size_t size, std::vector<uint8_t> &out, uint32_t &crc, size_t &total)
-{
-    z_stream z = {};
-    if (inflateInit2(&z, -15) != Z_OK)
-        return false;
-    z.next_in = const_cast<uint8_t *>(data);
-    z.avail_in = (uInt)size;
-    static uint8_t chunk[1 << 16];
-    crc = (uint32_t)crc32(0, 0, 0);
-    total = 0;
-    int rc;
-    do {
-        z.next_out = chunk;
-        z.avail_out = sizeof chunk;
-        rc = inflate(&z, Z_NO_FLUSH);
-        size_t got = sizeof chunk - z.avail_out;
-        crc = (uint32_t)crc32(crc, chunk, (uInt)got);
-        if (total < CompareLimit)
-            out.insert(out.end(), chunk, chunk + (got < CompareLimit - total ? got : CompareLimit - total));
-        total += got;
-    } while (rc == Z_OK);
-    inflateEnd(&z);
-    return rc == Z_STREAM_END;
-}
-
 }  // namespace
 
 SFX_FUZZ_TARGET(inflate)
 {
     static InflateScratch scratch;
-    std::vector<uint8_t> expected;
-    uint32_t expectedCrc = 0;
-    size_t expectedSize = 0;
-    bool complete = ZlibInflate(data, size, expected, expectedCrc, expectedSize);
-    bool compareBytes = complete && expectedSize <= CompareLimit;
+    // zlib's verdict: one complete raw deflate stream (bytes after its end
+    // allowed), the first CompareLimit bytes of it, its CRC and size.
+    ZlibInflated z = ZlibInflate(data, size, CompareLimit);
+    bool complete = z.Complete;
+    bool compareBytes = complete && z.Total <= CompareLimit;
 
     FILE *f = fopen(scratch.input.c_str(), "wb");
     if (!f)
@@ -108,15 +80,13 @@ SFX_FUZZ_TARGET(inflate)
     if (ArchiveFile == NoFile || OutputFile == NoFile)
         return 0;
     LocalHeader = LocalFileHeader();
-    RemainingInput = (int32_t)size;
-    RunningCrc = 0xFFFFFFFF;
-    Inflate();
+    uint32_t crc = InflateStream((int32_t)size);
     FileClose(ArchiveFile);
     FileClose(OutputFile);
 
     if (complete)
-        SFX_FUZZ_CHECK((RunningCrc ^ 0xFFFFFFFF) == expectedCrc);
+        SFX_FUZZ_CHECK(crc == z.Crc);
     if (compareBytes)
-        SFX_FUZZ_CHECK(FileBytes(scratch.output) == expected);
+        SFX_FUZZ_CHECK(FileBytes(scratch.output) == z.Out);
     return 0;
 }

@@ -86,10 +86,7 @@ SFX_FUZZ_TARGET(names)
     static const char *const folders[] = {"C:\\out", "C:\\out\\", "D:\\a b\\c.d", "E:", "E:\\"};
     if (size == 0)
         return 0;
-    if (!CrcTable) {
-        CrcTable = (uint32_t *)GetMem(1028);
-        BuildCrcTable();
-    }
+    EnsureCrcTable();
     const char *folder = folders[data[0] % 5];
     strcpy(TargetFolder, folder);
     Text text = {0, 0};

@@ -56,10 +56,7 @@ SFX_FUZZ_TARGET(walk)
     // other tests release the shared buffers between calls.
     if (!CaptionText)
         InitGlobals();
-    if (!CrcTable) {
-        CrcTable = (uint32_t *)GetMem(1028);
-        BuildCrcTable();
-    }
+    EnsureCrcTable();
     SFX_FUZZ_CHECK(ftruncate(state.fd, ImageSize) == 0 &&
                    (!size || pwrite(state.fd, data, size, ImageSize) == (ssize_t)size));
     ArchiveFile = FileOpenRead(state.path);

@@ -3,6 +3,7 @@
 #include "../common/Memory.h"
 #include "../common/FileIO.h"
 #include "../common/SFXmisc.h"
+#include "../common/Utf8.h"
 
 static bool IsSlash(char c)
 {
@@ -102,29 +103,6 @@ char *BuildTargetPath(const Text &name)
     return path;
 }
 
-// The length of the sequence a lead byte starts, and the range its second
-// byte must lie in; 0 for a byte no sequence starts with.
-static uint32_t SequenceLength(uint8_t lead, uint8_t &low, uint8_t &high)
-{
-    low = 0x80;
-    high = 0xBF;
-    if (lead < 0x80)
-        return 1;
-    if (lead < 0xC2 || lead > 0xF4)
-        return 0;
-    if (lead < 0xE0)
-        return 2;
-    if (lead == 0xE0)
-        low = 0xA0;
-    else if (lead == 0xED)
-        high = 0x9F;        // no surrogates
-    else if (lead == 0xF0)
-        low = 0x90;
-    else if (lead == 0xF4)
-        high = 0x8F;        // nothing past U+10FFFF
-    return lead < 0xF0 ? 3 : 4;
-}
-
 void NormalizeUtf8(Text &text)
 {
     const uint8_t *s = (const uint8_t *)text.Data;
@@ -132,12 +110,8 @@ void NormalizeUtf8(Text &text)
     uint8_t *out = (uint8_t *)GetMem(n * 3 + 1);
     uint32_t o = 0;
     for (uint32_t i = 0; i < n;) {
-        uint8_t low, high;
-        uint32_t length = SequenceLength(s[i], low, high);
-        bool valid = length && i + length <= n;
-        for (uint32_t k = 1; valid && k < length; k++)
-            valid = s[i + k] >= (k == 1 ? low : 0x80) && s[i + k] <= (k == 1 ? high : 0xBF);
-        if (!valid) {
+        uint32_t length = Utf8SequenceLength(s + i, n - i);
+        if (!length) {
             out[o++] = 0xEF;
             out[o++] = 0xBF;
             out[o++] = 0xBD;
@@ -199,14 +173,6 @@ uint32_t ComposeHangul(char *text, uint32_t length)
         i += 3;
     }
     return o;
-}
-
-uint32_t Utf16Units(const char *text)
-{
-    uint32_t n = 0;
-    for (const uint8_t *p = (const uint8_t *)text; p && *p; p++)
-        n += ((*p & 0xC0) != 0x80) + (*p >= 0xF0);
-    return n;
 }
 
 static uint16_t Read16(const uint8_t *p)

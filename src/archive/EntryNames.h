@@ -38,10 +38,6 @@ void NormalizeUtf8(Text &text);
 // composed; the stub and the builder share this one routine.
 uint32_t ComposeHangul(char *text, uint32_t length);
 
-// The length of a valid UTF-8 text in UTF-16 units, which is what the
-// system's path limits count.
-uint32_t Utf16Units(const char *text);
-
 // TargetFolder without one trailing '\', a '\', the name with every '/'
 // turned into '\'; allocated to fit (release with FreeMem).
 char *BuildTargetPath(const Text &name);

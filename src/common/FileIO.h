@@ -1,8 +1,8 @@
 // The thin layer through which every portable routine reaches files and
-// folders.  The stub links FileIO_win32.cpp (plain Win32 calls with the
-// arguments the program has always used); host builds link FileIO_posix.cpp,
-// which exists only so the portable parts can run under tests, fuzzers and
-// benchmarks on Linux.
+// folders, every path as UTF-8.  The stub links FileIO_win32.cpp (the wide
+// Win32 calls, the path converted to UTF-16, with the arguments the program
+// has always used); host builds link FileIO_posix.cpp, which exists only so
+// the portable parts can run under tests, fuzzers and benchmarks on Linux.
 #ifndef SFX_FILEIO_H
 #define SFX_FILEIO_H
 
@@ -25,15 +25,15 @@ int32_t FileSeek(SfxFile f, int32_t offset);
 // Closes the file; false when the system reports a failure.
 bool FileClose(SfxFile f);
 
-// FindFirstFileA semantics: true when the pattern (which may hold the
+// FindFirstFileW semantics: true when the pattern (which may hold the
 // wildcards * and ?) names at least one file-system entry.  When name is not
 // null, the first entry's name as stored (long form, stored case) is copied
 // into it, at most size - 1 bytes and a terminator.
 bool PathFind(const char *pattern, char *name = 0, uint32_t size = 0);
 // True when the drive root (such as "D:\\") exists, even when it holds no
-// entry at all (FindFirstFileA finds nothing in an empty root).
+// entry at all (FindFirstFileW finds nothing in an empty root).
 bool DriveRootExists(const char *root);
-// CreateDirectoryA without security attributes; the result is not used by
+// CreateDirectoryW without security attributes; the result is not used by
 // the program (callers test with PathFind afterwards).
 bool FolderCreate(const char *path);
 // GetTempPath: the temporary folder with a trailing backslash, as UTF-8;

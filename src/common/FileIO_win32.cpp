@@ -3,7 +3,7 @@
 #include "FileIO.h"
 #include "SFXmisc.h"
 
-#include "../archive/SfxFormat.h"
+#include "SfxFormat.h"
 
 #include "Memory.h"
 #include "WideText.h"

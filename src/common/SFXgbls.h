@@ -4,7 +4,7 @@
 #ifndef SFX_GBLS_H
 #define SFX_GBLS_H
 
-#include "../archive/SfxFormat.h"
+#include "SfxFormat.h"
 #include "SfxTypes.h"
 
 // ---------------------------------------------------------------------------

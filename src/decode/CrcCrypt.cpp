@@ -1,5 +1,7 @@
 #include "CrcCrypt.h"
 
+#include "../common/Memory.h"
+
 void BuildCrcTable()
 {
     for (uint32_t n = 0; n < 256; n++) {
@@ -7,6 +9,14 @@ void BuildCrcTable()
         for (int k = 0; k < 8; k++)
             c = c & 1 ? (c >> 1) ^ 0xEDB88320u : c >> 1;
         CrcTable[n] = c;
+    }
+}
+
+void EnsureCrcTable()
+{
+    if (!CrcTable) {
+        CrcTable = (uint32_t *)GetMem(1028);
+        BuildCrcTable();
     }
 }
 

@@ -9,6 +9,11 @@
 // the single byte n.
 void BuildCrcTable();
 
+// Allocates CrcTable (the 1028-byte block the stub gives it) and builds it,
+// unless it is built already: for the builder, the tests, the fuzzers and
+// the benchmarks.  The stub does both once, at its start.
+void EnsureCrcTable();
+
 // One table step; no inversion (the caller starts at 0xFFFFFFFF and inverts
 // at the end).
 static inline uint32_t UpdateCrc(uint8_t byte, uint32_t crc)

@@ -68,19 +68,23 @@ enum { TableSpaceSlots = 2048 };
 // ---------------------------------------------------------------------------
 // Decoder state: one entry is decoded at a time.
 
+// Every variable here is the decoder's alone.  Window and WindowPosition
+// stay external all the same: declared static, the stub's code for the
+// window grows by 40 bytes (GCC 12, -Os with LTO).
+//
 // Unconsumed input bits, next bit lowest.  Bits above BitCount are 0 or the
 // stream's next bits, loaded ahead by the code loop.
-uint32_t BitBuffer;
-uint16_t BitCount;                  // valid bits in BitBuffer
+static uint32_t BitBuffer;
+static uint16_t BitCount;           // valid bits in BitBuffer
 uint8_t *Window;                    // history and output buffer
 uint16_t WindowPosition;            // 0..32768: where the next output byte goes
-uint8_t *InputBuffer;
-uint16_t InputPosition;             // next byte to take from InputBuffer
-int32_t InputCount;                 // bytes the last refill placed there
+static uint8_t *InputBuffer;
+static uint16_t InputPosition;      // next byte to take from InputBuffer
+static int32_t InputCount;          // bytes the last refill placed there
 // The fixed codes' tables, built by the first fixed block of the run and
 // kept for the rest of it at the bottom of the table space (see Inflate).
-DecodeEntry *FixedLiteralTable;
-DecodeEntry *FixedDistanceTable;
+static DecodeEntry *FixedLiteralTable;
+static DecodeEntry *FixedDistanceTable;
 static DecodeEntry *FixedLiteralChain;
 static DecodeEntry *FixedDistanceChain;
 static unsigned FixedLiteralBits;
@@ -99,7 +103,7 @@ static bool WindowFilled;
 // ---------------------------------------------------------------------------
 // Buffered input and output.
 
-int ReadInputByte()
+static int ReadInputByte()
 {
     if (InputPosition < InputCount)
         return InputBuffer[InputPosition++];
@@ -119,7 +123,7 @@ int ReadInputByte()
     return InputBuffer[0];
 }
 
-int NextInputByte()
+static int NextInputByte()
 {
     if (RemainingInput <= 0)
         return -1;
@@ -128,7 +132,7 @@ int NextInputByte()
     return b;
 }
 
-void FlushWindow()
+static void FlushWindow()
 {
     // Only what the system took counts: a short or failed write must leave
     // the entry with a CRC that does not match.
@@ -964,4 +968,12 @@ void Inflate()
 
     InputBuffer = Window = 0;
     TableSpace = TableSpaceTop = TableSpaceEnd = 0;
+}
+
+uint32_t InflateStream(int32_t size)
+{
+    RemainingInput = size;
+    RunningCrc = 0xFFFFFFFF;
+    Inflate();
+    return RunningCrc ^ 0xFFFFFFFF;
 }

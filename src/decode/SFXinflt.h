@@ -10,6 +10,12 @@
 // to RunningCrc.
 void Inflate();
 
+// Inflate with what the extraction run sets before it (RemainingInput :=
+// size, RunningCrc started), for the programs that decode a stream of their
+// own: the tests, the fuzzers and the benchmarks.  LocalHeader still says
+// whether the data is encrypted.  The CRC-32 of what was written.
+uint32_t InflateStream(int32_t size);
+
 // ---------------------------------------------------------------------------
 // Decoding tables.  A table of j index bits is one block of 2^j + 1
 // slots: a link slot in front (its Next is the table allocated before it,
@@ -53,10 +59,5 @@ extern const uint16_t DistanceBase[30];
 extern const uint8_t DistanceExtra[30];
 extern const uint16_t BitMask[17];
 extern const uint8_t CodeLengthOrder[19];
-
-// The buffered input and output (also used by the decoder's slow paths).
-int NextInputByte();
-int ReadInputByte();
-void FlushWindow();
 
 #endif

@@ -106,7 +106,7 @@ void AesEncrypt(AesStream &s, uint8_t *bytes, uint32_t n)
     s.Done += n;
 }
 
-bool AesFinish(AesStream &s, uint8_t *code)
+__attribute__((noipa)) bool AesFinish(AesStream &s, uint8_t *code)
 {
     bool ok = MacFinish(s.Crypto, code);
     AesEnd(s);

@@ -11,6 +11,8 @@
 #include "../common/FileIO.h"
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
+#include "../common/Utf8.h"
+#include "../common/Texts.h"
 #include "../common/WideText.h"
 #include "../decode/EntryData.h"
 #include "../resources/resource.h"
@@ -36,11 +38,11 @@ static void SetStatus(SfxWindow dialog, const char *text)
 
 static void ShowExtracting(SfxWindow dialog, const char *path)
 {
-    static const char prefix[] = "Extracting: ";
+    const uint32_t p = sizeof STATUS_EXTRACTING - 1;
     uint32_t n = TextLength(path);
-    char *text = (char *)GetMem(sizeof prefix + n);
-    memcpy(text, prefix, sizeof prefix - 1);
-    memcpy(text + sizeof prefix - 1, path, n + 1);
+    char *text = (char *)GetMem(p + 1 + n);
+    memcpy(text, STATUS_EXTRACTING, p);
+    memcpy(text + p, path, n + 1);
     SetStatus(dialog, text);
     FreeMem(text);
     // The new text is painted at once, and the bar over it again.
@@ -231,45 +233,84 @@ static bool SameBytes(const char *a, const char *b, uint32_t n)
     return n == 0;
 }
 
+// Where LeadsElsewhere last found the folders to begin to be missing (the
+// length of the path to the first level that is not there), when the level
+// above it was seen to exist; 0 otherwise.
+static uint32_t FirstMissing;
+
 // True when a folder on the way to path[0, end) below the target folder, or
 // that path itself when end is its length, is a reparse point: written
 // through, it would put the file wherever the link leads, outside the target
-// folder.  Folders that do not exist yet are the run's own to make.
+// folder.  Folders that do not exist yet are the run's own to make.  The
+// levels it shares with the last file's folder were looked at then, or made
+// by the run: in a tree walked in order most of the path is such levels.
 static bool LeadsElsewhere(char *path, uint32_t end)
 {
-    if (end == SafeLength && SameBytes(path, SafeFolder, end))
-        return false;
+    FirstMissing = 0;
     // The target path is the folder without one trailing backslash, a
     // backslash, the name.
-    uint32_t i = TextLength(TargetFolder);
+    uint32_t i = TextLength(TargetFolder), same = 0, seen = 0;
     if (i && TargetFolder[i - 1] == '\\')
         i--;
+    while (same < SafeLength && path[same] == SafeFolder[same])
+        same++;
     for (i++; i <= end; i++) {
         char c = path[i];
         if (i < end && c != '\\')
             continue;
+        // The safe folder is kept with the backslash after it.
+        if (i <= same && SafeFolder[i] == '\\') {
+            seen = i;
+            continue;
+        }
         path[i] = 0;
         DWORD a = GetFileAttributesW(Wide(path));
         path[i] = c;
-        if (a == INVALID_FILE_ATTRIBUTES)
+        if (a == INVALID_FILE_ATTRIBUTES) {
+            DWORD e = GetLastError();
+            if (seen && (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND))
+                FirstMissing = i;
             return false;
+        }
         if (a & FILE_ATTRIBUTE_REPARSE_POINT)
             return true;
+        seen = i;
     }
     return false;
+}
+
+// Makes the folder path[0, end) of a file that does not exist.  From where
+// LeadsElsewhere found the levels missing, each is made with one call and
+// none is looked for again.  When the last one could not be made that way,
+// the folder is made and looked at as it always was, so that whatever
+// stands in the way meets the same message.
+static bool MadeFolder(char *path, uint32_t end, char *folder)
+{
+    bool made = false;
+    for (uint32_t i = FirstMissing; FirstMissing && i <= end; i++) {
+        char c = path[i];
+        if (i < end && c != '\\')
+            continue;
+        path[i] = 0;
+        made = FolderCreate(path);
+        path[i] = c;
+    }
+    if (!made)
+        EnsureFolder(folder);
+    return made || PathExists(folder);
 }
 
 // The entry's target file cannot be made, or must not be written through.
 static EntryResult CannotOpen(const char *path)
 {
-    ShowMessage(path, "파일을 열 수 없음...");
+    ShowMessage(path, CAPTION_CANNOT_OPEN);
     return EntryNext;
 }
 
 // The entry's data cannot be decoded, and nothing of it was written.
 static EntryResult UnknownEntry()
 {
-    ShowMessage("알수없는 압축파일", "압축해제 에러...");
+    ShowMessage(TEXT_UNKNOWN_ENTRY, CAPTION_EXTRACT_ERROR);
     return EntryEndRun;
 }
 
@@ -294,10 +335,11 @@ SFX_PART bool MayOverwrite(char *path)
 // EntryWrite with OutputFile open: beside an old file (temp then names the
 // new one, which takes the old one's place once its CRC-32 matches) or as
 // a new file.
-SFX_PART EntryResult OpenAfterLook(SfxWindow list, char *path, bool undecodable, char *&temp)
+SFX_PART EntryResult OpenAfterLook(SfxWindow list, char *path, uint32_t folderEnd, bool undecodable, char *&temp)
 {
     Text folder = {0, 0};
-    if (PathExists(path)) {
+    // In a folder found missing no file can be.
+    if (!FirstMissing && PathExists(path)) {
         if (!MayOverwrite(path)) {
             Deselect(list);
             return EntryNext;
@@ -318,10 +360,9 @@ SFX_PART EntryResult OpenAfterLook(SfxWindow list, char *path, bool undecodable,
         if (undecodable)
             return UnknownEntry();
         FolderPart(path, folder);
-        EnsureFolder(folder.Data);
-        bool made = PathExists(folder.Data);
+        bool made = MadeFolder(path, folderEnd, folder.Data);
         if (!made)
-            ShowMessage(folder.Data, "디렉토리의 에러...");
+            ShowMessage(folder.Data, CAPTION_FOLDER_ERROR);
         TextFree(folder);
         if (!made)
             return EntryStopWalk;
@@ -363,13 +404,14 @@ SFX_PART EntryResult OpenEntryFile(SfxWindow list, const Text &name, char *path,
     // Nearly every file of a run is new, in a folder that exists: one call
     // creates it, where the look of OpenAfterLook would take three more
     // file-system calls to come to the same.  Any other case fails the
-    // call, changing nothing.
-    if (!undecodable) {
+    // call, changing nothing.  In a folder found missing no file can be
+    // created before the folder.
+    if (!undecodable && !FirstMissing) {
         OutputFile = FileCreateNew(path);
         if (OutputFile != NoFile)
             return EntryWrite;
     }
-    return OpenAfterLook(list, path, undecodable, temp);
+    return OpenAfterLook(list, path, folderEnd, undecodable, temp);
 }
 
 // The entry's data into the open OutputFile, which is closed; the item is
@@ -377,7 +419,7 @@ SFX_PART EntryResult OpenEntryFile(SfxWindow list, const Text &name, char *path,
 // failed its check stays.
 SFX_PART void WriteEntryFile(SfxWindow list, const char *path, uint32_t folderEnd, const char *temp)
 {
-    memcpy(SafeFolder, path, folderEnd);
+    memcpy(SafeFolder, path, folderEnd + 1);
     SafeLength = folderEnd;
     ShowFileStarted(path);
     bool good = DecodeEntryData();
@@ -395,7 +437,7 @@ SFX_PART void WriteEntryFile(SfxWindow list, const char *path, uint32_t folderEn
             FileSetTime(OutputFile, t);
     }
     if (!FileClose(OutputFile))
-        ShowMessage(path, "파일을 닫을 수 없음...");
+        ShowMessage(path, CAPTION_CANNOT_CLOSE);
     OutputFile = NoFile;
     // What replaces an old file could still fail to take its place (a
     // read-only file, a folder of that name): as if it could not be made.
@@ -421,7 +463,7 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
     // contents, nor leave folders behind: it is judged before any of them.
     uint8_t kind = JudgeEntry(name.Data, LastSeekPosition);
     if (kind == EntryNameRefused) {
-        ShowMessage(name.Data, "잘못된 파일이름.");
+        ShowMessage(name.Data, TEXT_BAD_NAME);
         // The item stays selected, so the run reports it as left over.
         proceed = true;
         return EntryNext;
@@ -442,7 +484,7 @@ static EntryResult ExtractEntry(SfxWindow list, const Text &name, int32_t entry,
     // A folder cut to fit would be another folder: one that does not fit
     // is refused whole, before the file system sees any of it.
     if (Utf16Units(TargetFolder) > TargetFolderChars) {
-        ShowMessage(TargetFolder, "디렉토리의 에러...");
+        ShowMessage(TargetFolder, CAPTION_FOLDER_ERROR);
         return EntryStopWalk;
     }
     char *temp = 0;
@@ -462,17 +504,17 @@ static void ReportRun(SfxWindow dialog, SfxWindow list, bool listing, bool proce
 {
     if (listing) {
         if (SendMessageW(list, LB_GETCOUNT, 0, 0) <= 0)
-            ShowMessage("압축파일의 헤더를 읽지못함", "에러...");
+            ShowMessage(TEXT_NO_HEADER, CAPTION_ERROR);
         return;
     }
     if (!proceed)
         return;
     if (SendMessageW(list, LB_GETSELCOUNT, 0, 0) == 0) {
-        ShowMessage("모든 파일의 압축을 해제함.", "압축해제완료");
+        ShowMessage(TEXT_ALL_DONE, CAPTION_ALL_DONE);
         ExtractSucceeded = 1;
     } else {
-        ShowMessage("선택된 파일의 압축을 해제하지 못함.", "압축해제에러");
-        SetStatus(dialog, "The selected file(s) couldn't get extracted");
+        ShowMessage(TEXT_ITEMS_LEFT, CAPTION_ITEMS_LEFT);
+        SetStatus(dialog, STATUS_ITEMS_LEFT);
         ExtractSucceeded = 0;
     }
 }
@@ -495,7 +537,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
 
     SeekArchive(ArchiveStart);
     if (LastSeekPosition == -1) {
-        ShowMessage("압축파일 읽기에러.", "압축파일내의 에러...");
+        ShowMessage(TEXT_READ_ERROR, CAPTION_ARCHIVE_ERROR);
         RunInProgress = false;
         return;
     }
@@ -535,7 +577,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
         int32_t headerPosition = LastSeekPosition;
         ReadEntry(headerPosition, nameBuffer, name, 0);
         if (name.Length == 0) {
-            ShowMessage("잘못된 파일이름.", "압축파일내의 에러...");
+            ShowMessage(TEXT_BAD_NAME, CAPTION_ARCHIVE_ERROR);
             ArchiveUnread = true;
             break;
         }
@@ -556,7 +598,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
         more = AdvanceToNextHeader(headerPosition);
         entry++;
         if (!more && WalkEnded != WalkAtDirectory) {
-            ShowMessage("압축파일 읽기에러.", "압축파일내의 에러...");
+            ShowMessage(TEXT_READ_ERROR, CAPTION_ARCHIVE_ERROR);
             ArchiveUnread = true;
         }
     }
@@ -567,7 +609,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     }
     ShowPendingStatus();
     if (ArchiveUnread)
-        SetStatus(dialog, "The archive couldn't be read to its end");
+        SetStatus(dialog, STATUS_UNREAD);
     else if (report)
         ReportRun(dialog, list, listing, proceed);
     TextFree(name);
@@ -608,7 +650,7 @@ bool MakeOwnTempFolder(SfxWindow dialog)
     }
     return true;
 failed:
-    ShowMessage(TargetFolder, "디렉토리의 에러...");
+    ShowMessage(TargetFolder, CAPTION_FOLDER_ERROR);
     return false;
 }
 

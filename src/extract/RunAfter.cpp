@@ -8,6 +8,7 @@
 #include "../common/FileIO.h"
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
+#include "../common/Texts.h"
 #include "../common/WideText.h"
 
 #include <shellapi.h>
@@ -75,7 +76,7 @@ void RunAfterExtraction(int checkState)
         if (held == NoFile || !RunEntryFound || (crc ^ 0xFFFFFFFF) != RunEntryCrc || size != RunEntrySize) {
             if (held != NoFile)
                 FileClose(held);
-            MessageUtf8(NULL, "압축을 해제한 파일이 아니므로 실행하지 않음.", "에러...", MB_OK);
+            MessageUtf8(NULL, TEXT_NOT_THE_RUN_FILE, CAPTION_ERROR, MB_OK);
             ExitCode = 1;
             return;
         }

@@ -7,6 +7,7 @@
 #include "../common/Memory.h"
 #include "../common/SFXgbls.h"
 #include "../common/SFXmisc.h"
+#include "../common/Texts.h"
 #include "../common/WideText.h"
 #include "../decode/CrcCrypt.h"
 #include "../extract/Extract.h"
@@ -60,7 +61,7 @@ static void MainBody()
     ArchiveFile = FileOpenRead(ownPath);
     ReadZoneMark(ownPath);
     if (ArchiveFile == NoFile) {
-        MessageUtf8(NULL, ownPath, "파일을 열 수 없음...", MB_OK);
+        MessageUtf8(NULL, ownPath, CAPTION_CANNOT_OPEN, MB_OK);
         if (Silent)
             ExitCode = 3;
     } else {
@@ -70,7 +71,7 @@ static void MainBody()
         ApplySwitches();
         RunMainDialog();
         if (!FileClose(ArchiveFile))
-            MessageUtf8(NULL, "파일을 닫을 수 없음", "에러", MB_OK);
+            MessageUtf8(NULL, TEXT_CANNOT_CLOSE_OWN, CAPTION_ERROR_PLAIN, MB_OK);
         FreeMem(CrcTable);
         CrcTable = 0;
     }

@@ -9,6 +9,8 @@
 #include "../archive/EntryNames.h"
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
+#include "../common/Utf8.h"
+#include "../common/Texts.h"
 #include "../common/WideText.h"
 #include "../resources/resource.h"
 
@@ -195,7 +197,7 @@ INT_PTR CALLBACK DlgNewProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
                     memcpy(BrowseFolder + n, name, added + 1);
                 EndDialog(dialog, 1);
             } else {
-                MessageUtf8(dialog, "디렉토리를 만들 수 없습니다.", "에러", MB_OK | MB_ICONSTOP);
+                MessageUtf8(dialog, TEXT_CANNOT_MAKE_FOLDER, CAPTION_ERROR_PLAIN, MB_OK | MB_ICONSTOP);
             }
         }
         FreeMem(name);

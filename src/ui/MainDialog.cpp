@@ -5,6 +5,7 @@
 
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
+#include "../common/Texts.h"
 #include "../common/WideText.h"
 #include "../extract/Extract.h"
 #include "../resources/resource.h"
@@ -186,7 +187,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             // Closing during a run (its button, Alt+F4) asks first; a stop
             // ends the run after the entry being written.
             if (RunInProgress) {
-                if (!StopRequested && MessageUtf8(NULL, "압축해제를 멈출까요?", "압축해제", MB_YESNO | MB_ICONQUESTION) == IDYES)
+                if (!StopRequested && MessageUtf8(NULL, TEXT_STOP_QUESTION, CAPTION_STOP, MB_YESNO | MB_ICONQUESTION) == IDYES)
                     StopRequested = true;
                 break;
             }

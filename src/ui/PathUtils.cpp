@@ -7,6 +7,7 @@
 #include "../common/FileIO.h"
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
+#include "../common/Utf8.h"
 #include "../common/WideText.h"
 
 #include <string.h>

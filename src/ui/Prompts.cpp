@@ -4,6 +4,7 @@
 #include "Prompts.h"
 
 #include "../common/SFXmisc.h"
+#include "../common/Texts.h"
 #include "../common/WideText.h"
 #include "../resources/resource.h"
 
@@ -18,12 +19,11 @@ INT_PTR CALLBACK FileExistProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG: {
-        static const char question[] = "...가(은) 이미 존재합니다, 겹쳐쓸까요?";
         // ExistingName is a file-name part: at most 255 characters.
-        char text[MaxComponentChars * Utf8PerUnit + sizeof question];
+        char text[MaxComponentChars * Utf8PerUnit + sizeof TEXT_EXISTS_QUESTION];
         uint32_t n = SmallerOf((int32_t)ExistingName.Length, MaxComponentChars * Utf8PerUnit);
         memcpy(text, ExistingName.Data, n);
-        memcpy(text + n, question, sizeof question);
+        memcpy(text + n, TEXT_EXISTS_QUESTION, sizeof TEXT_EXISTS_QUESTION);
         CentreWindow(dialog);
         SetWindowUtf8(GetDlgItem(dialog, IDC_PROMPT_TEXT), text);
         return 0;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/SfxFormat.h"
+#include "common/SfxFormat.h"
 #include "mksfx_helpers.h"
 #include "support/TempFile.h"
 

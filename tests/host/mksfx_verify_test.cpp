@@ -18,10 +18,11 @@
 #include "Builder.h"
 #include "Inspect.h"
 #include "Platform.h"
-#include "archive/SfxFormat.h"
+#include "common/SfxFormat.h"
 #include "decode/CrcCrypt.h"
 #include "mksfx_helpers.h"
 #include "support/TempFile.h"
+#include "support/ZlibReference.h"
 
 using namespace mksfxtest;
 
@@ -33,17 +34,8 @@ typedef std::vector<unsigned char> Bytes;
 // empty unless it ends exactly with its last byte.
 Bytes Inflated(const Bytes &stream)
 {
-    z_stream z = {};
-    Bytes out(1 << 16);
-    inflateInit2(&z, -15);
-    z.next_in = const_cast<unsigned char *>(stream.data());
-    z.avail_in = (uInt)stream.size();
-    z.next_out = out.data();
-    z.avail_out = (uInt)out.size();
-    int r = inflate(&z, Z_FINISH);
-    out.resize(r == Z_STREAM_END && z.avail_in == 0 ? z.total_out : 0);
-    inflateEnd(&z);
-    return out;
+    ZlibInflated z = ZlibInflate(stream.data(), stream.size());
+    return z.Complete && z.Used == stream.size() ? z.Out : Bytes();
 }
 
 // Verify's report on the bytes, which must fail.
@@ -130,7 +122,7 @@ TEST(VerifyFlips, EveryFlipThatChangesWhatAUserGetsFails)
             if (Get16(file, at + 8) == MethodDeflated) {
                 Bytes plain(file.begin() + data, file.begin() + end);
                 if (password) {
-                    mksfx::EnsureCrcTable();
+                    EnsureCrcTable();
                     InitKeys(password->data(), (uint32_t)password->size());
                     DecryptBlock(plain.data(), (int32_t)plain.size());
                     plain.erase(plain.begin(), plain.begin() + EncryptionHeaderSize);
@@ -305,6 +297,13 @@ TEST(VerifyFlips, TheSameDamageInBothCopiesFails)
     Bytes behind = file;
     behind.insert(behind.end(), {'J', 'U', 'N', 'K'});
     EXPECT_NE(Report(scratch, behind, stub).find("the end record's comment (0 bytes) ends at"), std::string::npos);
+    // Overwrite bits 0x18 read as "ask", as the 0 the builder writes does:
+    // named for what they are, not only as bytes the builder would not write.
+    Bytes both = file;
+    ASSERT_EQ(both[ImageSize + 5] & OverwriteFlagsMask, 0);
+    both[ImageSize + 5] |= OverwriteFlagsMask;
+    EXPECT_NE(Report(scratch, both, stub).find("flags 1 holds the overwrite bits 0x18, which the builder writes as 0"),
+              std::string::npos);
 }
 
 // The image is judged against the stub given: a file made with another

@@ -4,6 +4,7 @@
 #include "wintest_main.h"
 
 #include "e2e_support.h"
+#include "common/Texts.h"
 
 using namespace e2e;
 
@@ -168,7 +169,7 @@ TEST_CASE(RetryAfterTheUserClearsTheWay)
     if (!sfx.main)
         return;
     sfx.Press(IDOK);
-    CHECK(sfx.Box("파일을 열 수 없음...", out + "\\sub\\two.txt"));
+    CHECK(sfx.Box(CAPTION_CANNOT_OPEN, out + "\\sub\\two.txt"));
     CheckFailureShown(sfx);
     CHECK(sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{1});
     CHECK_TEXT(sfx.Text(IDC_STATUS), FailStatus);
@@ -190,7 +191,7 @@ TEST_CASE(RetryIntoAnotherFolder)
     if (!sfx.main)
         return;
     sfx.Press(IDOK);
-    CHECK(sfx.Box("디렉토리의 에러...", "Q:\\nowhere"));
+    CHECK(sfx.Box(CAPTION_FOLDER_ERROR, "Q:\\nowhere"));
     CheckFailureShown(sfx);
     CHECK((sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{0, 1, 2}));
     sfx.SetFolder(out);
@@ -205,11 +206,11 @@ TEST_CASE(ArchiveWithoutEntriesOpensAnEmptyDialog)
     std::string dir = Scratch("noentries");
     Sfx sfx;
     CHECK(sfx.Start(dir, Into(dir + "\\out"), {}, false));
-    HWND box = drv::WaitDialog(sfx.process.id, "에러...");
+    HWND box = drv::WaitDialog(sfx.process.id, CAPTION_ERROR);
     CHECK(box != NULL);
     if (!box)
         return;
-    CHECK_TEXT(TextOf(GetDlgItem(box, 0xFFFF)), "압축파일의 헤더를 읽지못함");
+    CHECK_TEXT(TextOf(GetDlgItem(box, 0xFFFF)), TEXT_NO_HEADER);
     drv::DismissBox(box);
     CHECK(sfx.WaitMain());
     if (!sfx.main)
@@ -235,15 +236,15 @@ TEST_CASE(AnArchiveReadShortIsNeverReportedDone)
     entries[1].after = "not a record";
     Sfx sfx;
     CHECK(sfx.Start(dir, Into(out), entries, false));
-    CHECK(sfx.Box("압축파일내의 에러...", "압축파일 읽기에러."));
+    CHECK(sfx.Box(CAPTION_ARCHIVE_ERROR, TEXT_READ_ERROR));
     CHECK(sfx.WaitMain());
     if (!sfx.main)
         return;
     CHECK(sfx.Items(IDC_LIST_UNSORTED).size() == 2u);
-    const char *unread = "The archive couldn't be read to its end";
+    const char *unread = STATUS_UNREAD;
     CHECK_TEXT(sfx.Text(IDC_STATUS), unread);
     sfx.Press(IDOK);
-    CHECK(sfx.Box("압축파일내의 에러...", "압축파일 읽기에러."));
+    CHECK(sfx.Box(CAPTION_ARCHIVE_ERROR, TEXT_READ_ERROR));
     CHECK(Eventually([&] { return sfx.Text(IDC_STATUS) == unread; }));
     CHECK(sfx.WaitOther(DoneCaption, 1000) == NULL);
     CHECK(sfx.MainAlive());
@@ -307,7 +308,7 @@ TEST_CASE(OverlongFolderFieldIsRefusedNotCut)
         return;
     sfx.SetFolder(folder);
     sfx.Press(IDOK);
-    CHECK(sfx.Box("디렉토리의 에러...", folder.substr(0, 260)));
+    CHECK(sfx.Box(CAPTION_FOLDER_ERROR, folder.substr(0, 260)));
     CHECK(sfx.Box(FailCaption, FailText));
     CHECK(sfx.MainAlive());
     CHECK(!drv::FileExists(dir + "\\" + std::string(150, 'a')));
@@ -443,7 +444,7 @@ TEST_CASE(CloseDuringARunAsksToStop)
         CHECK(ask != NULL);
         if (!ask)
             return;
-        CHECK(TextOf(GetDlgItem(ask, 0xFFFF)) == "압축해제를 멈출까요?");
+        CHECK(TextOf(GetDlgItem(ask, 0xFFFF)) == TEXT_STOP_QUESTION);
         drv::Press(ask, stop ? IDYES : IDNO);
         if (stop) {
             CHECK(sfx.Box(FailCaption, FailText, 60000));

@@ -9,6 +9,7 @@
 #include "common/Memory.h"
 #include "decode/CrcCrypt.h"
 #include "extract/Extract.h"
+#include "common/Texts.h"
 
 #include <algorithm>
 
@@ -181,10 +182,7 @@ TEST_CASE(RunRoutineAppendsOneBackslashWhateverTheCheckState)
 static void EntryMet(const std::string &data)
 {
     // The launch reads the file back through the stub's CRC-32.
-    if (!CrcTable) {
-        CrcTable = (uint32_t *)GetMem(1028);
-        BuildCrcTable();
-    }
+    EnsureCrcTable();
     RunEntryFound = true;
     RunEntryCrc = zm::Crc32(data);
     RunEntrySize = (uint32_t)data.size();
@@ -249,7 +247,7 @@ TEST_CASE(AKeptFileThatIsNotTheEntryIsNotLaunched)
         return;
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
-    CHECK(sfx.Box("에러...", "압축을 해제한 파일이 아니므로 실행하지 않음."));
+    CHECK(sfx.Box(CAPTION_ERROR, TEXT_NOT_THE_RUN_FILE));
     CHECK(sfx.Exit() == 1);
     Launch l;
     CHECK(!WaitMarker(out, l, 2000));

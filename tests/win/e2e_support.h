@@ -7,6 +7,7 @@
 #include "driver.h"
 #include "wintest.h"
 #include "zipmaker.h"
+#include "common/Texts.h"
 #include "resources/resource.h"
 
 #include <string>
@@ -205,12 +206,12 @@ struct Sfx {
     int Exit(DWORD timeoutMs = 15000) { return drv::WaitExit(process, timeoutMs); }
 };
 
-// Texts of the extraction run's reports.
-static const char *const DoneCaption = "압축해제완료";
-static const char *const DoneText = "모든 파일의 압축을 해제함.";
-static const char *const FailCaption = "압축해제에러";
-static const char *const FailText = "선택된 파일의 압축을 해제하지 못함.";
-static const char *const FailStatus = "The selected file(s) couldn't get extracted";
+// Texts of the extraction run's reports (common/Texts.h).
+static const char *const DoneCaption = CAPTION_ALL_DONE;
+static const char *const DoneText = TEXT_ALL_DONE;
+static const char *const FailCaption = CAPTION_ITEMS_LEFT;
+static const char *const FailText = TEXT_ITEMS_LEFT;
+static const char *const FailStatus = STATUS_ITEMS_LEFT;
 
 // Polls until the condition holds; false when it never did.
 template <class Condition> bool Eventually(Condition holds, DWORD timeoutMs = 10000)

@@ -9,6 +9,7 @@
 #include "wintest_main.h"
 
 #include "e2e_support.h"
+#include "common/Texts.h"
 
 using namespace e2e;
 
@@ -141,7 +142,7 @@ TEST_CASE(ArchiveWithoutEntriesAndItsMessage)
     zm::Settings plain;
     plain.present = false;
     CHECK(sfx.Start(Scratch("tour_empty"), plain, {}, false));
-    HWND box = drv::WaitDialog(sfx.process.id, "에러...");
+    HWND box = drv::WaitDialog(sfx.process.id, CAPTION_ERROR);
     CHECK(box != NULL);
     if (!box)
         return;
@@ -236,7 +237,7 @@ TEST_CASE(NamesBeyondCodePage949AndUnsafeOnes)
     // Two boxes of one caption: the first must be gone before the second
     // is looked for.
     for (const char *name : {"../escape.txt", "sub/COM\xA9\xF6.txt"}) {
-        HWND box = sfx.WaitOther("잘못된 파일이름.");
+        HWND box = sfx.WaitOther(TEXT_BAD_NAME);
         CHECK(box != NULL);
         if (!box)
             return;

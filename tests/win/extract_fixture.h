@@ -14,6 +14,7 @@
 #include "common/FileIO.h"
 #include "common/Memory.h"
 #include "common/SFXmisc.h"
+#include "common/Texts.h"
 #include "decode/CrcCrypt.h"
 #include "extract/Extract.h"
 #include "resources/resource.h"
@@ -24,20 +25,22 @@
 
 namespace fx {
 
-// Captions and texts the driver and the prompts show (code page 949).
-static const char *const AllDone = "box:압축해제완료|모든 파일의 압축을 해제함.";
-static const char *const ItemsLeft = "box:압축해제에러|선택된 파일의 압축을 해제하지 못함.";
-static const char *const NoHeader = "box:에러...|압축파일의 헤더를 읽지못함";
-static const char *const UnknownMethod = "box:압축해제 에러...|알수없는 압축파일";
-static const char *const PasswordCaption = "암호입력...";
-static const char *const ExistCaption = "겹쳐쓰기 방법...";
-static const char *const Question = "...가(은) 이미 존재합니다, 겹쳐쓸까요?";
-static const char *const Passwd = "passwd";
-
 inline std::string Box(const std::string &caption, const std::string &text)
 {
     return "box:" + caption + "|" + text;
 }
+
+// What the driver's run-end boxes and the prompts record (common/Texts.h).
+static const std::string AllDone = Box(CAPTION_ALL_DONE, TEXT_ALL_DONE);
+static const std::string ItemsLeft = Box(CAPTION_ITEMS_LEFT, TEXT_ITEMS_LEFT);
+static const std::string NoHeader = Box(CAPTION_ERROR, TEXT_NO_HEADER);
+static const std::string UnknownMethod = Box(CAPTION_EXTRACT_ERROR, TEXT_UNKNOWN_ENTRY);
+// The prompts' captions, from their dialog templates.
+static const char *const PasswordCaption = "암호입력...";
+static const char *const ExistCaption = "겹쳐쓰기 방법...";
+static const char *const Question = TEXT_EXISTS_QUESTION;
+static const char *const Passwd = "passwd";
+
 inline std::string Exist(const std::string &file)
 {
     return "exist:" + file + Question;
@@ -105,8 +108,7 @@ inline void Init()
     if (S.main)
         return;
     InitGlobals();
-    CrcTable = (uint32_t *)GetMem(1028);
-    BuildCrcTable();
+    EnsureCrcTable();
     WNDCLASSA wc;
     memset(&wc, 0, sizeof wc);
     wc.lpfnWndProc = MainProc;

@@ -4,6 +4,7 @@
 #include "wintest_main.h"
 
 #include "extract_fixture.h"
+#include "common/Texts.h"
 
 using namespace fx;
 
@@ -323,7 +324,7 @@ TEST_CASE(EncryptedEntryShorterThanItsHeader)
     // No data: the empty file's CRC-32 is the stored 0.  The shortened size
     // puts the next record inside the real one, so both walks end there,
     // short of the central directory: not read whole.
-    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Passwd, Box("압축파일내의 에러...", "압축파일 읽기에러."));
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Passwd, Box(CAPTION_ARCHIVE_ERROR, TEXT_READ_ERROR));
     CHECK(ItemCount(IDC_LIST_UNSORTED) == 1);
     CHECK(drv::FileExists(dir + "\\a.txt"));
     CHECK(drv::ReadFileText(dir + "\\a.txt").empty());

@@ -4,6 +4,7 @@
 #include "wintest_main.h"
 
 #include "extract_fixture.h"
+#include "common/Texts.h"
 
 using namespace fx;
 
@@ -49,6 +50,14 @@ TEST_CASE(NestedNamesCreateFoldersAndTheStatusLineShowsThePath)
     ExtractRun(IDC_LIST_SORTED);
     CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS),
               ("Extracting: " + dir + "\\sub\\dir\\file.txt"));
+    // A file stands where a level below an existing folder must go: that
+    // folder cannot be made, and the walk ends there.
+    drv::WriteFileBytes(dir + "\\sub\\in", "in the way");
+    UseArchive({Stored("sub/dir/more.txt", "more"), Stored("sub/in/way/x.txt", "x"), Stored("after.txt", "after")});
+    ListRun(IDC_LIST_UNSORTED);
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box("디렉토리의 에러...", dir + "\\sub\\in\\way"), ItemsLeft);
+    CHECK_TEXT(drv::ReadFileText(dir + "\\sub\\dir\\more.txt"), "more");
+    CHECK(!drv::FileExists(dir + "\\after.txt"));
 }
 
 TEST_CASE(AllFolderArchiveWritesNothingAndSaysNothing)
@@ -100,7 +109,7 @@ TEST_CASE(CrcMismatchKeepsTheFileAndItsItemSelected)
         // Nothing that failed its check stands where the entry would.
         CHECK(!drv::FileExists(dir + "\\bad.txt"));
         CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS),
-                  "The selected file(s) couldn't get extracted");
+                  STATUS_ITEMS_LEFT);
         // Until the report is answered it names the last file.
         CHECK(S.statuses.size() == 1);
         if (!S.statuses.empty())
@@ -275,7 +284,7 @@ TEST_CASE(UnsafeNamesAreRefusedAndTheWalkGoesOn)
     CHECK_TEXT(Item(IDC_LIST_UNSORTED, 0), "../up.txt");
     std::vector<std::string> want;
     for (const char *n : unsafe)
-        want.push_back(Box("잘못된 파일이름.", n));
+        want.push_back(Box(TEXT_BAD_NAME, n));
     want.push_back(ItemsLeft);
     CHECK_TEXT(Joined(ExtractRun(IDC_LIST_UNSORTED)), Joined(want));
     CHECK(SelectedCount(IDC_LIST_UNSORTED) == (int)(sizeof unsafe / sizeof *unsafe));
@@ -298,7 +307,7 @@ TEST_CASE(OverlongPathsFailAtCreationWithoutOverrun)
     std::string longName(300, 'n');
     UseArchive({Stored(longName, "x"), Stored("after.txt", "after")});
     ListRun(IDC_LIST_UNSORTED);
-    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box("파일을 열 수 없음...", dir + "\\" + longName),
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box(CAPTION_CANNOT_OPEN, dir + "\\" + longName),
                  ItemsLeft);
     CHECK_TEXT(Selection(IDC_LIST_UNSORTED, longName), "1");
     CHECK_TEXT(drv::ReadFileText(dir + "\\after.txt"), "after");
@@ -324,7 +333,7 @@ TEST_CASE(OverlongPathsFailAtCreationWithoutOverrun)
     ListRun(IDC_LIST_UNSORTED);
     events = ExtractRun(IDC_LIST_UNSORTED);
     // The box shows the path, as far as a message box shows a text.
-    std::string cannotOpen = Box("파일을 열 수 없음...", dir);
+    std::string cannotOpen = Box(CAPTION_CANNOT_OPEN, dir);
     CHECK(events.size() == 2 && events[0].compare(0, cannotOpen.size(), cannotOpen) == 0 &&
           events[1] == ItemsLeft);
     CHECK(!drv::FileExists(dir + "\\d"));
@@ -337,7 +346,7 @@ TEST_CASE(OverlongPathsFailAtCreationWithoutOverrun)
     strcpy(TargetFolder, folder.c_str());
     UseArchive({Stored("a.txt", "a")});
     ListRun(IDC_LIST_UNSORTED);
-    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box("디렉토리의 에러...", folder), ItemsLeft);
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box(CAPTION_FOLDER_ERROR, folder), ItemsLeft);
     CHECK(!drv::FileExists(folder.substr(0, 255)));
     CHECK(!drv::FileExists(Target("toolong") + "\\" + std::string(200, 'f')));
 }
@@ -356,7 +365,7 @@ TEST_CASE(StreamedEntriesEndTheRunBeforeAnythingIsCreated)
         streamed.descriptor = streamed.streamed = true;
         UseArchive({Stored("a.txt", "a"), streamed, Stored("z.txt", "z")});
         ListRun(IDC_LIST_UNSORTED);
-        CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box("압축해제 에러...", "알수없는 압축파일"));
+        CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box(CAPTION_EXTRACT_ERROR, TEXT_UNKNOWN_ENTRY));
         CHECK(ExtractSucceeded == 0);
         CHECK_TEXT(drv::ReadFileText(dir + "\\a.txt"), "a");
         CHECK(!drv::FileExists(dir + "\\sub"));
@@ -383,8 +392,8 @@ TEST_CASE(WalksThatEndShortOfTheDirectoryReportTheReadError)
 {
     Init();
     OverwritePolicy = OverwriteAll;
-    const std::string readError = Box("압축파일내의 에러...", "압축파일 읽기에러.");
-    const char *const unread = "The archive couldn't be read to its end";
+    const std::string readError = Box(CAPTION_ARCHIVE_ERROR, TEXT_READ_ERROR);
+    const char *const unread = STATUS_UNREAD;
     auto described = [](bool bare, bool wide, uint16_t method) {
         zm::Entry e = Stored("a.txt", "described");
         e.method = method;
@@ -431,7 +440,7 @@ TEST_CASE(WalksThatEndShortOfTheDirectoryReportTheReadError)
             continue;
         }
         bool empty = std::string(c.what) == "an empty name";
-        std::string error = empty ? Box("압축파일내의 에러...", "잘못된 파일이름.") : readError;
+        std::string error = empty ? Box(CAPTION_ARCHIVE_ERROR, TEXT_BAD_NAME) : readError;
         CHECK_EVENTS(ListRun(IDC_LIST_UNSORTED), error);
         CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS), unread);
         ExtractSucceeded = 1;
@@ -452,7 +461,10 @@ TEST_CASE(LinksInsideTheTargetFolderAreNotWrittenThrough)
 {
     Init();
     OverwritePolicy = OverwriteAll;
-    std::string base = "/tmp/sfx-links-" + std::to_string(GetCurrentProcessId());
+    // Wine's process ids are alike in every prefix: with the tick count the
+    // folder is this run's own even when other prefixes run the test too.
+    std::string base = "/tmp/sfx-links-" + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(GetTickCount());
     CHECK(drv::RunHost("rm", "-rf " + base));
     drv::RunHost("mkdir", "-p " + base + "/out/real " + base + "/outside");
     drv::RunHost("ln", "-s ../outside " + base + "/out/link");
@@ -469,26 +481,29 @@ TEST_CASE(LinksInsideTheTargetFolderAreNotWrittenThrough)
     // then the file that replaces it is moved over the link itself, which
     // never writes through it either.
     strcpy(TargetFolder, out.c_str());
-    UseArchive({Stored("link/evil.txt", "evil"), Stored("link/new/deep.txt", "deep"),
-                Stored("real/deeper/evil.txt", "evil"), Stored("victim.txt", "changed"),
-                Stored("real/ok.txt", "ok"), Stored("new/ok.txt", "ok")});
+    // The run trusts the levels of the last file's folder, whole levels
+    // only: "link" is not "linked", and "real" holds a link.
+    UseArchive({Stored("real/ok.txt", "ok"), Stored("real/deeper/evil.txt", "evil"), Stored("linked/ok.txt", "ok"),
+                Stored("link/evil.txt", "evil"), Stored("link/new/deep.txt", "deep"),
+                Stored("victim.txt", "changed"), Stored("new/ok.txt", "ok")});
     ListRun(IDC_LIST_UNSORTED);
     std::vector<std::string> got = ExtractRun(IDC_LIST_UNSORTED);
-    std::string victimBox = Box("파일을 열 수 없음...", out + "\\victim.txt");
+    std::string victimBox = Box(CAPTION_CANNOT_OPEN, out + "\\victim.txt");
     bool fileLinkShown = got.size() > 3 && got[3] == victimBox;
     if (fileLinkShown)
         got.erase(got.begin() + 3);
     else
         CHECK_TEXT(drv::ReadFileText(out + "\\victim.txt"), "changed");
-    CHECK_EVENTS(got, Box("파일을 열 수 없음...", out + "\\link\\evil.txt"),
-                 Box("파일을 열 수 없음...", out + "\\link\\new\\deep.txt"),
-                 Box("파일을 열 수 없음...", out + "\\real\\deeper\\evil.txt"), ItemsLeft);
+    CHECK_EVENTS(got, Box(CAPTION_CANNOT_OPEN, out + "\\real\\deeper\\evil.txt"),
+                 Box(CAPTION_CANNOT_OPEN, out + "\\link\\evil.txt"),
+                 Box(CAPTION_CANNOT_OPEN, out + "\\link\\new\\deep.txt"), ItemsLeft);
     CHECK(SelectedCount(IDC_LIST_UNSORTED) == 3 + fileLinkShown);
     CHECK_TEXT(drv::ReadFileText(outside + "\\victim.txt"), "victim");
     CHECK(!drv::FileExists(outside + "\\evil.txt"));
     CHECK(!drv::FileExists(outside + "\\new"));
     CHECK_TEXT(drv::ReadFileText(out + "\\real\\ok.txt"), "ok");
     CHECK_TEXT(drv::ReadFileText(out + "\\new\\ok.txt"), "ok");
+    CHECK_TEXT(drv::ReadFileText(out + "\\linked\\ok.txt"), "ok");
     drv::RunHost("rm", "-rf " + base);
 }
 
@@ -506,8 +521,8 @@ TEST_CASE(HugeCompressedSizeMeansNoData)
     memcpy(&file[second + 18], &size, 4);
     UseFile(file);
     // The advance from it would leave the file: the archive is not read whole.
-    CHECK_EVENTS(ListRun(IDC_LIST_UNSORTED), Box("압축파일내의 에러...", "압축파일 읽기에러."));
-    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box("압축파일내의 에러...", "압축파일 읽기에러."));
+    CHECK_EVENTS(ListRun(IDC_LIST_UNSORTED), Box(CAPTION_ARCHIVE_ERROR, TEXT_READ_ERROR));
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box(CAPTION_ARCHIVE_ERROR, TEXT_READ_ERROR));
     CHECK_TEXT(drv::ReadFileText(dir + "\\a.txt"), "a");
     CHECK(!drv::FileExists(dir + "\\huge.bin"));
     CHECK_TEXT(Selection(IDC_LIST_UNSORTED, "huge.bin"), "1");
@@ -540,12 +555,12 @@ TEST_CASE(EmptyNameEndsTheRunWithoutReport)
     OverwritePolicy = OverwriteAll;
     std::string dir = Target("empty_name");
     UseArchive({Stored("a.txt", "a"), Stored(std::string("\0hidden", 7), "x"), Stored("b.txt", "b")});
-    CHECK_EVENTS(ListRun(IDC_LIST_UNSORTED), Box("압축파일내의 에러...", "잘못된 파일이름."));
+    CHECK_EVENTS(ListRun(IDC_LIST_UNSORTED), Box(CAPTION_ARCHIVE_ERROR, TEXT_BAD_NAME));
     CHECK(ItemCount(IDC_LIST_UNSORTED) == 1);
     ExtractSucceeded = 1;
-    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box("압축파일내의 에러...", "잘못된 파일이름."));
+    CHECK_EVENTS(ExtractRun(IDC_LIST_UNSORTED), Box(CAPTION_ARCHIVE_ERROR, TEXT_BAD_NAME));
     CHECK(ExtractSucceeded == 0);
     CHECK(drv::FileExists(dir + "\\a.txt"));
     CHECK(!drv::FileExists(dir + "\\b.txt"));
-    CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS), "The archive couldn't be read to its end");
+    CHECK_TEXT(drv::ControlText(S.main, IDC_STATUS), STATUS_UNREAD);
 }

@@ -7,6 +7,7 @@
 #include "common/SFXgbls.h"
 #include "resources/resource.h"
 #include "ui/FolderDialogs.h"
+#include "common/Texts.h"
 
 #include <ctype.h>
 #include <stdlib.h>
@@ -244,7 +245,7 @@ TEST_CASE(NewFolderRefusalsKeepTheDialogOpen)
             SetDlgItemTextA(n, IDC_NEW_NAME, name);
             drv::Press(n, IDOK);
             HWND box = drv::WaitThreadDialog(DialogThread, ErrorCaption, 5000);
-            CHECK(box && drv::MessageBoxText(box) == "디렉토리를 만들 수 없습니다.");
+            CHECK(box && drv::MessageBoxText(box) == TEXT_CANNOT_MAKE_FOLDER);
             CHECK(box && GetWindow(box, GW_OWNER) == n);
             drv::DismissBox(box);
             CHECK(Gone(box) && IsWindow(n));

@@ -4,6 +4,7 @@
 
 #include "driver.h"
 #include "resources/resource.h"
+#include "common/Texts.h"
 
 TEST_CASE(BareStubReportsTheEmptyArchiveReachesTheDialogAndClosesWithZero)
 {
@@ -12,10 +13,10 @@ TEST_CASE(BareStubReportsTheEmptyArchiveReachesTheDialogAndClosesWithZero)
     CopyFileA("sfx.exe", "bare_stub.exe", FALSE);
     drv::Process p = drv::Start("bare_stub.exe");
     CHECK(p.handle != NULL);
-    HWND box = drv::WaitDialog(p.id, "에러...");
+    HWND box = drv::WaitDialog(p.id, CAPTION_ERROR);
     CHECK(box != NULL);
     if (box) {
-        CHECK(drv::MessageBoxText(box) == "압축파일의 헤더를 읽지못함");
+        CHECK(drv::MessageBoxText(box) == TEXT_NO_HEADER);
         drv::DismissBox(box);
     }
     HWND main = drv::WaitDialogWithControl(p.id, IDC_FOLDER);

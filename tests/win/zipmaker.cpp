@@ -36,10 +36,7 @@ static std::string Deflate(const std::string &data)
 // between two decryptions.
 static std::string Encrypted(const std::string &password, std::string bytes)
 {
-    if (!CrcTable) {
-        CrcTable = (uint32_t *)GetMem(1028);
-        BuildCrcTable();
-    }
+    EnsureCrcTable();
     uint32_t saved[3];
     memcpy(saved, EncryptionKeys, sizeof saved);
     InitKeys(password.data(), (uint32_t)password.size());
@@ -62,8 +59,10 @@ static std::string AesEncrypted(const std::string &password, std::string bytes, 
     AesFinish(s, code);
     std::string out = std::string((const char *)salt, AesSaltSize) + std::string((const char *)verifier, 2) + bytes +
                       std::string((const char *)code, AesCodeSize);
-    if (flip >= 0 && flip < (int)out.size())
-        out[flip] ^= 0x10;
+    // -2 is the last byte (of the code), -3 the one before ...
+    int at = flip >= 0 ? flip : (int)out.size() + flip + 1;
+    if (flip != -1 && at >= 0 && at < (int)out.size())
+        out[at] ^= 0x10;
     return out;
 }
 

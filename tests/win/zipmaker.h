@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/SfxFormat.h"
+#include "common/SfxFormat.h"
 
 namespace zm {
 
@@ -20,6 +20,7 @@ struct Entry {
     std::string password;       // non-empty: traditional encryption, or AES with aes
     uint8_t aes = 0;            // with password: WinZip AES-256 of this vendor version (1 or 2)
     int flip = -1;              // AES: flip a bit of this byte of salt, verifier, data and code
+                                // (-1 none, -2 the last byte, -3 the one before ...)
     bool descriptor = false;    // set flag bit 3 and write a data descriptor
     bool streamed = false;      // with descriptor: CRC and sizes 0 in the local header
     bool bareDescriptor = false;    // with descriptor: no signature in front of it

@@ -83,13 +83,6 @@ std::string WriteSelfExtractor(const ScratchFolder &scratch, const std::string &
     return scratch.Write(file, all);
 }
 
-void EnsureCrcTable()
-{
-    if (!CrcTable) {
-        CrcTable = (uint32_t *)GetMem(1028);
-        BuildCrcTable();
-    }
-}
 
 std::vector<WalkedEntry> WalkSelfExtractor(const std::string &path,
                                            const std::function<void(const WalkedEntry &)> &work, size_t limit)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/SFXgbls.h"
+#include "decode/CrcCrypt.h"
 #include "support/TempFile.h"
 
 typedef std::vector<unsigned char> Bytes;
@@ -46,8 +47,6 @@ void PutCentralDirectory(Bytes &archive, const std::string &name);
 // Image bytes (0x9800, never holding a local signature), then the tail.
 std::string WriteSelfExtractor(const ScratchFolder &scratch, const std::string &file, const Bytes &tail);
 
-// CrcTable, built once for the whole test program.
-void EnsureCrcTable();
 
 struct WalkedEntry {
     std::string name;           // as stored (cut at a zero byte)

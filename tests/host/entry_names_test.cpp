@@ -1,8 +1,10 @@
-// The shared text routines: the separators are '\', '/' and ':' wherever
-// they stand, and the drive root keeps its backslash.
+// Entry names (EntryNames): which names may be written, the target path a
+// name becomes, the name an entry is used under, and the Hangul composition
+// of decomposed names.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "archive/EntryNames.h"
 #include "common/Memory.h"
@@ -11,90 +13,6 @@
 #include "RecordBytes.h"
 
 #include <zlib.h>
-
-static std::string NamePart(const char *s)
-{
-    Text t = {0, 0};
-    FileNamePart(s, t);
-    std::string r(t.Data, t.Length);
-    TextFree(t);
-    return r;
-}
-
-static std::string DirPart(const char *s)
-{
-    Text t = {0, 0};
-    FolderPart(s, t);
-    std::string r(t.Data, t.Length);
-    TextFree(t);
-    return r;
-}
-
-TEST(TextRoutines, FileNamePartAfterAnySeparator)
-{
-    EXPECT_EQ(NamePart("a\\b/c:d"), "d");
-    EXPECT_EQ(NamePart("DIR/"), "");
-    EXPECT_EQ(NamePart("plain.txt"), "plain.txt");
-    EXPECT_EQ(NamePart(""), "");
-    std::string longName(300, 'n');
-    EXPECT_EQ(NamePart(("x/" + longName).c_str()).size(), 255u);
-}
-
-TEST(TextRoutines, FolderPartKeepsOnlyTheRootSeparator)
-{
-    EXPECT_EQ(DirPart("C:\\DATA\\A.TXT"), "C:\\DATA");
-    EXPECT_EQ(DirPart("C:\\A.TXT"), "C:\\");
-    EXPECT_EQ(DirPart("C:A.TXT"), "C:");
-    EXPECT_EQ(DirPart("DIR/A.TXT"), "DIR");
-    EXPECT_EQ(DirPart("A.TXT"), "");
-    EXPECT_EQ(DirPart("\\A.TXT"), "");
-    EXPECT_EQ(DirPart(""), "");
-    EXPECT_EQ(DirPart("D:\\"), "D:\\");
-    EXPECT_EQ(DirPart("D:\\X"), "D:\\");
-    EXPECT_EQ(DirPart("D:\\X\\Y"), "D:\\X");
-    EXPECT_EQ(DirPart("X"), "");
-}
-
-TEST(TextRoutines, SlashesToBackslashesCoversAByteSizedLength)
-{
-    char a[] = "a/b/c";
-    EXPECT_STREQ(SlashesToBackslashes(a), "a\\b\\c");
-    // 255 characters and the terminator: every byte is examined.
-    std::string s(255, '/');
-    std::vector<char> buf(s.begin(), s.end());
-    buf.push_back(0);
-    SlashesToBackslashes(buf.data());
-    EXPECT_EQ(std::string(buf.data()), std::string(255, '\\'));
-}
-
-TEST(TextRoutines, AppendAndStripOneBackslash)
-{
-    char a[16] = "C:\\DATA";
-    EXPECT_STREQ(AppendBackslash(a), "C:\\DATA\\");
-    EXPECT_STREQ(AppendBackslash(a), "C:\\DATA\\");
-    char e[4] = "";
-    EXPECT_STREQ(AppendBackslash(e), "\\");
-    char r[8] = "C:\\";
-    EXPECT_STREQ(StripBackslash(r), "C:");
-    char two[8] = "a\\\\";
-    EXPECT_STREQ(StripBackslash(two), "a\\");
-    char empty[2] = "";
-    EXPECT_STREQ(StripBackslash(empty), "");
-}
-
-TEST(TextRoutines, FixedTextCutsAtTheFirstZero)
-{
-    Text t = {0, 0};
-    FixedTextToString(t, "ab\0cd", 5);
-    EXPECT_EQ(t.Length, 2u);
-    EXPECT_STREQ(t.Data, "ab");
-    FixedTextToString(t, "xyz", 0);
-    EXPECT_EQ(t.Length, 0u);
-    EXPECT_STREQ(t.Data, "");
-    TextFree(t);
-    EXPECT_EQ(SmallerOf(-3, 2), -3);
-    EXPECT_EQ(SmallerOf(5, 5), 5);
-}
 
 // The names an entry may not have: each would be written outside the target
 // folder, into a device, or not at all.
@@ -190,13 +108,11 @@ TEST(EntryNames, UsedNameComesFromTheUnicodePathFieldBit11OrCodePage949)
         EXPECT_EQ(IsUnsafeName(name.Data), c.unsafe) << c.what;
         TextFree(name);
     }
-    // Path limits count UTF-16 units: a Hangul syllable is one, an emoji two.
-    EXPECT_EQ(Utf16Units("a\xEA\xB0\x80\xF0\x9F\x98\x80"), 4u);
 }
 
 // Hangul composition of decomposed names: the jamo of a syllable become the
 // syllable, whatever stands around them; what cannot compose stays.
-TEST(TextRoutines, ComposeHangul)
+TEST(HangulComposition, JamoBecomeSyllablesAndTheRestStays)
 {
     // ᄒ ᅡ ᆫ ᄀ ᅳ ᆯ: leading consonants, vowels, trailing consonants.
     const std::string h = "\xE1\x84\x92", a = "\xE1\x85\xA1", n = "\xE1\x86\xAB", g = "\xE1\x84\x80",
