@@ -51,3 +51,18 @@ bool PathFind(const char *, char *, uint32_t) { return false; }
 bool DriveRootExists(const char *) { return false; }
 bool FolderCreate(const char *) { return false; }
 uint32_t TempFolder(char *, uint32_t) { return 0; }
+
+// The benchmarks decode plain entries only: the AES side of the decoders'
+// input (WinZipAes.cpp, over the system's cryptography) stays out of them.
+// Linked with the stub's own code (the Windows tree), that code has its own.
+#ifndef SFX_STUB
+#include "decode/CrcCrypt.h"
+#include "decode/WinZipAes.h"
+
+uint32_t EntryWritten;
+
+void DecryptInput(uint8_t *bytes, int32_t n)
+{
+    DecryptBlock(bytes, n);
+}
+#endif

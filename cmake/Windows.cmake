@@ -44,7 +44,7 @@ set(SFX_SIZE_FLAGS -Oz -flto -malign-data=abi -fno-jump-tables -fno-tree-switch-
     -mtune=i686 -fno-tree-dominator-opts -fno-caller-saves -fno-tree-coalesce-vars)
 
 file(GLOB SFX_UI_SOURCES CONFIGURE_DEPENDS ${SFX_SRC}/ui/*.cpp ${SFX_SRC}/extract/*.cpp)
-set(SFX_STUB_SOURCES ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_win32.cpp
+set(SFX_STUB_SOURCES ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_win32.cpp ${SFX_SRC}/decode/Crypto_cng.cpp
     ${SFX_SRC}/common/WideText_win32.cpp ${SFX_UI_SOURCES}
     ${SFX_SRC}/program/Sfx.cpp ${SFX_SRC}/program/Switches.cpp)
 list(REMOVE_ITEM SFX_STUB_SOURCES ${SFX_DECODE_SOURCES})
@@ -57,11 +57,18 @@ set_source_files_properties(${SFX_SRC}/common/SFXmisc.cpp PROPERTIES
 
 # Everything but the entry point, so the Windows test programs run the very
 # code of the stub.
-add_library(sfxwin STATIC ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_win32.cpp
+add_library(sfxwin STATIC ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_win32.cpp ${SFX_SRC}/decode/Crypto_cng.cpp
             ${SFX_SRC}/common/WideText_win32.cpp ${SFX_UI_SOURCES})
 target_compile_options(sfxwin PRIVATE ${SFX_WIN_FLAGS})
-target_compile_definitions(sfxwin PUBLIC SFX_STUB)
+target_compile_definitions(sfxwin PUBLIC SFX_STUB $<$<BOOL:${SFX_STUB_AES}>:SFX_STUB_AES>)
 target_include_directories(sfxwin PUBLIC ${SFX_SRC})
+# The same with the AES entries decoded, whatever the stub's image holds:
+# the Windows tests drive the driver's AES road through it, over Wine's CNG.
+add_library(sfxwin_aes STATIC ${SFX_CORE_SOURCES} ${SFX_SRC}/common/FileIO_win32.cpp ${SFX_SRC}/decode/Crypto_cng.cpp
+            ${SFX_SRC}/common/WideText_win32.cpp ${SFX_UI_SOURCES})
+target_compile_options(sfxwin_aes PRIVATE ${SFX_WIN_FLAGS})
+target_compile_definitions(sfxwin_aes PUBLIC SFX_STUB SFX_STUB_AES)
+target_include_directories(sfxwin_aes PUBLIC ${SFX_SRC})
 
 set(SFX_RC ${SFX_SRC}/resources/sfx.rc)
 file(GLOB SFX_RC_PARTS CONFIGURE_DEPENDS ${SFX_SRC}/resources/*.rc ${SFX_SRC}/resources/*.h
@@ -115,7 +122,12 @@ function(sfx_win_test name)
   add_executable(${name} ${ARGN} $<TARGET_OBJECTS:sfxres>)
   target_compile_options(${name} PRIVATE -O1 -fexec-charset=CP949 -Wall)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/win ${SFX_SRC})
-  target_link_libraries(${name} PRIVATE sfxwin ${SFX_WIN_LIBS})
+  # A test may run the stub's code with the AES entries decoded
+  # (SFX_WIN_TEST_CORE sfxwin_aes), whatever the image holds.
+  if(NOT SFX_WIN_TEST_CORE)
+    set(SFX_WIN_TEST_CORE sfxwin)
+  endif()
+  target_link_libraries(${name} PRIVATE ${SFX_WIN_TEST_CORE} ${SFX_WIN_LIBS})
   target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
   add_test(NAME win.${name} COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh $<TARGET_FILE:${name}>
            WORKING_DIRECTORY ${CMAKE_BINARY_DIR})

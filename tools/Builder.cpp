@@ -33,6 +33,7 @@
 #include "common/SFXmisc.h"
 #include "common/Utf8.h"
 #include "decode/CrcCrypt.h"
+#include "decode/WinZipAes.h"
 
 namespace mksfx {
 
@@ -927,11 +928,15 @@ private:
     }
     uint32_t CrcPass(Entry &e);
     void PutEncryptionHeader(uint32_t crc, Keys &keys);
+    void PutAesHeader(AesStream &aes, uint8_t *salt);
+    void BeginAes(AesStream &aes, const uint8_t *salt, uint8_t *verifier);
 
-    // The output as a sink, encrypting with the entry's keys on the way.
+    // The output as a sink, encrypting with the entry's keys (or its AES
+    // stream) on the way.
     class FileSink : public Sink {
     public:
-        FileSink(Writer &w, Keys *keys) : w_(w), keys_(keys), start_(TellFile(w.out_))
+        FileSink(Writer &w, Keys *keys, AesStream *aes, const uint8_t *salt)
+            : w_(w), keys_(keys), aes_(aes), salt_(salt), start_(TellFile(w.out_))
         {
             if (keys)
                 startKeys_ = *keys;
@@ -940,6 +945,8 @@ private:
         {
             if (keys_)
                 Encrypt(*keys_, bytes, n);
+            if (aes_)
+                InParts(bytes, n, [this](uint8_t *part, int32_t size) { AesEncrypt(*aes_, part, (uint32_t)size); });
             w_.Put(bytes, n);
         }
         void Restart() override
@@ -947,6 +954,11 @@ private:
             w_.Seek(start_);
             if (keys_)
                 *keys_ = startKeys_;
+            if (aes_) {
+                // The same salt gives the same keys: the stream starts over.
+                uint8_t verifier[AesVerifierSize];
+                w_.BeginAes(*aes_, salt_, verifier);
+            }
             restarted_ = true;
         }
         bool Restarted() const { return restarted_; }
@@ -954,6 +966,8 @@ private:
     private:
         Writer &w_;
         Keys *keys_;
+        AesStream *aes_;
+        const uint8_t *salt_;
         Keys startKeys_;
         uint64_t start_;
         bool restarted_ = false;
@@ -994,6 +1008,29 @@ void Writer::PutEncryptionHeader(uint32_t crc, Keys &keys)
     Put(eh, EncryptionHeaderSize);
 }
 
+void Writer::BeginAes(AesStream &aes, const uint8_t *salt, uint8_t *verifier)
+{
+    if (!AesBegin(aes, (const uint8_t *)o_.Password->data(), (uint32_t)o_.Password->size(), salt, verifier))
+        throw BuildError("the system's cryptography failed (AES-256, HMAC-SHA1 or PBKDF2)");
+}
+
+// The salt from random bytes in entry order (seeded or the system's), the
+// verifier the password gives with it; leaves the stream where the entry's
+// data starts.
+void Writer::PutAesHeader(AesStream &aes, uint8_t *salt)
+{
+    if (o_.Seeded) {
+        for (int i = 0; i < AesSaltSize; i++)
+            salt[i] = random_.Next();
+    } else if (!SystemRandom(salt, AesSaltSize)) {
+        throw BuildError("the system's random generator failed");
+    }
+    uint8_t verifier[AesVerifierSize];
+    BeginAes(aes, salt, verifier);
+    Put(salt, AesSaltSize);
+    Put(verifier, AesVerifierSize);
+}
+
 Written Writer::WriteEntry(Entry &e, Ahead *ahead)
 {
     Written w;
@@ -1003,6 +1040,13 @@ Written Writer::WriteEntry(Entry &e, Ahead *ahead)
     r.Time = e.DosTime;
     r.Date = e.DosDate;
     r.Extra = UnicodePathField(e);
+    // AES (AE-2) stores no CRC, so it needs none before the data; the
+    // field's method is set once the data is made.
+    bool aes = o_.Password && o_.Aes;
+    if (aes) {
+        std::vector<uint8_t> field = AesFieldBytes(MethodStored);
+        r.Extra.insert(r.Extra.end(), field.begin(), field.end());
+    }
     r.Flags = o_.Password ? EncryptedFlag : 0;
     r.Version = VersionStored;
     if (e.Source->Size > 0xFFFFFFFEULL)
@@ -1017,7 +1061,7 @@ Written Writer::WriteEntry(Entry &e, Ahead *ahead)
     bool known = e.Source->CrcKnown;
     if (ahead && !known)
         expected = ahead->Result.Crc;
-    else if (o_.Password && !known) {
+    else if (o_.Password && !aes && !known) {
         expected = CrcPass(e);
         known = true;
     }
@@ -1025,26 +1069,41 @@ Written Writer::WriteEntry(Entry &e, Ahead *ahead)
     Put(header.data(), header.size());
 
     Keys keys;
+    AesStream stream = {};
+    std::unique_ptr<AesStream, void (*)(AesStream *)> held(&stream, [](AesStream *s) { AesEnd(*s); });
+    uint8_t salt[AesSaltSize];
     uint64_t encryption = 0;
-    if (o_.Password) {
+    if (aes) {
+        PutAesHeader(stream, salt);
+        encryption = AesOverhead;
+    } else if (o_.Password) {
         PutEncryptionHeader(expected, keys);
         encryption = EncryptionHeaderSize;
     }
     Made m;
     if (ahead) {
         m = ahead->Result;
-        if (o_.Password)
+        if (aes)
+            InParts(ahead->Data.data(), ahead->Data.size(),
+                    [&stream](uint8_t *part, int32_t size) { AesEncrypt(stream, part, (uint32_t)size); });
+        else if (o_.Password)
             Encrypt(keys, ahead->Data.data(), ahead->Data.size());
         Put(ahead->Data.data(), ahead->Data.size());
         Advance(m.Read);
     } else {
         std::function<void(uint64_t)> progress = [this](uint64_t n) { Advance(n); };
         Maker maker(o_, o_.Progress ? &progress : nullptr, nullptr);
-        FileSink sink(*this, o_.Password ? &keys : nullptr);
+        FileSink sink(*this, o_.Password && !aes ? &keys : nullptr, aes ? &stream : nullptr, salt);
         m = maker.Make(e, sink);
         // Stored after all: what deflate had written past the end goes.
         if (sink.Restarted() && !TruncateFile(out_, TellFile(out_)))
             throw BuildError("cannot truncate the output: " + SystemError());
+    }
+    if (aes) {
+        uint8_t code[Sha1Size];
+        if (!AesFinish(stream, code))
+            throw BuildError("the system's cryptography failed (HMAC-SHA1)");
+        Put(code, AesCodeSize);
     }
     done_ += e.Source->Size;
     if (m.Read != e.Source->Size)
@@ -1058,11 +1117,17 @@ Written Writer::WriteEntry(Entry &e, Ahead *ahead)
     r.Method = m.Deflated ? MethodDeflated : MethodStored;
     r.Version = (m.Deflated || o_.Password) ? VersionDeflated : VersionStored;
     r.Crc = m.Crc;
+    if (aes) {
+        r.Extra[r.Extra.size() - 2] = (uint8_t)r.Method;
+        r.Method = AesMethod;
+        r.Version = VersionAes;
+        r.Crc = 0;
+    }
     r.Compressed = (uint32_t)(m.Written + encryption);
     r.Size = (uint32_t)m.Read;
     header = LocalHeaderBytes(r);
     Seek(w.Offset);
-    Put(header.data(), LocalHeaderSize);
+    Put(header.data(), header.size());
     Seek(end);
     return w;
 }
@@ -1072,6 +1137,9 @@ Written Writer::WriteEntry(Entry &e, Ahead *ahead)
 void WriteArchive(FILE *out, std::vector<Entry> &entries, const WriteOptions &options)
 {
     EnsureCrcTable();
+    // Set up once, before any thread uses it.
+    if (!CryptoReady())
+        throw BuildError("the system's cryptography (CNG) is not available");
     if (entries.empty())
         throw BuildError("nothing to pack: no files were given");
     // The end record counts entries in 16 bits.

@@ -138,6 +138,8 @@ std::string Printable(const std::string &text);
 // deflated or encrypted one, "version made by" 2.0 on MS-DOS, and the
 // external attributes of an archived file (FILE_ATTRIBUTE_ARCHIVE).
 enum : uint16_t { VersionStored = 10, VersionDeflated = 20, MadeByDos20 = 20 };
+// WinZip's AES entries ask for version 5.1 to extract them.
+enum : uint16_t { VersionAes = 51 };
 enum : uint32_t { ArchiveAttribute = 0x20 };
 
 // Levels 0 to 9 are zlib's, on both systems, so the Linux and the Windows
@@ -160,6 +162,7 @@ struct WriteOptions {
     // turn, as it is written.  The output is the same for any number.
     unsigned Jobs = 1;
     const std::string *Password = nullptr;  // code page 949, null: no encryption
+    bool Aes = true;                     // WinZip AES-256 (AE-2); false: the traditional scheme
     bool Seeded = false;
     uint64_t Seed = 0;
     std::string Comment;                 // the archive's comment, as stored

@@ -25,6 +25,14 @@ extern const unsigned int EmbeddedStubSize;
 // The commit the builder was built from (BuildCommit.cpp, generated).
 extern const char BuildCommit[];
 
+// Whether the stub this builder is built with decodes AES entries
+// (SFX_STUB_AES): only then are they the default.
+#if MKSFX_AES_DEFAULT
+const bool StubOpensAes = true;
+#else
+const bool StubOpensAes = false;
+#endif
+
 #ifdef MKSFX_LIBDEFLATE
 #define LEVEL_HELP "10 to 12:\n                         libdeflate's, slower and smaller."
 #else
@@ -82,12 +90,17 @@ const char HelpText[] =
     "  --sorted               list the entries sorted by name\n"
     "  --current-time         extracted files get the time of extraction, not\n"
     "                         the archive's (its own time, or SOURCE_DATE_EPOCH)\n"
-    "Encryption (traditional ZIP encryption: keeps out the casual, not the\n"
-    "determined; the password is typed in code page 949, 1 to 79 bytes):\n"
+    "Encryption (the password is typed in code page 949, 1 to 79 bytes):\n"
     "  --password TEXT        encrypt every entry (visible in the shell history)\n"
     "  --password-file FILE   read the password from the first line of FILE\n"
     "                         (UTF-8; also: the MKSFX_PASSWORD variable)\n"
-    "  --seed N               fixed encryption headers, for reproducible tests\n"
+    "  --encryption aes|zipcrypto  AES-256 (WinZip AE-2), or the traditional\n"
+    "                         scheme, which keeps out the casual, not the\n"
+    "                         determined, but which Windows' own ZIP folder and\n"
+    "                         Java can open.  The default is AES where this\n"
+    "                         build's stub opens it (--version says)\n"
+    "  --seed N               fixed salts and encryption headers, for\n"
+    "                         reproducible tests\n"
     "Other:\n"
     "  --info FILE            show the settings and entries of a file\n"
     "  --verify FILE          check a finished file: its stub (against --stub or\n"
@@ -167,7 +180,7 @@ std::string ReadPasswordFile(const std::string &path)
 // What the parser fills besides Options.
 struct Parsed {
     bool Help = false, Version = false, Info = false, Verify = false;
-    std::string Overwrite, Password, PasswordFile, Level, Seed, Jobs;
+    std::string Overwrite, Password, PasswordFile, Level, Seed, Jobs, Encryption;
     std::vector<std::string> Positional;
 };
 
@@ -201,6 +214,7 @@ void Define(CLI::App &app, Options &o, Parsed &p)
     CLI::Option *password = app.add_option("--password", p.Password);
     app.add_option("--password-file", p.PasswordFile)->excludes(password);
     app.add_option("--seed", p.Seed);
+    app.add_option("--encryption", p.Encryption);
     app.add_flag("-q,--quiet", o.Quiet);
     app.add_flag("--json", o.Json);
     app.add_option("inputs", p.Positional);
@@ -369,6 +383,9 @@ Options ParseCommandLine(const std::vector<std::string> &given)
         Usage("--overwrite takes ask, all or never, not \"" + p.Overwrite + "\"");
     if (Given(app, "--seed"))
         o.Seed = WholeNumber("--seed", p.Seed, UINT64_MAX);
+    if (Given(app, "--encryption") && p.Encryption != "aes" && p.Encryption != "zipcrypto")
+        Usage("--encryption takes aes or zipcrypto, not \"" + p.Encryption + "\"");
+    o.ZipCrypto = Given(app, "--encryption") ? p.Encryption == "zipcrypto" : !StubOpensAes;
     if (p.Help) {
         o.Command = Options::Help;
         return o;
@@ -436,6 +453,8 @@ Options ParseCommandLine(const std::vector<std::string> &given)
         Usage(combination);
     if (o.Seeded && !o.HasPassword)
         Usage("--seed only matters with a password");
+    if (Given(app, "--encryption") && !o.HasPassword)
+        Usage("--encryption only matters with a password");
     return o;
 }
 
@@ -735,6 +754,10 @@ void WriteFile(const Options &o, const std::vector<uint8_t> &stub, BuildPlan &pl
     w.Recompress = o.HasLevel;
     w.Jobs = o.Jobs ? o.Jobs : std::min(CoreCount(), 16u);
     w.Password = o.HasPassword ? &plan.Password : nullptr;
+    w.Aes = !o.ZipCrypto;
+    if (w.Password && w.Aes && !StubOpensAes)
+        Note(o, "this build's stub cannot open AES entries (7-Zip and libarchive can); "
+                "--encryption zipcrypto makes a file it opens");
     w.Seeded = o.Seeded;
     w.Seed = o.Seed;
     Progress progress(!o.Quiet && IsTerminal(stderr));
@@ -814,7 +837,9 @@ int RunCommand(const Options &o)
         PrintText(stdout, "mksfx 1.0 (commit %s)\n", BuildCommit);
         if (EmbeddedStubSize > 0)
             PrintText(stdout, "stub: %u bytes, SHA-256 %s\n", EmbeddedStubSize, Sha256Hex(EmbeddedStub, EmbeddedStubSize).c_str());
-        else
+        PrintText(stdout, "encryption: %s by default; the stub %s AES entries\n", StubOpensAes ? "AES-256" : "traditional",
+                  StubOpensAes ? "opens" : "does not open");
+        if (EmbeddedStubSize == 0)
             WriteText(stdout, "stub: none carried (files are made and verified with --stub FILE)\n");
         return ExitOk;
     case Options::Info:

@@ -30,6 +30,7 @@ struct Options {
     unsigned Jobs = 0;                 // 0: one per core
     bool HasPassword = false;
     std::string Password;              // UTF-8
+    bool ZipCrypto = false;            // --encryption zipcrypto: the traditional scheme, not AES
     bool Seeded = false;
     uint64_t Seed = 0;
     bool FollowSymlinks = false;

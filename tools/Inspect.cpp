@@ -19,6 +19,7 @@
 
 #include "Builder.h"
 #include "Platform.h"
+#include "RecordBytes.h"
 #include "SettingsRules.h"
 #include "ZipInput.h"
 #include "archive/EntryNames.h"
@@ -88,7 +89,29 @@ struct WalkedEntry {
     std::string Name;       // as stored
     std::string Used;       // the UTF-8 name the stub shows and writes
     bool Unicode;           // taken from flag bit 11 or the Unicode Path field
+    uint8_t Aes;            // the AES field's version (EntryAesVersion), 0 for none
+    uint16_t AesMethod;     // and the real method it names
 };
+
+// How an entry is encrypted, for --info: "none", "traditional", "aes-256"
+// (the field's version in the text), or "aes-unsupported" for method 99
+// without a field this reader decodes (AES-128, another method inside).
+std::string EncryptionOf(const WalkedEntry &e, bool json)
+{
+    if (!(e.Header.Flags & EncryptedFlag))
+        return "none";
+    if (e.Header.Method != AesMethod)
+        return "traditional";
+    if (!e.Aes)
+        return json ? "aes-unsupported" : "AES, not AES-256 over stored or deflated data";
+    return json ? "aes-256" : std::string("AES-256, AE-") + (char)('0' + e.Aes);
+}
+
+// The method the entry's data is in: an AES entry's real one.
+uint16_t DataMethod(const WalkedEntry &e)
+{
+    return e.Aes ? e.AesMethod : e.Header.Method;
+}
 
 // Opens the file as the stub's own, reads its settings; false with a
 // message when it cannot be a self-extracting file at all.
@@ -137,7 +160,7 @@ bool WalkEntries(Work work, int32_t *end = nullptr)
 {
     bool readable = WalkArchive([&](int32_t position, const Text &name, const Text &stored, bool unicode) {
         WalkedEntry e = {position, LocalHeader, std::string(stored.Data, stored.Length),
-                         std::string(name.Data, name.Length), unicode};
+                         std::string(name.Data, name.Length), unicode, EntryAesVersion, EntryAesMethod};
         work(e);
         return true;
     });
@@ -234,9 +257,9 @@ void PrintInfoJson(const std::string &path, FILE *out, bool hasBlock, const std:
         PrintText(out, "%s\n  {\"name\": %s, \"method\": \"%s\", \"method_number\": %u, \"size\": %u, "
                   "\"packed\": %u, \"crc32\": \"%08X\", \"encryption\": \"%s\", "
                   "\"time\": \"%04u-%02u-%02uT%02u:%02u:%02u\"}",
-                  i ? "," : "", JsonText(entries[i].Used).c_str(), ShownMethod(h.Method), (unsigned)h.Method,
-                  (unsigned)h.UncompressedSize, (unsigned)h.CompressedSize, (unsigned)h.Crc32,
-                  (h.Flags & EncryptedFlag) ? "traditional" : "none", 1980 + (d >> 9), (d >> 5) & 15, d & 31,
+                  i ? "," : "", JsonText(entries[i].Used).c_str(), ShownMethod(DataMethod(entries[i])),
+                  (unsigned)DataMethod(entries[i]), (unsigned)h.UncompressedSize, (unsigned)h.CompressedSize,
+                  (unsigned)h.Crc32, EncryptionOf(entries[i], true).c_str(), 1980 + (d >> 9), (d >> 5) & 15, d & 31,
                   t >> 11, (t >> 5) & 63, (t & 31) * 2);
     }
     PrintText(out, "\n], \"totals\": {\"entries\": %zu, \"size\": %llu, \"packed\": %llu}}\n", entries.size(),
@@ -282,9 +305,10 @@ void PrintInfoText(FILE *out, bool hasBlock, const std::vector<WalkedEntry> &ent
     PrintText(out, "%-8s %10s %10s %-8s %s\n", "method", "size", "packed", "crc-32", "name");
     for (const WalkedEntry &e : entries) {
         const LocalFileHeader &h = e.Header;
-        PrintText(out, "%-8s %10u %10u %08X %s%s\n", ShownMethod(h.Method), (unsigned)h.UncompressedSize,
+        std::string encryption = EncryptionOf(e, false);
+        PrintText(out, "%-8s %10u %10u %08X %s%s\n", ShownMethod(DataMethod(e)), (unsigned)h.UncompressedSize,
                   (unsigned)h.CompressedSize, (unsigned)h.Crc32, Printable(e.Used).c_str(),
-                  (h.Flags & EncryptedFlag) ? "  (encrypted)" : "");
+                  encryption == "none" ? "" : ("  (encrypted: " + encryption + ")").c_str());
     }
     PrintText(out, "%zu entr%s, %llu bytes unpacked\n", entries.size(), entries.size() == 1 ? "y" : "ies",
               (unsigned long long)size);
@@ -563,6 +587,8 @@ void CheckLocalHeader(const LocalEntry &l, std::vector<std::string> &problems)
     const std::string &stored = l.Walked.Name;
     bool encrypted = (h.Flags & EncryptedFlag) != 0;
     uint16_t needed = h.Method == MethodDeflated || encrypted ? VersionDeflated : VersionStored;
+    if (l.Walked.Aes)
+        needed = VersionAes;
     if (l.Needed != needed)
         problems.push_back("its version needed to extract is " + std::to_string(l.Needed) + "; the builder writes " +
                            std::to_string(needed));
@@ -572,7 +598,18 @@ void CheckLocalHeader(const LocalEntry &l, std::vector<std::string> &problems)
                                                          "self-extracting file never reads)"
                                                        : "; the builder sets bit 0 alone"));
     bool ascii = std::all_of(stored.begin(), stored.end(), [](char c) { return (unsigned char)c < 0x80; });
-    const std::vector<uint8_t> &x = l.Extra;
+    std::vector<uint8_t> x = l.Extra;
+    // An AES entry: the field the builder writes (AE-2, AES-256, the real
+    // method) ends the extra field, and the CRC is 0 in its place.
+    if (h.Method == AesMethod) {
+        std::vector<uint8_t> field = AesFieldBytes(l.Walked.AesMethod);
+        if (l.Walked.Aes != 2 || x.size() < field.size() || !std::equal(field.begin(), field.end(), x.end() - (long)field.size()))
+            problems.push_back("its AES field is not the one the builder writes (AE-2, AES-256, stored or deflated)");
+        else
+            x.resize(x.size() - field.size());
+        if (h.Crc32 != 0)
+            problems.push_back("an AE-2 entry with a CRC-32 of " + Hex(h.Crc32) + "; the builder writes 0");
+    }
     if (x.empty()) {
         if (!ascii)
             problems.push_back("a name beyond ASCII without the Unicode Path field the builder writes beside it");
@@ -609,11 +646,16 @@ std::string StubRoadProblem(const WalkedEntry &e, int32_t data, const Text *pass
     if (outcome == OutcomeNameRefused)
         return "a name the self-extracting file refuses to write (a way out of the target folder, "
                "a device or a character Windows forbids)";
-    if (outcome == OutcomeUndecodable)
-        return IsStreamedEntry(data) ? "written to a pipe: its sizes and CRC-32 are only in the data descriptor, and "
-                                       "the self-extracting file stops at it (\"알수없는 압축파일\")"
-                                     : "compression method " + std::to_string(h.Method) +
-                                           ", which the stub cannot decode";
+    if (outcome == OutcomeUndecodable) {
+        if (IsStreamedEntry(data))
+            return "written to a pipe: its sizes and CRC-32 are only in the data descriptor, and the "
+                   "self-extracting file stops at it (\"알수없는 압축파일\")";
+        if (h.Method == AesMethod && e.Aes)
+            return "AES-256, and this system has no cryptography to decode it (CNG)";
+        if (h.Method == AesMethod)
+            return "AES encryption other than AES-256 over stored or deflated data, which the stub cannot decode";
+        return "compression method " + std::to_string(h.Method) + ", which the stub cannot decode";
+    }
     // Without flag bit 11 or the Unicode Path field the stub reads a name
     // as code page 949: unmarked UTF-8 (from zip -r, say) would arrive
     // garbled.
@@ -630,7 +672,7 @@ std::string StubRoadProblem(const WalkedEntry &e, int32_t data, const Text *pass
     case OutcomeWrongPassword:
         return "the password does not open it";
     case OutcomeCrcMismatch:
-        return "CRC-32 mismatch";
+        return e.Aes ? "AES authentication code mismatch (or its data is cut short or damaged)" : "CRC-32 mismatch";
     default:
         return "";
     }
@@ -640,10 +682,12 @@ std::string StubRoadProblem(const WalkedEntry &e, int32_t data, const Text *pass
 // unzip, 7-Zip and Python read the data to its end (the final-block bit,
 // the end-of-block code, the size) and would report what the stub passes
 // over.  Empty when they read the entry as the stub does.
-std::string OtherReadersProblem(const std::string &path, const WalkedEntry &e, const std::string *password)
+std::string OtherReadersProblem(const std::string &path, const LocalEntry &l, const std::string *password)
 {
+    const WalkedEntry &e = l.Walked;
     const LocalFileHeader &h = e.Header;
     ZipEntryInfo z;
+    z.Extra = l.Extra;   // an AES entry's field
     z.Flags = h.Flags;
     z.Method = h.Method;
     z.Time = h.ModTime;
@@ -693,7 +737,7 @@ void CheckEntry(const Verifying &v, const LocalEntry &l, int32_t data)
     std::vector<std::string> problems;
     std::string failed = StubRoadProblem(e, data, v.Key);
     if (failed.empty() && !e.Used.empty())
-        failed = OtherReadersProblem(v.Path, e, v.Password);
+        failed = OtherReadersProblem(v.Path, l, v.Password);
     if (!failed.empty())
         problems.push_back(failed);
     CheckLocalHeader(l, problems);
@@ -801,7 +845,7 @@ void CheckCentralEntry(const ZipEntryInfo &c, const LocalEntry &l, const std::fu
     if (c.RawName != l.Walked.Name)
         fail(entry + "the name is \"" + Shown(c.RawName) + "\" there");
     if (c.Extra != l.Extra)
-        fail(entry + "its extra field (the Unicode Path field) differs from the local header's");
+        fail(entry + "its extra field (the Unicode Path and AES fields) differs from the local header's");
 }
 
 // The central directory and end record against the walk: where the

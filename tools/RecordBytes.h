@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/SfxFormat.h"
+#include "decode/WinZipAes.h"
 
 namespace mksfx {
 
@@ -128,6 +129,21 @@ inline std::vector<uint8_t> EndRecordBytes(uint16_t entries, uint32_t centralSiz
 // Info-ZIP's Unicode Path field: its id and length, the version (1 is the
 // one readers take), the CRC-32 of the stored name the field belongs to, and
 // the name as UTF-8.
+// WinZip's AES field (0x9901): vendor version 2 (AE-2), "AE", strength 3
+// (AES-256), the real method.  The method is the field's last two bytes.
+inline std::vector<uint8_t> AesFieldBytes(uint16_t method)
+{
+    std::vector<uint8_t> b;
+    PutLE(b, AesFieldId, 2);
+    PutLE(b, AesFieldSize, 2);
+    PutLE(b, 2, 2);
+    b.push_back('A');
+    b.push_back('E');
+    b.push_back(AesStrength256);
+    PutLE(b, method, 2);
+    return b;
+}
+
 inline std::vector<uint8_t> UnicodePathFieldBytes(uint32_t storedNameCrc, const std::string &utf8,
                                                   uint8_t version = 1)
 {

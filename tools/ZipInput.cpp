@@ -22,6 +22,7 @@
 #include "common/SFXgbls.h"
 #include "common/Utf8.h"
 #include "decode/CrcCrypt.h"
+#include "decode/WinZipAes.h"
 
 namespace mksfx {
 
@@ -193,12 +194,28 @@ const char *MethodName(uint16_t m)
     }
 }
 
+}  // namespace
+
+uint8_t AesVersionOf(const ZipEntryInfo &z, uint16_t &method)
+{
+    if (z.Method != AesMethod || !(z.Flags & EncryptedFlag))
+        return 0;
+    return FindAesField(z.Extra.data(), (uint32_t)z.Extra.size(), method);
+}
+
+namespace {
+
 class ZipSource : public EntrySource {
 public:
     ZipSource(const std::string &path, const ZipEntryInfo &info, const std::string &name,
               const std::string *password, bool exact = false)
         : path_(path), info_(info), name_(name), password_(password), exact_(exact)
     {
+        // An AES entry's data is in the method its field names.
+        uint16_t method = 0;
+        aes_ = AesVersionOf(info_, method);
+        if (aes_)
+            info_.Method = method;
         // Its name is resolved already: the extra field is of no more use,
         // and a ZIP of 65,534 entries keeps one of these for each.
         info_.Extra.clear();
@@ -218,7 +235,15 @@ public:
             throw BuildError(Where() + " cannot be read");
         remaining_ = info_.Compressed;
         encrypted_ = (info_.Flags & EncryptedFlag) != 0;
-        if (encrypted_) {
+        if (aes_) {
+            uint8_t header[AesHeaderSize];
+            if (remaining_ < AesOverhead || fread(header, 1, AesHeaderSize, file_) != AesHeaderSize)
+                throw BuildError(Where() + " is damaged: its salt and password verifier are cut short");
+            remaining_ -= AesOverhead;
+            if (!AesOpen(stream_, (const uint8_t *)password_->data(), (uint32_t)password_->size(), header,
+                         header + AesSaltSize))
+                throw BuildError(Where() + ": the password does not open it");
+        } else if (encrypted_) {
             uint8_t buffer[2 * EncryptionHeaderSize];
             if (remaining_ < EncryptionHeaderSize ||
                 fread(buffer + EncryptionHeaderSize, 1, EncryptionHeaderSize, file_) != EncryptionHeaderSize)
@@ -361,7 +386,10 @@ private:
         if (got < n)
             throw BuildError(Where() + " is damaged: its data is cut short");
         remaining_ -= got;
-        if (encrypted_) {
+        if (aes_) {
+            for (size_t i = 0; i < got; i += 1 << 30)
+                AesDecrypt(stream_, buffer + i, (uint32_t)std::min<size_t>(got - i, 1 << 30));
+        } else if (encrypted_) {
             Locked held(EncryptionKeysLock());
             memcpy(saved_, EncryptionKeys, sizeof saved_);
             memcpy(EncryptionKeys, keys_, sizeof keys_);
@@ -379,11 +407,29 @@ private:
         if (produced_ != info_.Size)
             throw BuildError(Where() + " is damaged: it is shorter than its declared " + std::to_string(info_.Size) +
                              " bytes");
+        if (aes_)
+            Authenticate();
         Close();
         ended_ = true;
     }
+    // The code covers all of the data, also what follows the end of the
+    // deflate stream; nothing of an entry whose code fails is sound.
+    void Authenticate()
+    {
+        uint8_t rest[4096];
+        while (remaining_ > 0)
+            Fill(rest, (size_t)std::min<uint64_t>(sizeof rest, remaining_));
+        uint8_t stored[AesCodeSize], code[Sha1Size];
+        if (fread(stored, 1, AesCodeSize, file_) != AesCodeSize)
+            throw BuildError(Where() + " is damaged: its authentication code is cut short");
+        if (!AesFinish(stream_, code))
+            throw BuildError("the system's cryptography failed (HMAC-SHA1)");
+        if (memcmp(code, stored, AesCodeSize) != 0)
+            throw BuildError(Where() + " is damaged or was changed: its AES authentication code does not match");
+    }
     void Close()
     {
+        AesEnd(stream_);
         if (inflating_)
             inflateEnd(&z_);
         inflating_ = false;
@@ -405,6 +451,8 @@ private:
     uLong crc_ = 0;
     z_stream z_;
     uint32_t keys_[3] = {0, 0, 0}, saved_[3] = {0, 0, 0};
+    uint8_t aes_ = 0;           // the AES field's version, 0 for none
+    AesStream stream_ = {};
 };
 
 }  // namespace
@@ -418,7 +466,9 @@ void ReadEntryThrough(const std::string &path, const ZipEntryInfo &info, const s
     uLong crc = crc32(0, nullptr, 0);
     while (size_t n = source.Read(buffer.data(), buffer.size()))
         crc = crc32(crc, buffer.data(), (uInt)n);
-    if (crc != info.Crc)
+    // AE-2 stores no CRC: its code, checked by the read, stands in for it.
+    uint16_t method = 0;
+    if (AesVersionOf(info, method) != 2 && crc != info.Crc)
         throw BuildError("entry \"" + name + "\" of \"" + path + "\" is damaged: its CRC-32 does not match");
 }
 
@@ -507,11 +557,15 @@ void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEp
             note("entry \"" + name + "\" of \"" + path + "\" stored as \"" + composed + "\": its Hangul composed");
         name = composed;
         const std::string where = "entry \"" + name + "\" of \"" + path + "\"";
-        // Method 99 is AES, flag bit 6 strong encryption.
-        if (z.Method == 99 || (z.Flags & 0x0040))
+        // Method 99 is AES (WinZip's AES-256 over stored or deflated data
+        // is read), flag bit 6 strong encryption.
+        uint16_t aesMethod = 0;
+        uint8_t aes = AesVersionOf(z, aesMethod);
+        if ((z.Method == AesMethod && !aes) || (z.Flags & 0x0040))
             throw BuildError(where + " uses an encryption the self-extracting file cannot open "
-                                     "(only the traditional ZIP encryption is supported)");
-        if (z.Method != MethodStored && z.Method != MethodDeflated)
+                                     "(only WinZip's AES-256 over stored or deflated data and the traditional "
+                                     "ZIP encryption are supported)");
+        if (z.Method != MethodStored && z.Method != MethodDeflated && !aes)
             throw BuildError(where + " uses compression method " + std::to_string(z.Method) + " (" +
                              MethodName(z.Method) + "); only stored (0) and deflated (8) are supported");
         if ((z.Flags & EncryptedFlag) && !password)
@@ -538,7 +592,8 @@ void CollectZip(const std::string &path, std::vector<Entry> &entries, bool useEp
         e.Source.reset(new ZipSource(path, z, name, password));
         e.Source->Size = z.Size;
         e.Source->Crc = z.Crc;
-        e.Source->CrcKnown = true;
+        // AE-2 stores a CRC of 0: its code stands in for it.
+        e.Source->CrcKnown = aes != 2;
         entries.push_back(std::move(e));
     }
     std::set<std::string> holding;   // every folder that holds a file, with its '/'

@@ -62,6 +62,10 @@ void ReadEntryThrough(const std::string &path, const ZipEntryInfo &info, const s
 // when none of these reads them.
 bool EntryNameUtf8(const ZipEntryInfo &e, std::string &utf8);
 
+// The version of the entry's WinZip AES field (1 or 2) when it is an AES
+// entry this reader decodes, with its real method; 0 otherwise.
+uint8_t AesVersionOf(const ZipEntryInfo &e, uint16_t &method);
+
 // Well-formed UTF-8 (common/Utf8.h).
 bool ValidUtf8(const std::string &s);
 

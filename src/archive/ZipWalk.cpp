@@ -7,6 +7,8 @@
 // that the walk could not reach, and no run may then count as complete.
 #include "ZipWalk.h"
 
+#include "../decode/WinZipAes.h"
+
 #include "../common/FileIO.h"
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
@@ -162,6 +164,7 @@ bool ReadEntryNameAsUtf8(Text &name)
     uint32_t got = (uint32_t)FileRead(ArchiveFile, extra, n);
     bool utf8 = EntryNameToUtf8(name, LocalHeader.Flags, extra, got);
     EntryFileTime = RestoreFileTimes ? ExtraFieldTime(extra, got) : 0;
+    NoteAesField(extra, got);
     FreeMem(extra);
     return utf8;
 }

@@ -6,6 +6,7 @@
 #include "WideText.h"
 #endif
 #include "../decode/CrcCrypt.h"
+#include "../decode/WinZipAes.h"
 
 #include <string.h>
 
@@ -387,9 +388,10 @@ void CopyStoredEntry()
         }
         RemainingInput -= got;
         if (encrypted)
-            DecryptBlock(buffer, got);
+            DecryptInput(buffer, got);
         int32_t put = FileWrite(OutputFile, buffer, (uint32_t)got);
         UpdateCrcOverBlock(buffer, put, RunningCrc);
+        CountWritten(put);
     }
     FreeMem(buffer);
 }

@@ -37,6 +37,7 @@
 #include "../common/Memory.h"
 #include "../common/SFXmisc.h"
 #include "CrcCrypt.h"
+#include "WinZipAes.h"
 
 #include <string.h>
 
@@ -112,7 +113,7 @@ static int ReadInputByte()
     if (InputCount < 0)
         InputCount = 0;
     if (LocalHeader.Flags & EncryptedFlag)
-        DecryptBlock(InputBuffer, InputCount);
+        DecryptInput(InputBuffer, InputCount);
     InputPosition = 0;
     if (InputCount == 0) {
         RemainingInput = 0;
@@ -139,6 +140,7 @@ static void FlushWindow()
     if (put > (int32_t)WindowPosition)
         put = WindowPosition;
     UpdateCrcOverBlock(Window, put, RunningCrc);
+    CountWritten(put);
     WindowFilled = true;
     WindowPosition = 0;
 }

@@ -193,6 +193,11 @@ static bool FindSelectedItem(SfxWindow list, const char *name, int32_t entry)
 
 bool RunEntryFound;
 uint32_t RunEntryCrc, RunEntrySize;
+#ifdef SFX_STUB_AES
+// The entry being written is the run file: an AE-2 entry stores no CRC, so
+// the one its decode computed is what the run file is read back against.
+static bool WritingRunEntry;
+#endif
 
 // Whether the entry is the configured run file: the same path to Windows,
 // whatever the separators and the case of ASCII letters (a case that differs
@@ -380,11 +385,15 @@ SFX_PART EntryResult OpenEntryFile(SfxWindow list, const Text &name, char *path,
     // that cannot be created fails.
     if (Utf16Units(path) >= MaxTargetPath)
         return CannotOpen(path);
-    if (IsRunFile(name.Data)) {
+    bool runFile = IsRunFile(name.Data);
+    if (runFile) {
         RunEntryFound = true;
         RunEntryCrc = LocalHeader.Crc32;
         RunEntrySize = LocalHeader.UncompressedSize;
     }
+#ifdef SFX_STUB_AES
+    WritingRunEntry = runFile;
+#endif
     SlashesToBackslashes(path);
     folderEnd = 0;
     for (uint32_t i = 0; path[i]; i++)
@@ -414,6 +423,10 @@ SFX_PART void WriteEntryFile(SfxWindow list, const char *path, uint32_t folderEn
     SafeLength = folderEnd;
     ShowFileStarted(path);
     bool good = DecodeEntryData();
+#ifdef SFX_STUB_AES
+    if (good && WritingRunEntry)
+        RunEntryCrc = RunningCrc ^ 0xFFFFFFFF;
+#endif
     // The archive's time when the settings ask for it: after the last write,
     // which would set it again, and before the close.  No time, or one the
     // system refuses, leaves the file as it is.

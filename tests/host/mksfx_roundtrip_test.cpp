@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -76,16 +77,31 @@ protected:
     void Folder(const std::string &name) { mkdir((scratch.Path() + "/" + name).c_str(), 0755); }
 
     // Every reader in turn; the password (UTF-8) when the file is encrypted.
-    void ExpectReadersAgree(const std::string &file, const std::string &password = "")
+    // Python's zipfile and Info-ZIP unzip cannot read AES entries (the
+    // builder's default): libarchive extracts those, and the files are
+    // compared with the source.  7-Zip reads both, with an ASCII password.
+    enum Scheme { ZipCrypto, Aes };
+    void ExpectReadersAgree(const std::string &file, const std::string &password = "", Scheme scheme = ZipCrypto)
     {
         std::string pw = password.empty() ? "" : " " + Quote(password);
-        Outcome python = Shell("python3 " + Quote(script) + " " + Quote(file) + " " + Quote(source) + pw);
-        EXPECT_EQ(python.Code, 0) << python.Output;
-        Outcome unzip = Shell("unzip -tqq " + (password.empty() ? "" : "-P " + Quote(Cp949(password)) + " ") +
-                              Quote(file));
-        EXPECT_EQ(unzip.Code, 0) << unzip.Output;
-        Outcome sevenZip = Shell("7z t -bd " + (password.empty() ? "" : "-p" + Quote(password) + " ") + Quote(file));
-        EXPECT_EQ(sevenZip.Code, 0) << sevenZip.Output;
+        if (scheme == ZipCrypto || password.empty()) {
+            Outcome python = Shell("python3 " + Quote(script) + " " + Quote(file) + " " + Quote(source) + pw);
+            EXPECT_EQ(python.Code, 0) << python.Output;
+            Outcome unzip = Shell("unzip -tqq " + (password.empty() ? "" : "-P " + Quote(Cp949(password)) + " ") +
+                                  Quote(file));
+            EXPECT_EQ(unzip.Code, 0) << unzip.Output;
+        } else {
+            std::string into = file + ".bsdtar";
+            Outcome bsdtar = Shell("rm -rf " + Quote(into) + " && mkdir " + Quote(into) + " && bsdtar -xf " +
+                                   Quote(file) + " --passphrase " + Quote(Cp949(password)) + " -C " + Quote(into) +
+                                   " && diff -r -x META-INF " + Quote(source) + " " + Quote(into));
+            EXPECT_EQ(bsdtar.Code, 0) << bsdtar.Output;
+        }
+        bool ascii = std::all_of(password.begin(), password.end(), [](char c) { return (unsigned char)c < 0x80; });
+        if (ascii) {
+            Outcome sevenZip = Shell("7z t -bd " + (password.empty() ? "" : "-p" + Quote(password) + " ") + Quote(file));
+            EXPECT_EQ(sevenZip.Code, 0) << sevenZip.Output;
+        }
         std::vector<std::string> verify = {"--verify", file};
         Outcome stub = Mksfx(verify, password.empty() ? "" : "MKSFX_PASSWORD=" + Quote(password));
         EXPECT_EQ(stub.Code, 0) << stub.Output;
@@ -119,14 +135,22 @@ TEST_F(BuilderRoundTrip, FromAFolder)
 
 TEST_F(BuilderRoundTrip, FromAFolderWithAPassword)
 {
-    ExpectReadersAgree(Build({source}, "secret.exe", {"--password", "open sesame"}), "open sesame");
-    // A Korean password, as typed into the stub's prompt in code page 949.
+    ExpectReadersAgree(Build({source}, "secret.exe", {"--password", "open sesame", "--encryption", "aes"}), "open sesame", Aes);
+    ExpectReadersAgree(Build({source}, "zipcrypto.exe", {"--password", "open sesame", "--encryption", "zipcrypto"}),
+                       "open sesame");
+    // Without --encryption: the scheme this build's stub opens.
+    std::string chosen = Build({source}, "default.exe", {"--password", "open sesame"});
+    bool aes = Mksfx({"--version"}).Output.find("AES-256 by default") != std::string::npos;
+    EXPECT_EQ(Mksfx({"--info", chosen}).Output.find("AES-256, AE-2") != std::string::npos, aes);
+    // A Korean password, as typed into the stub's prompt in code page 949,
+    // for either scheme.
     std::string korean = u8"\ube44\ubc00\ubc88\ud638";
     std::string file = scratch.Write("pw.txt", korean + "\n");
-    std::string out = Build({source}, "korean.exe", {"--password-file", file});
+    std::string out = Build({source}, "korean.exe", {"--password-file", file, "--encryption", "zipcrypto"});
     Outcome python = Shell("python3 " + Quote(script) + " " + Quote(out) + " " + Quote(source) + " " + Quote(korean));
     EXPECT_EQ(python.Code, 0) << python.Output;
     EXPECT_EQ(Mksfx({"--verify", out}, "MKSFX_PASSWORD=" + Quote(korean)).Code, 0);
+    ExpectReadersAgree(Build({source}, "korean-aes.exe", {"--password-file", file, "--encryption", "aes"}), korean, Aes);
 }
 
 TEST_F(BuilderRoundTrip, FromPeerZips)
@@ -158,7 +182,7 @@ TEST_F(BuilderRoundTrip, FromPeerZips)
         ASSERT_EQ(made.Code, 0) << peer.name << ": " << made.Output;
         SCOPED_TRACE(peer.name);
         ExpectReadersAgree(Build({}, std::string(peer.name) + ".exe", {"--zip", zip}));
-        ExpectReadersAgree(Build({}, std::string(peer.name) + "-pw.exe", {"--zip", zip, "--password", "pw"}), "pw");
+        ExpectReadersAgree(Build({}, std::string(peer.name) + "-pw.exe", {"--zip", zip, "--password", "pw", "--encryption", "aes"}), "pw", Aes);
     }
 }
 
@@ -196,7 +220,7 @@ TEST_F(BuilderRoundTrip, DeflatedEntriesAreCopiedUnlessALevelIsGiven)
     ExpectReadersAgree(copied);
     EXPECT_EQ(compare(copied), "same\n");
     // Encrypted afresh: the same deflated bytes behind a new header.
-    std::string encrypted = Build({}, "encrypted.exe", {"--zip", zip, "--password", "pw"});
+    std::string encrypted = Build({}, "encrypted.exe", {"--zip", zip, "--password", "pw", "--encryption", "zipcrypto"});
     ExpectReadersAgree(encrypted, "pw");
     EXPECT_EQ(Shell("python3 " + Quote(same) + " " + Quote(zip) + " " + Quote(encrypted) + " pw").Output, "same\n");
     // A level asks for deflating again, at that level.
@@ -216,7 +240,57 @@ TEST_F(BuilderRoundTrip, EncryptedPeerZipNeedsItsPassword)
     Outcome wrong = Mksfx({"-o", out, "--zip", zip, "--password", "guess"});
     EXPECT_EQ(wrong.Code, 1);
     EXPECT_NE(wrong.Output.find("the password does not open it"), std::string::npos) << wrong.Output;
-    ExpectReadersAgree(Build({}, "enc.exe", {"--zip", zip, "--password", "secret"}), "secret");
+    ExpectReadersAgree(Build({}, "enc.exe", {"--zip", zip, "--password", "secret", "--encryption", "aes"}), "secret", Aes);
+}
+
+// AES entries of 7-Zip and libarchive (libarchive's with data descriptors)
+// need their password too, and are written again as the options ask: AES
+// by default, the traditional scheme when asked.  One changed byte of an
+// entry's data, salt, verifier or code is refused naming the entry.
+TEST_F(BuilderRoundTrip, AesPeerZipsAreReadWithTheirPassword)
+{
+    struct Peer {
+        const char *name, *command;
+    } peers[] = {
+        {"7zip-aes.zip", "7zz a -bd -tzip -mem=AES256 -psecret "},
+        {"bsdtar-aes.zip", "bsdtar --format zip --options zip:encryption=aes256 --passphrase secret -cf "},
+    };
+    for (const Peer &peer : peers) {
+        SCOPED_TRACE(peer.name);
+        std::string zip = scratch.Path() + "/" + peer.name, out = scratch.Path() + "/aes.exe";
+        Outcome made = Shell("cd " + Quote(source) + " && " + peer.command + Quote(zip) + " . >/dev/null");
+        ASSERT_EQ(made.Code, 0) << made.Output;
+        Outcome none = Mksfx({"-o", out, "--zip", zip});
+        EXPECT_EQ(none.Code, 1);
+        EXPECT_NE(none.Output.find("is encrypted: give its password"), std::string::npos) << none.Output;
+        Outcome wrong = Mksfx({"-o", out, "--zip", zip, "--password", "guess"});
+        EXPECT_EQ(wrong.Code, 1);
+        EXPECT_NE(wrong.Output.find("the password does not open it"), std::string::npos) << wrong.Output;
+        ExpectReadersAgree(Build({}, "aes.exe", {"--zip", zip, "--password", "secret", "--encryption", "aes"}), "secret", Aes);
+        ExpectReadersAgree(Build({}, "zc.exe", {"--zip", zip, "--password", "secret", "--encryption", "zipcrypto"}),
+                           "secret");
+        // The long text's entry, changed in its salt, verifier, data and
+        // code; Python's zipfile finds it (libarchive's sizes are in the
+        // central directory only).
+        std::vector<unsigned char> raw = FileBytes(zip);
+        Outcome where = Shell("python3 -c \"import sys,zipfile\n"
+                              "i=[i for i in zipfile.ZipFile(sys.argv[1]).infolist() if i.filename.endswith('long.txt')][0]\n"
+                              "print(i.header_offset, i.compress_size)\" " + Quote(zip));
+        ASSERT_EQ(where.Code, 0) << where.Output;
+        size_t header = 0, packed = 0;
+        ASSERT_EQ(sscanf(where.Output.c_str(), "%zu %zu", &header, &packed), 2) << where.Output;
+        size_t data = header + 30 + Get16(raw, header + 26) + Get16(raw, header + 28);
+        ASSERT_GT(packed, 28u);
+        std::string name = "docs/deep/long.txt";
+        for (size_t spot : {data, data + 16, data + 18, data + packed - 11, data + packed - 1}) {
+            std::vector<unsigned char> changed = raw;
+            changed[spot] ^= 0x20;
+            std::string bad = scratch.Write("bad.zip", changed);
+            Outcome refused = Mksfx({"-o", out, "--zip", bad, "--password", "secret"});
+            EXPECT_EQ(refused.Code, 1) << spot - data;
+            EXPECT_NE(refused.Output.find(name), std::string::npos) << refused.Output;
+        }
+    }
 }
 
 TEST_F(BuilderRoundTrip, RefusedPeerZipsNameTheEntry)

@@ -275,11 +275,12 @@ TEST_F(BuilderSettings, ReportsForScripts)
     std::string good = scratch.Path() + "/good.exe", damaged = scratch.Path() + "/damaged.exe";
     scratch.Write(u8"in/photo\u202egpj.txt", std::string("x"));
     ASSERT_EQ(Mksfx({"-q", "-o", good, "--caption", u8"\uc124\uce58 \"1\"", "--run", "readme.txt", "--open",
-                     "--password", "pw", input}).Code, 0);
+                     "--password", "pw", "--encryption", "aes", input}).Code, 0);
     Bytes bytes = FileBytes(good);
-    // The first byte of the first entry's data, behind its encryption header.
+    // The first byte of the first entry's data, behind its salt and
+    // verifier.
     size_t local = ImageSize + Get16(bytes, ImageSize + 3);
-    bytes[local + LocalHeaderSize + Get16(bytes, local + 26) + Get16(bytes, local + 28) + EncryptionHeaderSize] ^= 0x40;
+    bytes[local + LocalHeaderSize + Get16(bytes, local + 26) + Get16(bytes, local + 28) + 18] ^= 0x40;
     scratch.Write("damaged.exe", bytes);
     std::string check = scratch.Write("check.py", std::string(R"PY(
 import json, sys, jsonschema
@@ -302,14 +303,17 @@ print(json.dumps(report, ensure_ascii=False, sort_keys=True))
     std::string info = json({"--info", "--json", good}, 0);
     EXPECT_NE(info.find(u8"\"caption\": \"\uc124\uce58 \\\"1\\\"\""), std::string::npos) << info;
     EXPECT_NE(info.find("\"run\": {\"file\": \"readme.txt\", \"parameters\": null}"), std::string::npos) << info;
-    EXPECT_NE(info.find("\"encryption\": \"traditional\""), std::string::npos) << info;
+    EXPECT_NE(info.find("\"encryption\": \"aes-256\", \"method\": \"stored\", \"method_number\": 0"),
+              std::string::npos) << info;
     EXPECT_NE(info.find("\"totals\": {\"entries\": 3, \"packed\": "), std::string::npos) << info;
     EXPECT_NE(info.find(", \"size\": 18}"), std::string::npos) << "the unpacked size, for a disk check\n" << info;
     std::string verified = json({"--verify", "--json", good}, 0);
     EXPECT_NE(verified.find("\"ok\": true"), std::string::npos) << verified;
     std::string failed = json({"--verify", "--json", damaged}, 1);
     EXPECT_NE(failed.find("\"failed\": 2"), std::string::npos) << "the entry and the checksum\n" << failed;
-    EXPECT_NE(failed.find("\"findings\": [\"CRC-32 mismatch\"], \"ok\": false"), std::string::npos) << failed;
+    EXPECT_NE(failed.find("\"findings\": [\"AES authentication code mismatch (or its data is cut short or damaged)\"], "
+                          "\"ok\": false"),
+              std::string::npos) << failed;
     // Bidirectional controls never reach the raw text of a report.
     Outcome raw = Mksfx({"--info", "--json", good});
     EXPECT_EQ(raw.Output.find("\xE2\x80\xAE"), std::string::npos) << raw.Output;

@@ -15,6 +15,16 @@ static zm::Entry Locked(const std::string &name, const std::string &data,
     return e;
 }
 
+// WinZip AES-256 (AE-2); flip changes a byte of salt, verifier, data and
+// code (zm::Entry::flip).
+static zm::Entry Sealed(const std::string &name, const std::string &data, int flip = -1)
+{
+    zm::Entry e = Locked(name, data);
+    e.aes = 2;
+    e.flip = flip;
+    return e;
+}
+
 static zm::Entry Damaged(const std::string &name, const std::string &data)
 {
     zm::Entry e = File(name, data);
@@ -113,6 +123,15 @@ static const SilentCase Cases[] = {
      0, false, 1, "new", "locked.txt", ""},
     {"no password", " /S /D=OUT", {Locked("locked.txt", "inside"), File("one.txt", "new")},
      0, false, 1, 0, "locked.txt", ""},
+    // AES entries the same way; one whose code fails is a damaged entry.
+    {"AES, the right password", " /S /P=secret /D=OUT", {File("one.txt", "new"), Sealed("locked.txt", "inside")},
+     0, false, 0, "new", "locked.txt", "inside"},
+    {"AES, a wrong password", " /S /P=wrong /D=OUT", {File("one.txt", "new"), Sealed("locked.txt", "inside")},
+     0, false, 1, "new", "locked.txt", ""},
+    {"AES, a changed byte of data", " /S /P=secret /D=OUT",
+     {Sealed("locked.txt", "inside", 18 + 2), File("one.txt", "new")}, 0, false, 1, "new", "locked.txt", ""},
+    {"AES, a changed byte of the code", " /S /P=secret /D=OUT",
+     {Sealed("locked.txt", "inside", -2), File("one.txt", "new")}, 0, false, 1, "new", "locked.txt", ""},
     {"a traversal name", " /S /D=OUT", {File("one.txt", "new"), File("../evil.txt", "evil")},
      0, false, 1, "new", "..\\evil.txt", ""},
     {"a device name", " /S /D=OUT", {File("aux.txt", "dev"), File("one.txt", "new")},

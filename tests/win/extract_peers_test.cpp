@@ -1,4 +1,4 @@
-// Archives made by other ZIP programs (Info-ZIP zip and 7-Zip, on the host
+// Archives made by other ZIP programs (Info-ZIP zip, 7-Zip, libarchive, on the host
 // at build time) placed after the image: listed, extracted and compared
 // byte for byte with the tree they were made from.  Stored, deflated and
 // encrypted, with folder entries and data descriptors as each program
@@ -91,5 +91,15 @@ TEST_CASE(SevenZipArchives)
     ExtractPeer("7z.zip", 0);
     ExtractPeer("7z_stored.zip", 0);
     ExtractPeer("7z_crypt.zip", "secret");
+    // WinZip AES-256 (AE-2), deflated and stored.
+    ExtractPeer("7z_aes.zip", "secret");
+    ExtractPeer("7z_aes_stored.zip", "secret");
+}
+
+// libarchive's AES-256, its sizes moved from the descriptors into the local
+// headers, with a Korean password as code page 949 bytes.
+TEST_CASE(LibarchiveAesArchive)
+{
+    ExtractPeer("bsdtar_aes.zip", "비밀번호");
     printf("  %d peer archives checked\n", Checked);
 }

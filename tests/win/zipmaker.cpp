@@ -6,6 +6,7 @@
 #include "RecordBytes.h"
 #include "common/Memory.h"
 #include "decode/CrcCrypt.h"
+#include "decode/WinZipAes.h"
 
 namespace zm {
 
@@ -44,6 +45,27 @@ static std::string Encrypted(const std::string &password, std::string bytes)
     return bytes;
 }
 
+// Salt, verifier, the data encrypted by the format's own routines over CNG
+// (as the Windows builder makes it), and the code.
+static std::string AesEncrypted(const std::string &password, std::string bytes, int flip)
+{
+    uint8_t salt[AesSaltSize], verifier[AesVerifierSize], code[Sha1Size];
+    for (int i = 0; i < AesSaltSize; i++)
+        salt[i] = (uint8_t)(i * 53 + 7);
+    AesStream s = {};
+    if (!CryptoReady() || !AesBegin(s, (const uint8_t *)password.data(), (uint32_t)password.size(), salt, verifier))
+        return std::string();
+    AesEncrypt(s, (uint8_t *)&bytes[0], (uint32_t)bytes.size());
+    AesFinish(s, code);
+    std::string out = std::string((const char *)salt, AesSaltSize) + std::string((const char *)verifier, 2) + bytes +
+                      std::string((const char *)code, AesCodeSize);
+    // -2 is the last byte (of the code), -3 the one before ...
+    int at = flip >= 0 ? flip : (int)out.size() + flip + 1;
+    if (flip != -1 && at >= 0 && at < (int)out.size())
+        out[at] ^= 0x10;
+    return out;
+}
+
 static std::string Text(const std::vector<uint8_t> &bytes)
 {
     return std::string(bytes.begin(), bytes.end());
@@ -64,7 +86,17 @@ std::string Archive(const std::vector<Entry> &entries, uint32_t base)
         if (!e.unicodePath.empty())
             r.Extra = mksfx::UnicodePathFieldBytes(Crc32(e.name) ^ (e.staleUnicodePath ? 1u : 0u), e.unicodePath);
         r.Extra.insert(r.Extra.end(), e.extra.begin(), e.extra.end());
-        if (!e.password.empty()) {
+        if (!e.password.empty() && e.aes) {
+            r.Flags |= EncryptedFlag;
+            r.Method = AesMethod;
+            std::vector<uint8_t> field = mksfx::AesFieldBytes(e.method);
+            field[4] = e.aes;
+            r.Extra.insert(r.Extra.end(), field.begin(), field.end());
+            body = AesEncrypted(e.password, body, e.flip);
+            // AE-2 stores no CRC.
+            if (e.aes == 2)
+                crc = e.badCrc ? 0x1234u : 0u;
+        } else if (!e.password.empty()) {
             r.Flags |= EncryptedFlag;
             std::string header;
             for (int i = 0; i < EncryptionHeaderSize - 1; i++)

@@ -17,7 +17,10 @@ struct Entry {
     std::string name;           // bytes as stored (code page 949)
     std::string data;           // uncompressed content
     uint16_t method = MethodDeflated;  // MethodStored, MethodDeflated; any other is stored raw
-    std::string password;       // non-empty: traditional encryption
+    std::string password;       // non-empty: traditional encryption, or AES with aes
+    uint8_t aes = 0;            // with password: WinZip AES-256 of this vendor version (1 or 2)
+    int flip = -1;              // AES: flip a bit of this byte of salt, verifier, data and code
+                                // (-1 none, -2 the last byte, -3 the one before ...)
     bool descriptor = false;    // set flag bit 3 and write a data descriptor
     bool streamed = false;      // with descriptor: CRC and sizes 0 in the local header
     bool bareDescriptor = false;    // with descriptor: no signature in front of it
