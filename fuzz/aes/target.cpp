@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "../../tests/host/support/ZlibReference.h"
 #include "../FuzzTarget.h"
 #include "common/FileIO.h"
-#include "common/Memory.h"
 #include "decode/CrcCrypt.h"
 #include "decode/EntryData.h"
 #include "decode/WinZipAes.h"
@@ -47,29 +47,13 @@ bool StartEntry(AesStream &s)
     return CipherStart(s.Crypto, Keys) && MacStart(s.Crypto, Keys + 32, 32);
 }
 
-// zlib's size of one whole raw deflate stream (nothing after it), or -1.
+// zlib's size of one whole raw deflate stream (nothing after it, at most
+// InflateLimit bytes), or -1.
 long ZlibSize(const uint8_t *data, size_t size, uint32_t &crc)
 {
-    z_stream z = {};
-    if (inflateInit2(&z, -15) != Z_OK)
-        return -1;
-    z.next_in = const_cast<uint8_t *>(data);
-    z.avail_in = (uInt)size;
-    static uint8_t chunk[1 << 16];
-    crc = (uint32_t)crc32(0, 0, 0);
-    size_t total = 0;
-    int rc;
-    do {
-        z.next_out = chunk;
-        z.avail_out = sizeof chunk;
-        rc = inflate(&z, Z_NO_FLUSH);
-        size_t got = sizeof chunk - z.avail_out;
-        crc = (uint32_t)crc32(crc, chunk, (uInt)got);
-        total += got;
-    } while (rc == Z_OK && total <= InflateLimit);
-    bool whole = rc == Z_STREAM_END && z.avail_in == 0 && total <= InflateLimit;
-    inflateEnd(&z);
-    return whole ? (long)total : -1;
+    ZlibInflated z = ZlibInflate(data, size, 0);
+    crc = z.Crc;
+    return z.Complete && z.Used == size && z.Total <= InflateLimit ? (long)z.Total : -1;
 }
 
 struct AesFuzzState {
@@ -78,8 +62,7 @@ struct AesFuzzState {
     {
         // The smoke run names it alike every time (see the inflate target).
         path = getenv("SFX_FUZZ_SCRATCH") ? std::string("aes") : "/tmp/sfx-aes-fuzz-" + std::to_string(getpid());
-        CrcTable = (uint32_t *)GetMem(1028);
-        BuildCrcTable();
+        EnsureCrcTable();
     }
     ~AesFuzzState() { unlink(path.c_str()); }
 };
