@@ -102,16 +102,6 @@ static int32_t StepOverDescriptor(int32_t at)
     return withSignature || !narrow ? at : at + narrowSize;
 }
 
-void ReadEntryName(char *nameBuffer, Text &name)
-{
-    uint32_t n = LocalHeader.NameLength;
-    char *buffer = n <= NameBufferSize ? nameBuffer : (char *)GetMem(n);
-    int32_t got = FileRead(ArchiveFile, buffer, n);
-    FixedTextToString(name, buffer, got > 0 ? (uint32_t)got : 0);
-    if (buffer != nameBuffer)
-        FreeMem(buffer);
-}
-
 uint64_t EntryFileTime;
 
 static uint32_t Le32(const uint8_t *p)
@@ -156,24 +146,45 @@ uint64_t ExtraFieldTime(const uint8_t *extra, uint32_t n)
     return unixTime;
 }
 
-bool ReadEntryNameAsUtf8(Text &name)
+// Where the entry's encryption header or data begins; -1 past 2 GiB, which
+// fails like any other seek.
+static int32_t EntryDataPosition(int32_t headerPosition)
 {
-    uint32_t n = LocalHeader.ExtraLength;
-    uint8_t *extra = (uint8_t *)GetMem(n + 1);
-    // FileRead answers 0, never less, when nothing could be read.
-    uint32_t got = (uint32_t)FileRead(ArchiveFile, extra, n);
-    bool utf8 = EntryNameToUtf8(name, LocalHeader.Flags, extra, got);
-    EntryFileTime = RestoreFileTimes ? ExtraFieldTime(extra, got) : 0;
-    NoteAesField(extra, got);
-    FreeMem(extra);
-    return utf8;
+    int64_t data = (int64_t)headerPosition + LocalHeaderSize + LocalHeader.NameLength + LocalHeader.ExtraLength;
+    return data > 0x7FFFFFFF ? -1 : (int32_t)data;
 }
 
 void SeekEntryData(int32_t headerPosition)
 {
-    // A position past 2 GiB fails like any other seek (LastSeekPosition -1).
-    int64_t data = (int64_t)headerPosition + LocalHeaderSize + LocalHeader.NameLength + LocalHeader.ExtraLength;
-    SeekArchive(data > 0x7FFFFFFF ? -1 : (int32_t)data);
+    SeekArchive(EntryDataPosition(headerPosition));
+}
+
+bool ReadEntry(int32_t headerPosition, Text &name, Text *storedName)
+{
+    uint32_t n = LocalHeader.NameLength, size = n + LocalHeader.ExtraLength;
+    uint8_t *fields = (uint8_t *)GetMem(size + 1);
+    // FileRead answers 0, never less, when nothing could be read.  What the
+    // file did not hold of the name reads as cut there, of the extra field
+    // as absent.
+    uint32_t got = (uint32_t)FileRead(ArchiveFile, fields, size);
+    FixedTextToString(name, fields, got < n ? got : n);
+    if (storedName)
+        FixedTextToString(*storedName, name.Data, name.Length);
+    const uint8_t *extra = fields + n;
+    uint32_t extraGot = got > n ? got - n : 0;
+    bool utf8 = EntryNameToUtf8(name, LocalHeader.Flags, extra, extraGot);
+    EntryFileTime = RestoreFileTimes ? ExtraFieldTime(extra, extraGot) : 0;
+    NoteAesField(extra, extraGot);
+    FreeMem(fields);
+    // A whole read right after the header left the file where the entry's
+    // data begins: a seek there would be a system call for nothing.  The
+    // position is noted all the same, as the seek would have noted it.
+    int32_t data = EntryDataPosition(headerPosition);
+    if (got == size)
+        LastSeekPosition = data;
+    else
+        SeekArchive(data);
+    return utf8;
 }
 
 bool AdvanceToNextHeader(int32_t headerPosition)

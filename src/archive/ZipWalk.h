@@ -18,20 +18,10 @@ extern uint8_t WalkEnded;
 // is over (RemainingInput := 0).  Steps over data descriptors itself.
 bool ReadNextHeader();
 
-// Reads the current entry's name (LocalHeader.NameLength bytes at the
-// current position) and cuts it at the first zero byte.  nameBuffer holds
-// NameBufferSize bytes; a longer name is read whole into a buffer that fits.
-void ReadEntryName(char *nameBuffer, Text &name);
-
-// Right after ReadEntryName: reads the extra field and makes the name the
-// UTF-8 one the entry is shown and written under (EntryNameToUtf8); true
-// when the entry gave it as UTF-8.
-bool ReadEntryNameAsUtf8(Text &name);
-
 // The last-write time an entry's extra field gives (NTFS, else Info-ZIP's
 // extended timestamp), as a FILETIME; 0 when it gives none.
 uint64_t ExtraFieldTime(const uint8_t *extra, uint32_t n);
-// Set by ReadEntryNameAsUtf8 when the settings ask for the archive's times:
+// Set by ReadEntry when the settings ask for the archive's times:
 // the current entry's ExtraFieldTime.
 extern uint64_t EntryFileTime;
 
@@ -40,20 +30,14 @@ extern uint64_t EntryFileTime;
 void SeekEntryData(int32_t headerPosition);
 
 // The archive side of one entry, right after ReadNextHeader found it at
-// headerPosition: ReadEntryName, ReadEntryNameAsUtf8, SeekEntryData.  name
-// becomes the UTF-8 name the entry is shown and written under; storedName,
-// when not null, the name as stored (cut at a zero byte).  True when the
-// entry gave its name as UTF-8.  Defined here: the stub's driver, its one
-// caller there, takes it in whole.
-static inline bool ReadEntry(int32_t headerPosition, char *nameBuffer, Text &name, Text *storedName)
-{
-    ReadEntryName(nameBuffer, name);
-    if (storedName)
-        FixedTextToString(*storedName, name.Data, name.Length);
-    bool utf8 = ReadEntryNameAsUtf8(name);
-    SeekEntryData(headerPosition);
-    return utf8;
-}
+// headerPosition: its name and extra field, read in one call, and the file
+// left where the entry's encryption header or data begins, LastSeekPosition
+// there as SeekEntryData leaves it.  name becomes
+// the UTF-8 name the entry is shown and written under (the stored name cut
+// at its first zero byte, EntryNameToUtf8); storedName, when not null, the
+// name as stored (cut there too).  The extra field gives EntryFileTime and
+// the AES field (NoteAesField).  True when the entry gave its name as UTF-8.
+bool ReadEntry(int32_t headerPosition, Text &name, Text *storedName);
 
 // Seeks to the record after the current entry (header position + 30 + name
 // + extra field + compressed size, whatever the entry's work read), steps
@@ -75,12 +59,11 @@ bool WalkArchive(Visit visit)
     SeekArchive(ArchiveStart);
     if (LastSeekPosition == -1)
         return false;
-    char nameBuffer[NameBufferSize];
     Text name = {0, 0}, stored = {0, 0};
     bool more = ReadNextHeader();
     while (more) {
         int32_t headerPosition = LastSeekPosition;
-        bool utf8 = ReadEntry(headerPosition, nameBuffer, name, &stored);
+        bool utf8 = ReadEntry(headerPosition, name, &stored);
         if (!visit(headerPosition, (const Text &)name, (const Text &)stored, utf8))
             break;
         more = AdvanceToNextHeader(headerPosition);

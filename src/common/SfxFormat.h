@@ -127,9 +127,6 @@ enum {
     // terminator.  A longer password could never be typed.
     PasswordBufferSize = 80,
     PasswordMax = PasswordBufferSize - 1,
-    // An entry name of up to this many bytes is read without an
-    // allocation.
-    NameBufferSize = 258,
     // The longest path the file calls take (MAX_PATH, terminator
     // included), in UTF-16 units.
     MaxTargetPath = 260,

@@ -601,7 +601,6 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
         RunInProgress = false;
         return;
     }
-    char *nameBuffer = (char *)GetMem(NameBufferSize);
     UnshownPath = (char *)GetMem(UnshownPathSize);
     UnshownPath[0] = 0;
     Text name = {0, 0};
@@ -618,7 +617,7 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     bool more = ReadNextHeader();
     while (more) {
         int32_t headerPosition = LastSeekPosition;
-        ReadEntry(headerPosition, nameBuffer, name, 0);
+        ReadEntry(headerPosition, name, 0);
         if (name.Length == 0) {
             ShowMessage(TEXT_BAD_NAME, CAPTION_ARCHIVE_ERROR);
             ArchiveUnread = true;
@@ -644,7 +643,6 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     }
     EndRun(dialog, list, listing, report, proceed);
     TextFree(name);
-    FreeMem(nameBuffer);
     FreeRun();
 }
 
