@@ -13,7 +13,16 @@
 // Writes 10,000 files of 5,000 bytes in 100 folders of TARGET with the
 // calls the stub makes for each file (CreateFile, WriteFile, CloseHandle):
 // what any Windows program pays under Wine for that many files.
+//   stub_extract_bench --floor LIST TARGET [THREADS]
+// The same for the files of an archive: LIST holds a line "SIZE PATH" for
+// each (UTF-8, '/' between levels, in archive order).  Each folder level is
+// made once, each file created new and written in the stub's 32 KiB pieces,
+// nothing read or decoded: the least a Windows program extracting that
+// archive can pay under Wine.  With THREADS, the folders are made first and
+// that many threads then share the files.
 #include "e2e_support.h"
+
+#include <set>
 
 WinTestCase *WinTestFirst;
 int WinTestFailures;
@@ -52,10 +61,94 @@ static int Files(const char *target)
     return 0;
 }
 
+static std::wstring FromUtf8(const std::string &text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), &wide[0], (int)wide.size());
+    wide.resize(n > 0 ? (size_t)n : 0);
+    return wide;
+}
+
+struct FloorFile {
+    std::wstring Path;
+    DWORD Size;
+};
+static std::vector<FloorFile> FloorFiles;
+static int FloorThreads = 1;
+
+static void WriteFloorFile(const FloorFile &f)
+{
+    static char data[32768];
+    HANDLE h = CreateFileW(f.Path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                           NULL);
+    for (DWORD left = f.Size, put; left; left -= put)
+        if (!WriteFile(h, data, left < sizeof data ? left : sizeof data, &put, NULL) || !put)
+            break;
+    CloseHandle(h);
+}
+
+static DWORD WINAPI FloorWorker(void *first)
+{
+    for (size_t i = (size_t)first; i < FloorFiles.size(); i += FloorThreads)
+        WriteFloorFile(FloorFiles[i]);
+    return 0;
+}
+
+static int Floor(const char *list, const char *target, int threads)
+{
+    std::wstring root = FromUtf8(target);
+    std::vector<std::wstring> folders = {root};
+    std::set<std::wstring> made = {root};
+    std::string text = drv::ReadFileText(list);
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(at, end - at);
+        size_t space = line.find(' ');
+        if (space == std::string::npos)
+            continue;
+        std::wstring path = root + L'\\';
+        for (wchar_t c : FromUtf8(line.substr(space + 1))) {
+            if (c == L'/' && made.insert(path).second)
+                folders.push_back(path);
+            path += c == L'/' ? L'\\' : c;
+        }
+        FloorFiles.push_back({path, (DWORD)strtoul(line.c_str(), NULL, 10)});
+    }
+    FloorThreads = threads < 1 ? 1 : threads > 64 ? 64 : threads;
+    double start = drv::NowMs();
+    size_t nextFolder = 0;
+    if (FloorThreads == 1) {
+        // Each folder just before its first file, as the stub makes them.
+        std::wstring last;
+        for (const FloorFile &f : FloorFiles) {
+            std::wstring folder = f.Path.substr(0, f.Path.rfind(L'\\'));
+            for (; folder != last && nextFolder < folders.size() && folder.compare(0, folders[nextFolder].size(),
+                                                                                   folders[nextFolder]) == 0;)
+                CreateDirectoryW(folders[nextFolder++].c_str(), NULL);
+            last = folder;
+            WriteFloorFile(f);
+        }
+    } else {
+        for (; nextFolder < folders.size(); nextFolder++)
+            CreateDirectoryW(folders[nextFolder].c_str(), NULL);
+        std::vector<HANDLE> workers;
+        for (int k = 0; k < FloorThreads; k++)
+            workers.push_back(CreateThread(NULL, 0, FloorWorker, (void *)(size_t)k, 0, NULL));
+        WaitForMultipleObjects((DWORD)workers.size(), workers.data(), TRUE, INFINITE);
+    }
+    printf("%.0f ms | %u files | %u folders\n", drv::NowMs() - start, (unsigned)FloorFiles.size(),
+           (unsigned)folders.size());
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 3 && !strcmp(argv[1], "--files"))
         return Files(argv[2]);
+    if ((argc == 4 || argc == 5) && !strcmp(argv[1], "--floor"))
+        return Floor(argv[2], argv[3], argc == 5 ? atoi(argv[4]) : 1);
     bool ready = argc == 4 && !strcmp(argv[1], "--ready");
     if (ready) {
         argv++;
