@@ -206,8 +206,8 @@ static bool IsRunFile(const char *name)
 {
     for (const char *r = RunFile;; name++, r++) {
         uint8_t a = (uint8_t)*name, b = (uint8_t)*r;
-        a = a == '/' ? '\\' : a - 'A' < 26u ? a + 32 : a;
-        b = b == '/' ? '\\' : b - 'A' < 26u ? b + 32 : b;
+        a = a == '/' ? '\\' : (unsigned)(a - 'A') < 26u ? a + 32 : a;
+        b = b == '/' ? '\\' : (unsigned)(b - 'A') < 26u ? b + 32 : b;
         if (a != b)
             return false;
         if (!a)

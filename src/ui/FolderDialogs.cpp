@@ -62,7 +62,7 @@ static int ShellItemInfo(const char *path, char *display, UINT extra = 0)
     info.iIcon = ParentIcon;
     info.szDisplayName[0] = 0;
     if (!FileInfo)
-        FileInfo = (FileInfoProc)SystemProc("shell32.dll", "SHGetFileInfoW");
+        FileInfo = (FileInfoProc)(void *)SystemProc("shell32.dll", "SHGetFileInfoW");
     HIMAGELIST list = FileInfo ? (HIMAGELIST)FileInfo(Wide(path), FILE_ATTRIBUTE_DIRECTORY, &info,
         sizeof info, SHGFI_SYSICONINDEX | SHGFI_DISPLAYNAME | SHGFI_SMALLICON | extra) : 0;
     // A failed query answers 0; the handle from an earlier one stays good.
@@ -164,7 +164,7 @@ static void DrawFolderItem(const DRAWITEMSTRUCT *item)
     }
     int x = item->rcItem.left + indent;
     if (!DrawImage)
-        DrawImage = (DrawImageProc)SystemProc("comctl32.dll", "ImageList_Draw");
+        DrawImage = (DrawImageProc)(void *)SystemProc("comctl32.dll", "ImageList_Draw");
     if (DrawImage)
         DrawImage(SystemImageList, icon, dc, x + 3, item->rcItem.top + 1, ILD_TRANSPARENT);
     Wide out(shown);
@@ -260,7 +260,7 @@ INT_PTR CALLBACK DlgSelProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         case IDC_SEL_NETWORK:
         {
             typedef DWORD(WINAPI * Connect)(HWND, DWORD);
-            Connect connect = (Connect)SystemProc("mpr.dll", "WNetConnectionDialog");
+            Connect connect = (Connect)(void *)SystemProc("mpr.dll", "WNetConnectionDialog");
             if (connect && connect(dialog, RESOURCETYPE_DISK) == NO_ERROR)
                 FillFolderList(dialog);
             return 1;
