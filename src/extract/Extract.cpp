@@ -646,6 +646,22 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
     FreeRun();
 }
 
+// A folder "sfx" and 8 hexadecimal digits, new, below the temporary folder
+// TargetFolder[0, n) names, made by this call: TargetFolder then names it.
+SFX_PART bool MakeUniqueFolder(uint32_t n)
+{
+    memcpy(TargetFolder + n, "\\sfx", 4);
+    for (uint32_t unique = GetTickCount() ^ GetCurrentProcessId() << 16, tries = 0;; unique++) {
+        for (int i = 0; i < 8; i++)
+            TargetFolder[n + 4 + i] = "0123456789abcdef"[unique >> (28 - 4 * i) & 15];
+        TargetFolder[n + 12] = 0;
+        if (FolderCreate(TargetFolder))
+            return true;
+        if (GetLastError() != ERROR_ALREADY_EXISTS || ++tries == 1000)
+            return false;
+    }
+}
+
 bool MakeOwnTempFolder(SfxWindow dialog)
 {
     // Anyone may create files and links in a temporary folder (all of
@@ -658,25 +674,14 @@ bool MakeOwnTempFolder(SfxWindow dialog)
     TempFolder(temp, MaxTargetPath);
     uint32_t n = TextLength(TargetFolder);
     if (SameBytes(temp, TargetFolder, n) && temp[n] == '\\' && temp[n + 1] == 0) {
-        if (n > TargetFolderSize - 16)
-            goto failed;
-        memcpy(TargetFolder + n, "\\sfx", 4);
-        for (uint32_t unique = GetTickCount() ^ GetCurrentProcessId() << 16, tries = 0;; unique++) {
-            for (int i = 0; i < 8; i++)
-                TargetFolder[n + 4 + i] = "0123456789abcdef"[unique >> (28 - 4 * i) & 15];
-            TargetFolder[n + 12] = 0;
-            if (FolderCreate(TargetFolder))
-                break;
-            if (GetLastError() != ERROR_ALREADY_EXISTS || ++tries == 1000)
-                goto failed;
+        if (n > TargetFolderSize - 16 || !MakeUniqueFolder(n)) {
+            ShowMessage(TargetFolder, CAPTION_FOLDER_ERROR);
+            return false;
         }
         // The field shows where the files went, and a second try goes there.
         SetDlgItemTextW(dialog, IDC_FOLDER, Wide(TargetFolder));
     }
     return true;
-failed:
-    ShowMessage(TargetFolder, CAPTION_FOLDER_ERROR);
-    return false;
 }
 
 // The download's mark.  A file fetched from the internet carries a

@@ -13,6 +13,39 @@
 
 #include <shellapi.h>
 
+// Only what the archive holds is run: a file of that name left in place
+// (never overwritten, or planted in a folder anyone may write to) must
+// hold the entry's bytes.  It is read back and kept open, shared for
+// reading alone, until the launch is done, so that it cannot be changed
+// in between.  False, the file closed again, when it is not the entry.
+SFX_PART bool HoldRunFile(const char *path, SfxFile &held)
+{
+    held = FileOpenRead(path);
+    uint32_t crc = 0xFFFFFFFF, size = 0;
+    uint8_t *buffer = (uint8_t *)GetMem(32768);
+    for (int32_t got; held != NoFile && (got = FileRead(held, buffer, 32768)) > 0; size += (uint32_t)got)
+        UpdateCrcOverBlock(buffer, got, crc);
+    FreeMem(buffer);
+    if (held != NoFile && RunEntryFound && (crc ^ 0xFFFFFFFF) == RunEntryCrc && size == RunEntrySize)
+        return true;
+    if (held != NoFile)
+        FileClose(held);
+    return false;
+}
+
+// The launched program, waited for when /W asked: its exit code becomes
+// the extractor's.
+SFX_PART void AwaitProgram(HANDLE process)
+{
+    // Nothing is left to do in the dialog while the program runs.
+    ShowWindow(MainDialogWindow, SW_HIDE);
+    WaitForSingleObject(process, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    ExitCode = code;
+    CloseHandle(process);
+}
+
 void RunAfterExtraction(int checkState)
 {
     // TargetFolder has room for a 255-character folder and the backslash.
@@ -60,26 +93,11 @@ void RunAfterExtraction(int checkState)
             ExitCode = 1;
         return;
     }
-    // Only what the archive holds is run: a file of that name left in place
-    // (never overwritten, or planted in a folder anyone may write to) must
-    // hold the entry's bytes.  It is read back and kept open, shared for
-    // reading alone, until the launch is done, so that it cannot be changed
-    // in between.
     SfxFile held = NoFile;
-    if (HasRunFile) {
-        held = FileOpenRead(path);
-        uint32_t crc = 0xFFFFFFFF, size = 0;
-        uint8_t *buffer = (uint8_t *)GetMem(32768);
-        for (int32_t got; held != NoFile && (got = FileRead(held, buffer, 32768)) > 0; size += (uint32_t)got)
-            UpdateCrcOverBlock(buffer, got, crc);
-        FreeMem(buffer);
-        if (held == NoFile || !RunEntryFound || (crc ^ 0xFFFFFFFF) != RunEntryCrc || size != RunEntrySize) {
-            if (held != NoFile)
-                FileClose(held);
-            MessageUtf8(NULL, TEXT_NOT_THE_RUN_FILE, CAPTION_ERROR, MB_OK);
-            ExitCode = 1;
-            return;
-        }
+    if (HasRunFile && !HoldRunFile(path, held)) {
+        MessageUtf8(NULL, TEXT_NOT_THE_RUN_FILE, CAPTION_ERROR, MB_OK);
+        ExitCode = 1;
+        return;
     }
     bool launched = execute && execute(&run);
     if (held != NoFile)
@@ -89,13 +107,6 @@ void RunAfterExtraction(int checkState)
             ExitCode = 1;
         return;
     }
-    if (run.hProcess) {
-        // Nothing is left to do in the dialog while the program runs.
-        ShowWindow(MainDialogWindow, SW_HIDE);
-        WaitForSingleObject(run.hProcess, INFINITE);
-        DWORD code = 0;
-        GetExitCodeProcess(run.hProcess, &code);
-        ExitCode = code;
-        CloseHandle(run.hProcess);
-    }
+    if (run.hProcess)
+        AwaitProgram(run.hProcess);
 }
