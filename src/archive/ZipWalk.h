@@ -32,11 +32,11 @@ void SeekEntryData(int32_t headerPosition);
 // The archive side of one entry, right after ReadNextHeader found it at
 // headerPosition: its name and extra field, read in one call, and the file
 // left where the entry's encryption header or data begins, LastSeekPosition
-// there as SeekEntryData leaves it.  name becomes
-// the UTF-8 name the entry is shown and written under (the stored name cut
-// at its first zero byte, EntryNameToUtf8); storedName, when not null, the
-// name as stored (cut there too).  The extra field gives EntryFileTime and
-// the AES field (NoteAesField).  True when the entry gave its name as UTF-8.
+// there as SeekEntryData leaves it.  name becomes the UTF-8 name the entry
+// is shown and written under (the stored name cut at its first zero byte,
+// EntryNameToUtf8); storedName, when not null, the name as stored (cut
+// there too).  The extra field gives EntryFileTime and the AES field
+// (NoteAesField).  True when the entry gave its name as UTF-8.
 bool ReadEntry(int32_t headerPosition, Text &name, Text *storedName);
 
 // Seeks to the record after the current entry (header position + 30 + name
