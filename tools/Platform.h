@@ -64,7 +64,14 @@ bool IsTerminal(FILE *f);
 // redirected to a file or a pipe, and on Linux, it is UTF-8 without a byte
 // order mark, the same bytes on both systems (JSON readers refuse a mark).
 void WriteText(FILE *f, const std::string &utf8);
-void PrintText(FILE *f, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// MinGW's C++ takes its own printf family (%zu and %llu), whose formats the
+// compiler checks as GNU ones; its plain "printf" archetype is Microsoft's.
+#ifdef __MINGW_PRINTF_FORMAT
+#define MKSFX_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define MKSFX_PRINTF_FORMAT printf
+#endif
+void PrintText(FILE *f, const char *format, ...) __attribute__((format(MKSFX_PRINTF_FORMAT, 2, 3)));
 void RandomBytes(uint8_t *bytes, size_t n);
 // The SHA-256 of the bytes, from the system's own cryptography (libcrypto
 // on Linux, CNG on Windows); false when that cannot give it.
