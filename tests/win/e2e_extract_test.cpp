@@ -42,9 +42,7 @@ TEST_CASE(DeselectedItemsAreExtractedAllTheSame)
 {
     std::string dir = Scratch("deselect"), out = dir + "\\out";
     Sfx sfx;
-    CHECK(sfx.Start(dir, Into(out), ThreeFiles()));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, Into(out), ThreeFiles());
     sfx.Send(IDC_LIST_UNSORTED, LB_SETSEL, FALSE, -1);
     sfx.Send(IDC_LIST_UNSORTED, LB_SETSEL, TRUE, 1);
     CHECK(sfx.Send(IDC_LIST_UNSORTED, LB_GETSELCOUNT) == 1);
@@ -59,9 +57,7 @@ TEST_CASE(EmptyFolderFieldMeansTheCurrentFolder)
     std::string dir = Scratch("emptyfield"), work = dir + "\\work";
     CreateDirectoryA(work.c_str(), NULL);
     Sfx sfx;
-    CHECK(sfx.Start(dir, Into(dir + "\\elsewhere"), ThreeFiles(), true, work));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, Into(dir + "\\elsewhere"), ThreeFiles(), true, work);
     sfx.SetFolder("");
     sfx.Press(IDOK);
     HWND box = sfx.WaitOther(DoneCaption);
@@ -79,9 +75,7 @@ TEST_CASE(TrailingBackslashIsNotDoubled)
 {
     std::string dir = Scratch("trailing"), out = dir + "\\out";
     Sfx sfx;
-    CHECK(sfx.Start(dir, Into(out + "\\"), ThreeFiles()));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, Into(out + "\\"), ThreeFiles());
     sfx.Press(IDOK);
     HWND box = sfx.WaitOther(DoneCaption);
     CHECK(box != NULL);
@@ -99,9 +93,7 @@ TEST_CASE(FixedNeverOverwriteRemovesTheChoiceAndKeepsFiles)
     CreateDirectoryA(out.c_str(), NULL);
     drv::WriteFileBytes(out + "\\one.txt", "old contents");
     Sfx sfx;
-    CHECK(sfx.Start(dir, Into(out, FixedOverwriteFlag | OverwriteFlags(OverwriteNever)), ThreeFiles()));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, Into(out, FixedOverwriteFlag | OverwriteFlags(OverwriteNever)), ThreeFiles());
     for (int id : {IDC_OVERWRITE_ALL, IDC_OVERWRITE_NEVER, IDC_OVERWRITE_ASK, IDC_OVERWRITE_GROUP})
         CHECK(sfx.Control(id) == NULL);
     sfx.Press(IDOK);
@@ -118,9 +110,7 @@ TEST_CASE(OverwriteButtonsDecideForExistingFiles)
     CreateDirectoryA(out.c_str(), NULL);
     drv::WriteFileBytes(out + "\\one.txt", "old contents");
     Sfx sfx;
-    CHECK(sfx.Start(dir, Into(out), ThreeFiles()));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, Into(out), ThreeFiles());
     sfx.Send(IDC_OVERWRITE_ALL, BM_CLICK);
     CHECK(sfx.Checked(IDC_OVERWRITE_ALL) && !sfx.Checked(IDC_OVERWRITE_ASK));
     sfx.Press(IDOK);
@@ -135,9 +125,7 @@ TEST_CASE(FailedRunStaysOpenWithTheFailuresSelectedAndRetries)
     std::vector<zm::Entry> entries = ThreeFiles();
     entries[1].badCrc = true;
     Sfx sfx;
-    CHECK(sfx.Start(dir, Into(out), entries));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, Into(out), entries);
     sfx.Press(IDOK);
     CheckFailureShown(sfx);
     CHECK(sfx.Selected(IDC_LIST_UNSORTED) == std::vector<int>{1});
@@ -165,9 +153,7 @@ TEST_CASE(RetryAfterTheUserClearsTheWay)
     CreateDirectoryA(out.c_str(), NULL);
     drv::WriteFileBytes(out + "\\sub", "in the way");
     Sfx sfx;
-    CHECK(sfx.Start(dir, Into(out), ThreeFiles()));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, Into(out), ThreeFiles());
     sfx.Press(IDOK);
     CHECK(sfx.Box(CAPTION_CANNOT_OPEN, out + "\\sub\\two.txt"));
     CheckFailureShown(sfx);
@@ -187,9 +173,7 @@ TEST_CASE(RetryIntoAnotherFolder)
     // No drive Q: the first folder cannot be made and the walk ends there.
     std::string dir = Scratch("nodrive"), out = dir + "\\second try";
     Sfx sfx;
-    CHECK(sfx.Start(dir, Into("Q:\\nowhere"), ThreeFiles()));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, Into("Q:\\nowhere"), ThreeFiles());
     sfx.Press(IDOK);
     CHECK(sfx.Box(CAPTION_FOLDER_ERROR, "Q:\\nowhere"));
     CheckFailureShown(sfx);
@@ -263,9 +247,7 @@ TEST_CASE(CommandsWaitWhileARunIsInProgress)
     CreateDirectoryA(out.c_str(), NULL);
     drv::WriteFileBytes(out + "\\one.txt", "old contents");
     Sfx sfx;
-    CHECK(sfx.Start(dir, Into(out), ThreeFiles()));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, Into(out), ThreeFiles());
     sfx.Press(IDOK);
     HWND prompt = sfx.WaitOther("겹쳐쓰기 방법...");
     CHECK(prompt != NULL);
@@ -303,9 +285,7 @@ TEST_CASE(OverlongFolderFieldIsRefusedNotCut)
     std::string dir = Scratch("longfield");
     std::string folder = dir + "\\" + std::string(150, 'a') + "\\" + std::string(150, 'b');
     Sfx sfx;
-    CHECK(sfx.Start(dir, Into(dir), ThreeFiles()));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, Into(dir), ThreeFiles());
     sfx.SetFolder(folder);
     sfx.Press(IDOK);
     CHECK(sfx.Box(CAPTION_FOLDER_ERROR, folder.substr(0, 260)));
@@ -353,9 +333,7 @@ TEST_CASE(FileTimesComeFromTheArchiveWhenAskedFor)
         FILETIME before;
         GetSystemTimeAsFileTime(&before);
         Sfx sfx;
-        CHECK(sfx.Start(dir, s, entries));
-        if (!sfx.main)
-            return;
+        START_OR_RETURN(sfx, dir, s, entries);
         sfx.Press(IDOK);
         CHECK(sfx.Box(DoneCaption, DoneText));
         CHECK(sfx.Exit() == 0);
@@ -396,9 +374,7 @@ TEST_CASE(TheDownloadsMarkIsCarriedOver)
         if (c.mark)
             CHECK(drv::WriteFileBytes(dir + "\\setup.exe:Zone.Identifier", c.mark));
         Sfx sfx;
-        CHECK(sfx.Start(dir, Into(out), ThreeFiles()));
-        if (!sfx.main)
-            return;
+        START_OR_RETURN(sfx, dir, Into(out), ThreeFiles());
         sfx.Press(IDOK);
         CHECK(sfx.Box(DoneCaption, DoneText));
         CHECK(sfx.Exit() == 0);
@@ -434,9 +410,7 @@ TEST_CASE(CloseDuringARunAsksToStop)
     for (bool stop : {false, true}) {
         std::string dir = Scratch(stop ? "stop_yes" : "stop_no"), out = dir + "\\out";
         Sfx sfx;
-        CHECK(sfx.Start(dir, Into(out), entries));
-        if (!sfx.main)
-            return;
+        START_OR_RETURN(sfx, dir, Into(out), entries);
         sfx.Press(IDOK);
         CHECK(Eventually([&] { return drv::FileExists(out + "\\f10000.txt"); }, 20000));
         PostMessageW(sfx.main, WM_COMMAND, IDCANCEL, 0);

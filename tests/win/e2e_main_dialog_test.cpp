@@ -25,9 +25,7 @@ TEST_CASE(TemplateControlsStandInTabOrderWithTheirStyles)
     Sfx sfx;
     zm::Settings plain;
     plain.present = false;
-    CHECK(sfx.Start(Scratch("template"), plain, {File("a.txt", "a")}));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, Scratch("template"), plain, {File("a.txt", "a")});
     CHECK_TEXT(TextOf(sfx.main), "자동압축해제");
     LONG style = GetWindowLongA(sfx.main, GWL_STYLE);
     CHECK((style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX)) ==
@@ -172,9 +170,7 @@ TEST_CASE(ArchiveOrderListWithDefaultsEverywhere)
     Sfx sfx;
     zm::Settings plain;
     plain.present = false;
-    CHECK(sfx.Start(dir, plain, Mixed()));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, plain, Mixed());
     CHECK(sfx.Visible(IDC_LIST_UNSORTED));
     CHECK(!sfx.Visible(IDC_LIST_SORTED));
     CHECK_TEXT(Joined(sfx.Items(IDC_LIST_UNSORTED)), "zeta.txt|Alpha/|Alpha/b.txt|beta.txt|");
@@ -214,9 +210,7 @@ TEST_CASE(SortedListFromTheBlock)
     Sfx sfx;
     zm::Settings s;
     s.flags2 = SortEntriesFlag;
-    CHECK(sfx.Start(Scratch("sorted"), s, Mixed()));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, Scratch("sorted"), s, Mixed());
     CHECK(sfx.Visible(IDC_LIST_SORTED));
     CHECK(!sfx.Visible(IDC_LIST_UNSORTED));
     CHECK(sfx.Items(IDC_LIST_UNSORTED).empty());
@@ -233,9 +227,7 @@ TEST_CASE(FolderCaptionAndOverwriteChoiceFromTheBlock)
     s.caption = "한글 설치 Setup 1.0";
     s.folder = "C:\\Program Files\\한글 도구";
     s.flags1 = OverwriteFlags(OverwriteAll);
-    CHECK(sfx.Start(Scratch("fromblock"), s, {File("a.txt", "a")}));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, Scratch("fromblock"), s, {File("a.txt", "a")});
     CHECK_TEXT(TextOf(sfx.main), "한글 설치 Setup 1.0");
     CHECK_TEXT(sfx.Text(IDC_FOLDER), "C:\\Program Files\\한글 도구");
     CHECK(sfx.Checked(IDC_OVERWRITE_ALL));
@@ -251,9 +243,7 @@ TEST_CASE(TemporaryFolderReplacesTheBlockFolder)
     s.flags2 = DefaultToTempFlag;
     s.folder = "C:\\not used";
     s.flags1 = OverwriteFlags(OverwriteNever);
-    CHECK(sfx.Start(Scratch("temp"), s, {File("a.txt", "a")}));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, Scratch("temp"), s, {File("a.txt", "a")});
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     CHECK_TEXT(sfx.Text(IDC_FOLDER), temp);
@@ -267,9 +257,7 @@ static void RunBoxCase(const char *name, const zm::Settings &s, bool visible, bo
                        const char *text)
 {
     Sfx sfx;
-    CHECK(sfx.Start(Scratch(name), s, {File("a.txt", "a")}));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, Scratch(name), s, {File("a.txt", "a")});
     if (sfx.Visible(IDC_RUN) != visible || sfx.Checked(IDC_RUN) != checked) {
         printf("  %s: run box visible %d checked %d\n", name, (int)sfx.Visible(IDC_RUN),
                (int)sfx.Checked(IDC_RUN));
@@ -336,9 +324,7 @@ TEST_CASE(BrowseHandsTheChosenFolderToTheField)
     Sfx sfx;
     zm::Settings s;
     s.folder = "C:\\";
-    CHECK(sfx.Start(dir, s, {File("a.txt", "a")}));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, s, {File("a.txt", "a")});
     // The folder dialog starts from what the field holds now.
     sfx.SetFolder(target);
     sfx.Press(IDC_BROWSE);

@@ -242,9 +242,7 @@ TEST_CASE(AKeptFileThatIsNotTheEntryIsNotLaunched)
     drv::WriteFileBytes(out + "\\runmarker.exe", Content("runmarker.exe") + "planted");
     zm::Settings s = RunAfter(out, ShowRunOptionFlag | OverwriteFlags(OverwriteNever), RunOpensFileFlag);
     Sfx sfx;
-    CHECK(sfx.Start(dir, s, WithMarker()));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, s, WithMarker());
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
     CHECK(sfx.Box(CAPTION_ERROR, TEXT_NOT_THE_RUN_FILE));

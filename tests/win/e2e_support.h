@@ -250,4 +250,13 @@ inline zm::Entry File(const std::string &name, const std::string &data, uint16_t
 
 } // namespace e2e
 
+// Starts the file (Sfx::Start's arguments) as a check; without a main
+// dialog there is nothing to drive, and the test case ends there.
+#define START_OR_RETURN(sfx, ...)                                           \
+    do {                                                                    \
+        CHECK((sfx).Start(__VA_ARGS__));                                    \
+        if (!(sfx).main)                                                    \
+            return;                                                         \
+    } while (0)
+
 #endif

@@ -293,9 +293,7 @@ TEST_CASE(SwitchesPresetTheDialog)
     zm::Settings s = RunAfter(dir + "\\elsewhere", ShowRunOptionFlag, 0, "/exit 7");
     Sfx sfx;
     sfx.args = " /O=never /R=0 /D=" + out;
-    CHECK(sfx.Start(dir, s, WithMarker(Plain)));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, s, WithMarker(Plain));
     CHECK_TEXT(sfx.Text(IDC_FOLDER), out);
     CHECK(sfx.Checked(IDC_OVERWRITE_NEVER));
     CHECK(!sfx.Checked(IDC_OVERWRITE_ASK));
@@ -315,9 +313,7 @@ TEST_CASE(WaitAfterTheDialog)
     zm::Settings s = RunAfter(out, ShowRunOptionFlag, 0, "/exit 7");
     Sfx sfx;
     sfx.args = " /w";
-    CHECK(sfx.Start(dir, s, WithMarker(Plain)));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, s, WithMarker(Plain));
     sfx.Press(IDOK);
     CHECK(sfx.Box(DoneCaption, DoneText));
     CHECK(sfx.Exit() == 7);

@@ -56,9 +56,7 @@ TEST_CASE(SortedListWithTheRunCheckBox)
     s.flags1 = ShowRunOptionFlag;
     s.flags2 = SortEntriesFlag | RunOpensFileFlag;
     s.runFile = "설치.exe";
-    CHECK(sfx.Start(Scratch("tour_sorted"), s, KoreanEntries()));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, Scratch("tour_sorted"), s, KoreanEntries());
     CHECK_TEXT(sfx.Text(IDC_RUN), "run \" 설치.exe\" after extraction");
     CHECK(sfx.Send(IDC_LIST_SORTED, LB_GETCOUNT) == 5);
     Shot("main-sorted-run", sfx.main);
@@ -75,9 +73,7 @@ TEST_CASE(ArchiveOrderListThroughBothPrompts)
     Sfx sfx;
     zm::Settings plain;
     plain.present = false;
-    CHECK(sfx.Start(dir, plain, entries));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, plain, entries);
     Shot("main-archive-order", sfx.main);
 
     sfx.Press(IDOK);
@@ -118,9 +114,7 @@ TEST_CASE(FailedRunAndItsReport)
     zm::Settings s;
     s.folder = Scratch("tour_failed") + "\\out";
     s.flags2 = SortEntriesFlag;
-    CHECK(sfx.Start(Scratch("tour_failed"), s, entries));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, Scratch("tour_failed"), s, entries);
     sfx.Press(IDOK);
     HWND box = sfx.WaitOther(FailCaption);
     CHECK(box != NULL);
@@ -161,9 +155,7 @@ TEST_CASE(BrowseOpensTheFolderDialogAndCancelKeepsTheField)
     Sfx sfx;
     zm::Settings s;
     s.folder = dir;
-    CHECK(sfx.Start(dir, s, KoreanEntries()));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, s, KoreanEntries());
     sfx.Press(IDC_BROWSE);
     HWND select = sfx.WaitOther(NULL, 5000);
     CHECK(select != NULL);
@@ -220,9 +212,7 @@ TEST_CASE(NamesBeyondCodePage949AndUnsafeOnes)
     zm::Settings s;
     s.folder = dir + "\\out";
     s.flags2 = SortEntriesFlag;
-    CHECK(sfx.Start(dir, s, entries));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, s, entries);
     // The Korean locale's order, on every system (hanja by their reading:
     // 简 is 간, after 가 and before 문).
     std::vector<std::wstring> want = {L"../escape.txt", L"R\x00E9sum\x00E9/na\x00EFve.txt",
@@ -276,9 +266,7 @@ TEST_CASE(ProgressDuringARun)
     zm::Settings s;
     s.folder = dir + "\\out";
     Sfx sfx;
-    CHECK(sfx.Start(dir, s, entries));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, s, entries);
     sfx.Press(IDOK);
     CHECK(Eventually([&] { return drv::FileExists(dir + "\\out\\자료\\f11200.txt"); }, 30000));
     Shot("progress-during-run", sfx.main);

@@ -63,9 +63,7 @@ TEST_CASE(BrowsingThenCancelLeavesTheFolderField)
     zm::Settings s;
     s.folder = dir + "\\Not Yet";
     Sfx sfx;
-    CHECK(sfx.Start(dir, s, {File("a.txt", "a")}));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, s, {File("a.txt", "a")});
     std::string field = sfx.Text(IDC_FOLDER);
     sfx.Press(IDC_BROWSE);
     HWND sel = sfx.WaitOther(SelCaption);
@@ -94,9 +92,7 @@ TEST_CASE(FolderMadeInTheBrowserReceivesTheFiles)
     zm::Settings s;
     s.folder = dir;
     Sfx sfx;
-    CHECK(sfx.Start(dir, s, {File("one.txt", "first"), File("in/two.txt", std::string(3000, 'x'))}));
-    if (!sfx.main)
-        return;
+    START_OR_RETURN(sfx, dir, s, {File("one.txt", "first"), File("in/two.txt", std::string(3000, 'x'))});
     sfx.Press(IDC_BROWSE);
     HWND sel = sfx.WaitOther(SelCaption);
     CHECK(sel != NULL);
