@@ -30,6 +30,7 @@ SFX_PART bool HoldRunFile(const char *path, SfxFile &held)
         return true;
     if (held != NoFile)
         FileClose(held);
+    held = NoFile;
     return false;
 }
 
