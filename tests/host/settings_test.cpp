@@ -1,6 +1,7 @@
 // The settings reader over made-up self-extracting files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,8 @@ protected:
     // Stub image, then the given tail.
     void Read(const Bytes &tail)
     {
-        Bytes file(ImageSize, 0x90);
-        file.insert(file.end(), tail.begin(), tail.end());
+        Bytes file(ImageSize + tail.size(), 0x90);
+        std::copy(tail.begin(), tail.end(), file.begin() + ImageSize);
         ArchiveFile = FileOpenRead(scratch_.Write("sfx.exe", file).c_str());
         ASSERT_NE(ArchiveFile, NoFile);
         // Every setting starts from a state the reader must overwrite.
