@@ -37,22 +37,23 @@ static bool IsRecordSignature(uint32_t s)
 
 bool ReadNextHeader()
 {
+    LocalFileHeader &h = LocalHeaderFields();
     const uint32_t localSignature = LocalSignature();
     for (;;) {
-        LocalHeader.Signature = 0;
+        h.Signature = 0;
         // A header cut short by the end of the file is no header, even when
         // its signature made it in: the fields after it would be the last
         // entry's, and the walk would list that entry a second time.
         // The end record (22 bytes) is shorter than a local header: at the
         // end of a file without a comment only its signature tells it.
-        int32_t got = FileRead(ArchiveFile, &LocalHeader, sizeof LocalHeader);
-        uint32_t ending = got >= 4 ? LocalHeader.Signature : 0;
-        if (got != (int32_t)sizeof LocalHeader)
-            LocalHeader.Signature = 0;
+        int32_t got = FileRead(ArchiveFile, &h, sizeof h);
+        uint32_t ending = got >= 4 ? h.Signature : 0;
+        if (got != (int32_t)sizeof h)
+            h.Signature = 0;
         WalkEnded = ending == CentralHeaderSignature || ending == EndRecordSignature ? WalkAtDirectory : WalkCut;
-        uint32_t s = LocalHeader.Signature;
+        uint32_t s = h.Signature;
         if (s == localSignature || s == OddLocalSignature) {
-            RemainingInput = (int32_t)LocalHeader.CompressedSize;
+            RemainingInput = (int32_t)h.CompressedSize;
             return true;
         }
         RemainingInput = 0;
@@ -86,6 +87,7 @@ static uint32_t Get32(const uint8_t *p)
 // The position after the descriptor, or -1 when it is a ZIP64 one.
 static int32_t StepOverDescriptor(int32_t at)
 {
+    LocalFileHeader &h = LocalHeaderFields();
     uint8_t d[24];
     memset(d, 0, sizeof d);
     FileRead(ArchiveFile, d, sizeof d);
@@ -94,9 +96,9 @@ static int32_t StepOverDescriptor(int32_t at)
         return at;
     const uint8_t *v = d + (withSignature ? 4 : 0);
     int narrowSize = withSignature ? DescriptorSize : DescriptorSize - 4;
-    bool sameCrc = Get32(v) == LocalHeader.Crc32 && Get32(v + 4) == LocalHeader.CompressedSize;
-    bool narrow = sameCrc && Get32(v + 8) == LocalHeader.UncompressedSize;
-    bool wide = sameCrc && Get32(v + 8) == 0 && Get32(v + 12) == LocalHeader.UncompressedSize && Get32(v + 16) == 0;
+    bool sameCrc = Get32(v) == h.Crc32 && Get32(v + 4) == h.CompressedSize;
+    bool narrow = sameCrc && Get32(v + 8) == h.UncompressedSize;
+    bool wide = sameCrc && Get32(v + 8) == 0 && Get32(v + 12) == h.UncompressedSize && Get32(v + 16) == 0;
     if (wide && !(narrow && IsRecordSignature(Get32(d + narrowSize))))
         return -1;
     return withSignature || !narrow ? at : at + narrowSize;
@@ -150,7 +152,8 @@ uint64_t ExtraFieldTime(const uint8_t *extra, uint32_t n)
 // fails like any other seek.
 static int32_t EntryDataPosition(int32_t headerPosition)
 {
-    int64_t data = (int64_t)headerPosition + LocalHeaderSize + LocalHeader.NameLength + LocalHeader.ExtraLength;
+    LocalFileHeader &h = LocalHeaderFields();
+    int64_t data = (int64_t)headerPosition + LocalHeaderSize + h.NameLength + h.ExtraLength;
     return data > 0x7FFFFFFF ? -1 : (int32_t)data;
 }
 
@@ -161,7 +164,8 @@ void SeekEntryData(int32_t headerPosition)
 
 bool ReadEntry(int32_t headerPosition, Text &name, Text *storedName)
 {
-    uint32_t n = LocalHeader.NameLength, size = n + LocalHeader.ExtraLength;
+    LocalFileHeader &h = LocalHeaderFields();
+    uint32_t n = h.NameLength, size = n + h.ExtraLength;
     uint8_t *fields = (uint8_t *)GetMem(size + 1);
     // FileRead answers 0, never less, when nothing could be read.  What the
     // file did not hold of the name reads as cut there, of the extra field
@@ -172,7 +176,7 @@ bool ReadEntry(int32_t headerPosition, Text &name, Text *storedName)
         FixedTextToString(*storedName, name.Data, name.Length);
     const uint8_t *extra = fields + n;
     uint32_t extraGot = got > n ? got - n : 0;
-    bool utf8 = EntryNameToUtf8(name, LocalHeader.Flags, extra, extraGot);
+    bool utf8 = EntryNameToUtf8(name, h.Flags, extra, extraGot);
     EntryFileTime = RestoreFileTimes ? ExtraFieldTime(extra, extraGot) : 0;
     NoteAesField(extra, extraGot);
     FreeMem(fields);
@@ -189,17 +193,18 @@ bool ReadEntry(int32_t headerPosition, Text &name, Text *storedName)
 
 bool AdvanceToNextHeader(int32_t headerPosition)
 {
+    LocalFileHeader &h = LocalHeaderFields();
     // 64-bit sum: a compressed size of 2 GiB or more would wrap a 32-bit
     // offset backwards and make the walk loop.  The walk only moves forward.
-    int64_t next = (int64_t)headerPosition + LocalHeaderSize + LocalHeader.NameLength +
-                   LocalHeader.ExtraLength + LocalHeader.CompressedSize;
+    int64_t next = (int64_t)headerPosition + LocalHeaderSize + h.NameLength +
+                   h.ExtraLength + h.CompressedSize;
     WalkEnded = WalkCut;
     if (headerPosition < 0 || next > 0x7FFFFFFF) {
         RemainingInput = 0;
         return false;
     }
     SeekArchive((int32_t)next);
-    if (LastSeekPosition != -1 && (LocalHeader.Flags & DescriptorFlag)) {
+    if (LastSeekPosition != -1 && (h.Flags & DescriptorFlag)) {
         int32_t after = StepOverDescriptor((int32_t)next);
         if (after < 0) {
             WalkEnded = WalkZip64;

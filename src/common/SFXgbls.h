@@ -66,6 +66,21 @@ extern SfxFile ArchiveFile;
 extern int32_t ArchiveStart;
 extern int32_t LastSeekPosition;    // -1 after a failed seek
 extern LocalFileHeader LocalHeader;
+// A variable's address as the compiler cannot know it: a routine that uses
+// several of a variable's fields or bytes reaches them from one register,
+// where each one's own absolute address would cost the stub's image a
+// relocation at every use.
+template <class T>
+static inline T *InRegister(T *p)
+{
+    __asm__("" : "+r"(p));
+    return p;
+}
+// LocalHeader for a routine that reads several of its fields.
+static inline LocalFileHeader &LocalHeaderFields()
+{
+    return *InRegister(&LocalHeader);
+}
 extern int32_t RemainingInput;
 extern SfxFile OutputFile;
 extern uint32_t *CrcTable;          // 256 entries in a 1028-byte block

@@ -34,9 +34,10 @@
 // left at dataPosition.
 static inline bool IsStreamedEntry(int32_t dataPosition)
 {
-    if (!(LocalHeader.Flags & DescriptorFlag) || LocalHeader.CompressedSize != 0)
+    const LocalFileHeader &h = LocalHeaderFields();
+    if (!(h.Flags & DescriptorFlag) || h.CompressedSize != 0)
         return false;
-    if (LocalHeader.Method != MethodStored)
+    if (h.Method != MethodStored)
         return true;
     uint8_t next[4] = {0, 0, 0, 0};
     SeekArchive(dataPosition);
@@ -114,14 +115,15 @@ bool PasswordOpens(uint8_t *header, const Text &password);
 // and all of its bytes were written; AE-1 has its CRC checked too.
 static inline bool DecodeEntryData()
 {
+    const LocalFileHeader &h = LocalHeaderFields();
     RunningCrc = 0xFFFFFFFF;
     EntryWritten = 0;
     // A size below the encryption header (and code), or one of 2 GiB or
     // more (negative here), leaves no data at all.
-    int32_t remaining = (int32_t)LocalHeader.CompressedSize;
+    int32_t remaining = (int32_t)h.CompressedSize;
     int32_t overhead = EntryAesVersion ? (int32_t)AesOverhead : (int32_t)EncryptionHeaderSize;
     bool cut = remaining < overhead;
-    if (LocalHeader.Flags & EncryptedFlag)
+    if (h.Flags & EncryptedFlag)
         remaining = cut ? 0 : remaining - overhead;
     RemainingInput = remaining < 0 ? 0 : remaining;
     uint32_t data = (uint32_t)RemainingInput;

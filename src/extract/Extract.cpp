@@ -648,14 +648,14 @@ void ExtractEntries(SfxWindow dialog, int listId, bool listing)
 
 // A folder "sfx" and 8 hexadecimal digits, new, below the temporary folder
 // TargetFolder[0, n) names, made by this call: TargetFolder then names it.
-SFX_PART bool MakeUniqueFolder(uint32_t n)
+SFX_PART bool MakeUniqueFolder(char *target, uint32_t n)
 {
-    memcpy(TargetFolder + n, "\\sfx", 4);
+    memcpy(target + n, "\\sfx", 4);
     for (uint32_t unique = GetTickCount() ^ GetCurrentProcessId() << 16, tries = 0;; unique++) {
         for (int i = 0; i < 8; i++)
-            TargetFolder[n + 4 + i] = "0123456789abcdef"[unique >> (28 - 4 * i) & 15];
-        TargetFolder[n + 12] = 0;
-        if (FolderCreate(TargetFolder))
+            target[n + 4 + i] = "0123456789abcdef"[unique >> (28 - 4 * i) & 15];
+        target[n + 12] = 0;
+        if (FolderCreate(target))
             return true;
         if (GetLastError() != ERROR_ALREADY_EXISTS || ++tries == 1000)
             return false;
@@ -672,14 +672,15 @@ bool MakeOwnTempFolder(SfxWindow dialog)
     char temp[TargetFolderSize];
     temp[0] = 0;
     TempFolder(temp, MaxTargetPath);
-    uint32_t n = TextLength(TargetFolder);
-    if (SameBytes(temp, TargetFolder, n) && temp[n] == '\\' && temp[n + 1] == 0) {
-        if (n > TargetFolderSize - 16 || !MakeUniqueFolder(n)) {
-            ShowMessage(TargetFolder, CAPTION_FOLDER_ERROR);
+    char *target = InRegister(TargetFolder);
+    uint32_t n = TextLength(target);
+    if (SameBytes(temp, target, n) && temp[n] == '\\' && temp[n + 1] == 0) {
+        if (n > TargetFolderSize - 16 || !MakeUniqueFolder(target, n)) {
+            ShowMessage(target, CAPTION_FOLDER_ERROR);
             return false;
         }
         // The field shows where the files went, and a second try goes there.
-        SetDlgItemTextW(dialog, IDC_FOLDER, Wide(TargetFolder));
+        SetDlgItemTextW(dialog, IDC_FOLDER, Wide(target));
     }
     return true;
 }

@@ -75,20 +75,21 @@ static int ShellItemInfo(const char *path, char *display, UINT extra = 0)
 
 static void FillFolderList(HWND dialog)
 {
+    char *folder = InRegister(BrowseFolder);
     HWND path = GetDlgItem(dialog, IDC_SEL_PATH);
-    if (!DlgDirListW(dialog, Wide(BrowseFolder).Data, IDC_SEL_LIST, IDC_SEL_PATH, ListedKinds)) {
+    if (!DlgDirListW(dialog, Wide(folder).Data, IDC_SEL_LIST, IDC_SEL_PATH, ListedKinds)) {
         // A drive without a medium or a folder gone since it was listed: the
         // static still names the folder listed before, and listing that again
         // keeps the list, the current folder and BrowseFolder in agreement.
-        WindowTextUtf8(path, BrowseFolder, TextBufferSize / Utf8PerUnit);
-        if (!BrowseFolder[0])
-            CurrentFolderUtf8(BrowseFolder, SelectChars);
-        DlgDirListW(dialog, Wide(AppendBackslash(BrowseFolder)).Data, IDC_SEL_LIST, IDC_SEL_PATH,
+        WindowTextUtf8(path, folder, TextBufferSize / Utf8PerUnit);
+        if (!folder[0])
+            CurrentFolderUtf8(folder, SelectChars);
+        DlgDirListW(dialog, Wide(AppendBackslash(folder)).Data, IDC_SEL_LIST, IDC_SEL_PATH,
                     ListedKinds);
     }
-    WindowTextUtf8(path, BrowseFolder, TextBufferSize / Utf8PerUnit);
-    ExpandLongPath(BrowseFolder);
-    SetWindowUtf8(path, BrowseFolder);
+    WindowTextUtf8(path, folder, TextBufferSize / Utf8PerUnit);
+    ExpandLongPath(folder);
+    SetWindowUtf8(path, folder);
 
     // The list is sorted, and names that begin with some punctuation sort
     // ahead of the parent entry.
