@@ -66,6 +66,12 @@ extern SfxFile ArchiveFile;
 extern int32_t ArchiveStart;
 extern int32_t LastSeekPosition;    // -1 after a failed seek
 extern LocalFileHeader LocalHeader;
+extern int32_t RemainingInput;
+extern SfxFile OutputFile;
+extern uint32_t *CrcTable;          // 256 entries in a 1028-byte block
+extern uint32_t RunningCrc;
+extern uint32_t EncryptionKeys[3];
+
 // A variable's address as the compiler cannot know it: a routine that uses
 // several of a variable's fields or bytes reaches them from one register,
 // where each one's own absolute address would cost the stub's image a
@@ -81,11 +87,6 @@ static inline LocalFileHeader &LocalHeaderFields()
 {
     return *InRegister(&LocalHeader);
 }
-extern int32_t RemainingInput;
-extern SfxFile OutputFile;
-extern uint32_t *CrcTable;          // 256 entries in a 1028-byte block
-extern uint32_t RunningCrc;
-extern uint32_t EncryptionKeys[3];
 
 // ---------------------------------------------------------------------------
 // Extraction state shared by the driver, the dialogs and the prompts.
