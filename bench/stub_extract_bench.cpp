@@ -72,6 +72,7 @@ static std::wstring FromUtf8(const std::string &text)
 struct FloorFile {
     std::wstring Path;
     DWORD Size;
+    size_t FoldersBefore;   // the folders to make before it, its own last
 };
 static std::vector<FloorFile> FloorFiles;
 static int FloorThreads = 1;
@@ -114,20 +115,16 @@ static int Floor(const char *list, const char *target, int threads)
                 folders.push_back(path);
             path += c == L'/' ? L'\\' : c;
         }
-        FloorFiles.push_back({path, (DWORD)strtoul(line.c_str(), NULL, 10)});
+        FloorFiles.push_back({path, (DWORD)strtoul(line.c_str(), NULL, 10), folders.size()});
     }
     FloorThreads = threads < 1 ? 1 : threads > 64 ? 64 : threads;
     double start = drv::NowMs();
     size_t nextFolder = 0;
     if (FloorThreads == 1) {
         // Each folder just before its first file, as the stub makes them.
-        std::wstring last;
         for (const FloorFile &f : FloorFiles) {
-            std::wstring folder = f.Path.substr(0, f.Path.rfind(L'\\'));
-            for (; folder != last && nextFolder < folders.size() && folder.compare(0, folders[nextFolder].size(),
-                                                                                   folders[nextFolder]) == 0;)
-                CreateDirectoryW(folders[nextFolder++].c_str(), NULL);
-            last = folder;
+            for (; nextFolder < f.FoldersBefore; nextFolder++)
+                CreateDirectoryW(folders[nextFolder].c_str(), NULL);
             WriteFloorFile(f);
         }
     } else {
