@@ -241,17 +241,35 @@ double NowMs()
 
 bool RunHost(const std::string &program, const std::string &arguments)
 {
+    // Wine hands back no handle to wait on for a Unix process, so the shell
+    // leaves the exit status in a file of its own and we wait for that file:
+    // without it the next step can run before this one has.
+    static unsigned calls;
+    std::string done = "/tmp/sfx-host-" + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(GetTickCount()) + "-" + std::to_string(++calls);
+    std::string line = "sh -c \"" + program + " " + arguments + "; echo $? >" + done + ".part; mv " + done +
+                       ".part " + done + "\"";
+    std::string windows = "Z:" + done;
+    for (char &c : windows)
+        c = c == '/' ? '\\' : c;
     STARTUPINFOA si;
     PROCESS_INFORMATION pi;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
-    std::string exe = "Z:\\bin\\" + program, line = program + " " + arguments;
-    if (!CreateProcessA(exe.c_str(), &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+    if (!CreateProcessA("Z:\\bin\\sh", &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
         return false;
-    WaitForSingleObject(pi.hProcess, 10000);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return true;
+    if (pi.hThread)
+        CloseHandle(pi.hThread);
+    if (pi.hProcess)
+        CloseHandle(pi.hProcess);
+    for (int waited = 0; !FileExists(windows); waited += 10) {
+        if (waited >= 20000)
+            return false;
+        Sleep(10);
+    }
+    std::string status = ReadFileText(windows);
+    DeleteFileA(windows.c_str());
+    return status == "0\n";
 }
 
 } // namespace drv

@@ -57,9 +57,9 @@ bool MakeFolder(const std::string &path);
 void RemoveTree(const std::string &path);
 
 // Runs a program of the host's /bin (Wine starts Unix programs too) with the
-// arguments and waits for it: what a Windows program cannot do under Wine,
-// such as making a symbolic link (CreateSymbolicLink is a stub there).  True
-// when it ran.
+// arguments and waits for it to end: what a Windows program cannot do under
+// Wine, such as making a symbolic link (CreateSymbolicLink is a stub there).
+// True when it ran and exited with 0.
 bool RunHost(const std::string &program, const std::string &arguments);
 
 // Milliseconds from the performance counter, for the benchmarks' timings.

@@ -466,15 +466,15 @@ TEST_CASE(LinksInsideTheTargetFolderAreNotWrittenThrough)
     std::string base = "/tmp/sfx-links-" + std::to_string(GetCurrentProcessId()) + "-" +
                        std::to_string(GetTickCount());
     CHECK(drv::RunHost("rm", "-rf " + base));
-    drv::RunHost("mkdir", "-p " + base + "/out/real " + base + "/outside");
-    drv::RunHost("ln", "-s ../outside " + base + "/out/link");
-    drv::RunHost("ln", "-s ../../outside " + base + "/out/real/deeper");
+    CHECK(drv::RunHost("mkdir", "-p " + base + "/out/real " + base + "/outside"));
+    CHECK(drv::RunHost("ln", "-s ../outside " + base + "/out/link"));
+    CHECK(drv::RunHost("ln", "-s ../../outside " + base + "/out/real/deeper"));
     std::string win = "Z:" + base;
     for (char &c : win)
         c = c == '/' ? '\\' : c;
     std::string out = win + "\\out", outside = win + "\\outside";
     drv::WriteFileBytes(outside + "\\victim.txt", "victim");
-    drv::RunHost("ln", "-s ../outside/victim.txt " + base + "/out/victim.txt");
+    CHECK(drv::RunHost("ln", "-s ../outside/victim.txt " + base + "/out/victim.txt"));
     DWORD a = GetFileAttributesA((out + "\\link").c_str());
     CHECK(a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT));
     // Wine 8 does not always report a link to a file as a reparse point:
