@@ -131,6 +131,9 @@ function(sfx_win_test name)
   target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
   add_test(NAME win.${name} COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh $<TARGET_FILE:${name}>
            WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  # A program's scratch folders have fixed names in the one prefix: its runs
+  # in other locales or resolutions (same lock) must not overlap it.
+  set_tests_properties(win.${name} PROPERTIES RESOURCE_LOCK ${name})
 endfunction()
 
 if(SFX_TESTS)
